@@ -1,0 +1,245 @@
+#include "CSCUtil.h"
+
+#include "DateTimeFormat.h"
+
+#include <aclapi.h>
+#include <winspool.h>
+
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+namespace {
+constexpr size_t kPathBuffer = MAX_PATH;  // the fixed 260-byte buffers of the monitor
+
+std::string moduleDirectory() {
+    char path[kPathBuffer + 1] = {};
+    DWORD length = GetModuleFileNameA(nullptr, path, kPathBuffer);
+    if (length == 0 || length >= kPathBuffer) return std::string();
+    std::string text(path, length);
+    size_t slash = text.rfind('\\');
+    return slash == std::string::npos ? std::string() : text.substr(0, slash + 1);
+}
+
+HMODULE loadFrom(const std::string& directory, const std::string& name) {
+    const std::string path = directory + name;
+    if (path.size() >= kPathBuffer) return nullptr;
+    return LoadLibraryA(path.c_str());
+}
+
+// Reads one item into a bounded, terminated copy; false when unreadable.
+bool readItemText(CSCUtil& util, DWORD item, char (&text)[kPathBuffer], DWORD* reported = nullptr) {
+    std::memset(text, 0, sizeof(text));
+    void* buffer = nullptr;
+    DWORD size = 0;
+    if (!util.readConfigItem(item, 0, buffer, size)) return false;
+    copyBounded(text, sizeof(text), static_cast<const char*>(buffer), size);
+    GlobalFree(buffer);
+    if (reported != nullptr) *reported = size;
+    return true;
+}
+}  // namespace
+
+void copyBounded(char* target, size_t capacity, const char* source, size_t sourceLength) {
+    if (capacity == 0) return;
+    size_t length = 0;
+    while (length < sourceLength && length + 1 < capacity && source[length] != '\0') ++length;
+    std::memcpy(target, source, length);
+    target[length] = '\0';
+}
+
+std::string CSCUtil::getProductPrefix() {
+    char path[kPathBuffer + 1] = {};
+    DWORD length = GetModuleFileNameA(nullptr, path, kPathBuffer);
+    if (length == 0) return std::string();
+    const char* name = std::strrchr(path, '\\');
+    name = name == nullptr ? path : name + 1;
+    return std::string(name, strnlen(name, 4));
+}
+
+bool CSCUtil::loadConfigLibrary() {
+    // Loaded once per object; the library stays until the object is destroyed.
+    if (library_) return true;
+    const std::string prefix = getProductPrefix();
+    const std::string name32 = prefix + "cnf.dll";
+    const std::string name64 = prefix + "cnf64.dll";
+    const std::string here = moduleDirectory();
+    HMODULE module = here.empty() ? nullptr : loadFrom(here, name32);
+    if (module == nullptr && !here.empty()) module = loadFrom(here, name64);
+    if (module == nullptr) {
+        char drivers[kPathBuffer + 1] = {};
+        DWORD needed = 0;
+        if (GetPrinterDriverDirectoryA(nullptr, nullptr, 1, reinterpret_cast<BYTE*>(drivers), kPathBuffer,
+                                       &needed)) {
+            const std::string directory = std::string(drivers) + "\\3\\";
+            module = loadFrom(directory, name32);
+            if (module == nullptr) module = loadFrom(directory, name64);
+        }
+    }
+    library_.reset(module);
+    return static_cast<bool>(library_);
+}
+
+bool CSCUtil::readConfigItem(DWORD item, DWORD subItem, void*& buffer, DWORD& size) {
+    if (!loadConfigLibrary()) return false;
+    auto getConfigData = reinterpret_cast<GetConfigDataFn>(
+        reinterpret_cast<void*>(GetProcAddress(library_.get(), "GetConfigData")));
+    if (getConfigData == nullptr) return false;
+    DWORD needed = 0;
+    if (getConfigData(0, item, subItem, nullptr, &needed) != kConfigSizeReported || needed == 0) return false;
+    void* data = GlobalAlloc(GPTR, needed);
+    if (data == nullptr) return false;
+    DWORD copied = needed;
+    if (getConfigData(0, item, subItem, data, &copied) != kConfigDataCopied) {
+        GlobalFree(data);
+        return false;
+    }
+    buffer = data;
+    size = needed;
+    return true;
+}
+
+HRESULT CSCUtil::GetManufacturerName(char* item10002, char* item10001, char* item10000, size_t capacity) {
+    char path[kPathBuffer], id[kPathBuffer], key[kPathBuffer];
+    const bool havePath = readItemText(*this, kConfigManufacturerPath, path);
+    const bool haveId = readItemText(*this, kConfigProductId, id);
+    const bool haveKey = readItemText(*this, kConfigProductKey, key);
+    copyBounded(item10002, capacity, path, sizeof(path));
+    copyBounded(item10001, capacity, id, sizeof(id));
+    copyBounded(item10000, capacity, key, sizeof(key));
+    return havePath || haveId || haveKey ? S_OK : E_FAIL;
+}
+
+DWORD CSCUtil::getScannerSettingsPath(char* buffer, size_t capacity) {
+    if (buffer == nullptr || capacity == 0) return 0;
+    std::memset(buffer, 0, capacity < kPathBuffer ? capacity : kPathBuffer);
+    void* first = nullptr;
+    DWORD firstSize = 0;
+    if (!readConfigItem(kConfigManufacturerPath, 0, first, firstSize)) return 0;
+    if (firstSize > capacity) {
+        GlobalFree(first);
+        return 0;
+    }
+    copyBounded(buffer, capacity, static_cast<const char*>(first), firstSize);
+    GlobalFree(first);
+
+    void* second = nullptr;
+    DWORD secondSize = 0;
+    if (!readConfigItem(kConfigProductKey, 0, second, secondSize)) return firstSize;
+    DWORD result = firstSize;
+    if (capacity >= static_cast<size_t>(firstSize) + secondSize + 5) {
+        std::string path = std::string(buffer) + "\\";
+        const char* key = static_cast<const char*>(second);
+        path.append(key, strnlen(key, secondSize));
+        path += "\\Scan";
+        copyBounded(buffer, capacity, path.c_str(), path.size());
+        result = firstSize + secondSize + 6;
+    }
+    GlobalFree(second);
+    return result;
+}
+
+bool CSCUtil::runProgram(const char* commandLine, bool waitForIdle, const char* workingDirectory) {
+    if (commandLine == nullptr) return false;
+    std::vector<char> line(commandLine, commandLine + std::strlen(commandLine) + 1);
+    STARTUPINFOA startup = {sizeof(startup)};
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNA;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS | NORMAL_PRIORITY_CLASS,
+                        nullptr, workingDirectory, &startup, &process)) {
+        return false;
+    }
+    UniqueHandle processHandle(process.hProcess);
+    UniqueHandle threadHandle(process.hThread);
+    if (waitForIdle) WaitForInputIdle(process.hProcess, 5000);
+    return true;
+}
+
+void CSCUtil::getDateTimeText(char* buffer, size_t capacity) {
+    if (buffer == nullptr || capacity == 0) return;
+    char dateOrder[2] = {};
+    char timeFlag[2] = {};
+    GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_IDATE, dateOrder, 2);
+    GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_ITIME, timeFlag, 2);
+    std::time_t now = std::time(nullptr);
+    std::tm local = {};
+    if (const std::tm* converted = std::localtime(&now)) local = *converted;
+    const std::string text = formatDateTime(local, dateOrder[0], timeFlag[0]);
+    copyBounded(buffer, capacity, text.c_str(), text.size());
+}
+
+std::string CSCUtil::getAllUsersDir() {
+    char expanded[kPathBuffer] = {};
+    DWORD length = ExpandEnvironmentStringsA("%ALLUSERSPROFILE%\\", expanded, kPathBuffer);
+    if (length == 0 || length > kPathBuffer) return "c:\\temp\\";
+    return expanded;
+}
+
+bool CSCUtil::readRegistryDword(HKEY root, const char* subKey, const char* valueName, DWORD& value) {
+    UniqueKey key;
+    if (RegOpenKeyExA(root, subKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
+    DWORD type = REG_NONE;
+    DWORD data = 0;
+    DWORD size = sizeof(data);
+    if (RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_DWORD) {
+        return false;
+    }
+    value = data;
+    return true;
+}
+
+bool CSCUtil::writeRegistryDword(HKEY root, const char* subKey, const char* valueName, DWORD value) {
+    UniqueKey key;
+    if (RegOpenKeyExA(root, subKey, 0, KEY_WRITE, key.put()) != ERROR_SUCCESS) {
+        HKEY created = nullptr;
+        if (!createKeyForEveryone(root, subKey, created)) return false;
+        key.reset(created);
+    }
+    return RegSetValueExA(key.get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof(value)) == ERROR_SUCCESS;
+}
+
+bool CSCUtil::createKeyForEveryone(HKEY root, const char* subKey, HKEY& key) {
+    if (!isNtPlatform()) {
+        return RegCreateKeyExA(root, subKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+               ERROR_SUCCESS;
+    }
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    UniqueSid everyone;
+    if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, everyone.put())) return false;
+
+    EXPLICIT_ACCESSA entry = {};
+    entry.grfAccessPermissions = KEY_ALL_ACCESS;
+    entry.grfAccessMode = SET_ACCESS;
+    entry.grfInheritance = SUB_CONTAINERS_ONLY_INHERIT;
+    entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    entry.Trustee.ptstrName = static_cast<LPSTR>(everyone.get());
+    PACL list = nullptr;
+    if (SetEntriesInAclA(1, &entry, nullptr, &list) != ERROR_SUCCESS) return false;
+    UniqueLocal listOwner(list);
+
+    UniqueLocal descriptor(LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
+    if (!descriptor) return false;
+    if (!InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(descriptor.get(), TRUE, list, FALSE)) {
+        return false;
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
+    char emptyClass[] = "";
+    return RegCreateKeyExA(root, subKey, 0, emptyClass, 0, KEY_ALL_ACCESS, &attributes, &key, nullptr) ==
+           ERROR_SUCCESS;
+}
+
+bool CSCUtil::isNtPlatform() {
+    OSVERSIONINFOEXA version = {};
+    version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXA);
+    if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&version))) {
+        version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+        if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&version))) return false;
+    }
+    return version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}

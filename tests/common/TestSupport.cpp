@@ -1,0 +1,144 @@
+#include "TestSupport.h"
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+
+namespace testing_support {
+namespace {
+std::atomic<unsigned> g_counter{0};
+
+std::map<std::string, ChildMain>& children() {
+    static std::map<std::string, ChildMain> registry;
+    return registry;
+}
+
+tstring uniqueName() {
+    TCHAR name[96];
+    _stprintf(name, _T("kvabtest-%lu-%lu-%u"), GetCurrentProcessId(), GetTickCount(), ++g_counter);
+    return name;
+}
+
+void removeFolder(const std::string& path) {
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = entry.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string full = path + "\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                removeFolder(full);
+            } else {
+                SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(full.c_str());
+            }
+        } while (FindNextFileA(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+}  // namespace
+
+bool deleteKeyTree(HKEY root, const tstring& path, REGSAM view) {
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(root, path.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) return true;
+    std::vector<tstring> children;
+    for (DWORD index = 0;; ++index) {
+        TCHAR name[256];
+        DWORD length = 256;
+        if (RegEnumKeyEx(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        children.emplace_back(name, length);
+    }
+    RegCloseKey(key);
+    for (const tstring& child : children) deleteKeyTree(root, path + _T("\\") + child, view);
+    LONG status = RegDeleteKeyEx(root, path.c_str(), view, 0);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+TestRegistryKey::TestRegistryKey(HKEY root, REGSAM view)
+    : root_(root), view_(view), path_(_T("Software\\") + uniqueName()) {
+    deleteKeyTree(root_, path_, view_);
+}
+
+TestRegistryKey::~TestRegistryKey() { deleteKeyTree(root_, path_, view_); }
+
+TempFolder::TempFolder() {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    char name[64];
+    sprintf(name, "kvabtest-%lu-%lu-%u", GetCurrentProcessId(), GetTickCount(), ++g_counter);
+    path_ = std::string(temp) + name;
+    removeFolder(path_);
+    CreateDirectoryA(path_.c_str(), nullptr);
+}
+
+TempFolder::~TempFolder() { removeFolder(path_); }
+
+std::string ownPath() {
+    char path[MAX_PATH] = {};
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return std::string(path, length);
+}
+
+std::string ownFolder() {
+    std::string path = ownPath();
+    return path.substr(0, path.rfind('\\') + 1);
+}
+
+bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+void writeFile(const std::string& path, const std::string& contents) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+}
+
+bool registerChild(const std::string& name, ChildMain main) {
+    children()[name] = std::move(main);
+    return true;
+}
+
+int runRegisteredChild(int argc, char** argv, bool& handled) {
+    handled = false;
+    if (argc < 3 || std::string(argv[1]) != "--child") return 0;
+    handled = true;
+    auto found = children().find(argv[2]);
+    if (found == children().end()) return 201;
+    std::vector<std::string> args(argv + 3, argv + argc);
+    return found->second(args);
+}
+
+int runCommand(const std::string& commandLine, DWORD timeoutMs) {
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    STARTUPINFOA startup = {sizeof(startup)};
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return -1;
+    }
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &code);
+    } else {
+        TerminateProcess(process.hProcess, 1);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+int runChild(const std::string& program, const std::string& name, const std::vector<std::string>& args,
+             DWORD timeoutMs) {
+    std::string line = "\"" + program + "\" --child " + name;
+    for (const std::string& arg : args) line += " \"" + arg + "\"";
+    return runCommand(line, timeoutMs);
+}
+
+}  // namespace testing_support

@@ -1,0 +1,81 @@
+// Helpers shared by the tests: a private registry key, a private folder, and child processes
+// made from the test program itself.
+#pragma once
+
+#include <windows.h>
+#include <tchar.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+using tstring = std::basic_string<TCHAR>;
+
+// A unique key below HKLM\Software (or another root), deleted with everything below it before
+// and after use.
+class TestRegistryKey {
+public:
+    explicit TestRegistryKey(HKEY root = HKEY_LOCAL_MACHINE, REGSAM view = 0);
+    ~TestRegistryKey();
+    TestRegistryKey(const TestRegistryKey&) = delete;
+    TestRegistryKey& operator=(const TestRegistryKey&) = delete;
+
+    HKEY root() const { return root_; }
+    // Path below the root, without a trailing separator, e.g. "Software\kvabtest-1234-1".
+    const tstring& path() const { return path_; }
+    tstring sub(const tstring& child) const { return path_ + _T("\\") + child; }
+
+private:
+    HKEY root_;
+    REGSAM view_;
+    tstring path_;
+};
+
+// A unique, empty folder in the temporary directory, removed with its contents afterwards.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::string& path() const { return path_; }  // ends without a separator
+    std::string file(const std::string& name) const { return path_ + "\\" + name; }
+
+private:
+    std::string path_;
+};
+
+// Deletes a key and everything below it; true when it is gone.
+bool deleteKeyTree(HKEY root, const tstring& path, REGSAM view = 0);
+
+// Full path of the running test program, and its folder (ending in "\").
+std::string ownPath();
+std::string ownFolder();
+
+bool fileExists(const std::string& path);
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& contents);
+
+// Child modes: a test registers a function under a name; the test program started with
+// "--child <name> [args...]" runs it and exits with its result.
+using ChildMain = std::function<int(const std::vector<std::string>& args)>;
+bool registerChild(const std::string& name, ChildMain main);
+#define TEST_CHILD(name)                                                                   \
+    static int name##_child(const std::vector<std::string>& args);                        \
+    static const bool name##_registered = ::testing_support::registerChild(#name, name##_child); \
+    static int name##_child(const std::vector<std::string>& args)
+
+// Runs a copy or the test program itself in a child mode and waits for it; returns the exit
+// code, or -1 when it could not be started or did not end within the timeout.
+int runChild(const std::string& program, const std::string& name, const std::vector<std::string>& args = {},
+             DWORD timeoutMs = 60000);
+// Runs a whole command line and waits; the exit code or -1.
+int runCommand(const std::string& commandLine, DWORD timeoutMs = 60000);
+
+// Used by the test main.
+int runRegisteredChild(int argc, char** argv, bool& handled);
+
+}  // namespace testing_support
