@@ -230,8 +230,14 @@ bool CSCUtil::createKeyForEveryone(HKEY root, const char* subKey, HKEY& key) {
     }
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
     char emptyClass[] = "";
-    return RegCreateKeyExA(root, subKey, 0, emptyClass, 0, KEY_ALL_ACCESS, &attributes, &key, nullptr) ==
-           ERROR_SUCCESS;
+    DWORD disposition = 0;
+    if (RegCreateKeyExA(root, subKey, 0, emptyClass, 0, KEY_ALL_ACCESS, &attributes, &key, &disposition) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    // Wine ignores the descriptor given at creation; setting it on the new key works everywhere.
+    if (disposition == REG_CREATED_NEW_KEY) RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor.get());
+    return true;
 }
 
 bool CSCUtil::isNtPlatform() {

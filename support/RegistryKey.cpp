@@ -64,9 +64,14 @@ void RegistryKey::open(const tstring& path, bool create, HKEY root) {
 
     SECURITY_ATTRIBUTES* attributes = security_.getAttributes();
     if (OsVersion::instance().isNt()) {
-        status = RegCreateKeyEx(root, path.c_str(), 0, nullptr, 0, access_, attributes, &key, nullptr);
+        DWORD disposition = 0;
+        status = RegCreateKeyEx(root, path.c_str(), 0, nullptr, 0, access_, attributes, &key, &disposition);
         if (status != ERROR_SUCCESS) THROW_WIN32(_T("RegistryKey::regCreateKeyEx()"), status);
         key_.reset(key);
+        // Some registry implementations (Wine's) ignore the descriptor given at creation; setting
+        // it again on a new key gives the same result everywhere. Best effort: the access mask
+        // may lack the right to change it.
+        if (disposition == REG_CREATED_NEW_KEY) security_.applyToRegistryKey(key);
         return;
     }
     for (const tstring& prefix : cumulativeKeyPaths(path)) {
