@@ -1,14 +1,58 @@
-// panelmon: the operator-panel monitor. Start-up and the message loop come with the monitor.
+// panelmon: the operator-panel monitor of the user's console session.
+#include "CMonitor.h"
 #include "SCXLogger.h"
 
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    installLogger(new SCXLogger());
-    BasicLogger* logger = BasicLogger::getInstance();
-    if (logger->isEnabled(&g_logPanelmon, LOG_INFO)) {
-        logger->writeText(&g_logPanelmon, LOG_INFO, LogText("panelmon started, pid ") << GetCurrentProcessId());
+#include <cstring>
+
+namespace {
+// Held for the life of the process: the instance mutex spelled as the file name spells the prefix.
+HANDLE g_firstStageMutex = nullptr;
+
+std::string moduleDirectoryOf() {
+    char path[MAX_PATH + 1] = {};
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::string();
+    std::string text(path, length);
+    const size_t slash = text.rfind('\\');
+    return slash == std::string::npos ? std::string() : text.substr(0, slash);
+}
+
+void firstInstanceStage(const std::string& prefix, const char* commandLine) {
+    const std::string name = instanceNameFor(prefix, activeConsoleSession());
+    g_firstStageMutex = CreateMutexA(nullptr, TRUE, name.c_str());
+    const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    if (existed && lstrcmpiA(commandLine, "-u") == 0) closeRunningMonitor(name, prefix + "panelmon.exe");
+}
+
+void loadResources(const std::string& libraryName) {
+    HMODULE resources = LoadLibraryA(libraryName.c_str());
+    monitor_process::resources = resources;
+    if (resources == nullptr) return;
+    for (int i = 0; i < 3; ++i) {
+        LoadStringW(resources, 16 + i, monitor_process::destinationNames[i], kNameBuffer);
     }
-    uninstallLogger();
-    return 0;
+    LoadStringA(resources, 19, monitor_process::faxProgramText, kNameBuffer);
+    monitor_process::largeIcon = LoadIconA(resources, MAKEINTRESOURCEA(101));
+    monitor_process::smallIcon = LoadIconA(resources, MAKEINTRESOURCEA(102));
+}
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand) {
+    const char* line = commandLine != nullptr ? commandLine : "";
+    const std::string prefix = CSCUtil::getProductPrefix();
+    const std::string resourceLibrary = prefix + "panelmonr.dll";
+    installLogger(new SCXLogger());
+    monitor_process::prefix = prefix;
+    firstInstanceStage(prefix, line);
+    monitor_process::moduleDirectory = moduleDirectoryOf();
+
+    // Never destroyed: the process ends when WinMain returns.
+    CMonitor* monitor = new CMonitor();
+    monitor->checkPhotoPrograms();
+
+    loadResources(resourceLibrary);
+    if (monitor_process::resources == nullptr) return 0;
+    return monitor->Run(instance, previousInstance, line, showCommand);
 }

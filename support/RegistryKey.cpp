@@ -69,9 +69,15 @@ void RegistryKey::open(const tstring& path, bool create, HKEY root) {
         if (status != ERROR_SUCCESS) THROW_WIN32(_T("RegistryKey::regCreateKeyEx()"), status);
         key_.reset(key);
         // Some registry implementations (Wine's) ignore the descriptor given at creation; setting
-        // it again on a new key gives the same result everywhere. Best effort: the access mask
-        // may lack the right to change it.
-        if (disposition == REG_CREATED_NEW_KEY) security_.applyToRegistryKey(key);
+        // it again on a new key gives the same result everywhere. The caller's mask may lack the
+        // right to change it, so a handle of its own is opened for that.
+        if (disposition == REG_CREATED_NEW_KEY) {
+            UniqueKey dacl;
+            const REGSAM view = access_ & (KEY_WOW64_32KEY | KEY_WOW64_64KEY);
+            if (RegOpenKeyEx(root, path.c_str(), 0, WRITE_DAC | view, dacl.put()) == ERROR_SUCCESS) {
+                security_.applyToRegistryKey(dacl.get());
+            }
+        }
         return;
     }
     for (const tstring& prefix : cumulativeKeyPaths(path)) {

@@ -1,0 +1,348 @@
+#include "CMonitor.h"
+
+#include "BasicLogger.h"
+#include "SCXLogger.h"
+
+#include <dbt.h>
+#include <imm.h>
+#include <shlwapi.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+namespace monitor_process {
+std::string prefix;
+std::string moduleDirectory;
+HINSTANCE instance = nullptr;
+HMODULE resources = nullptr;
+wchar_t destinationNames[3][kNameBuffer] = {};
+char faxProgramText[kNameBuffer] = {};
+HICON largeIcon = nullptr;
+HICON smallIcon = nullptr;
+HMODULE scanLibrary = nullptr;
+}  // namespace monitor_process
+
+namespace {
+std::atomic<CMonitor*> g_monitor{nullptr};
+
+BasicLogger* logger() { return BasicLogger::getInstance(); }
+
+void logInfo(const std::string& text) {
+    BasicLogger* log = logger();
+    if (log->isEnabled(&g_logPanelmon, LOG_INFO)) log->writeText(&g_logPanelmon, LOG_INFO, text);
+}
+
+LRESULT CALLBACK monitorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    CMonitor* monitor = CMonitor::instance();
+    if (monitor != nullptr && monitor->WindowProc(window, message, wParam, lParam) == 0) return 1;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+bool equalsIgnoringCase(const char* a, const char* b) { return lstrcmpiA(a, b) == 0; }
+
+std::string lowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+}  // namespace
+
+CMonitor* CMonitor::instance() { return g_monitor.load(); }
+
+std::string instanceNameFor(const std::string& prefix, DWORD session) {
+    return "Monitor_" + prefix + "_" + std::to_string(session) + "_running";
+}
+
+DWORD activeConsoleSession() {
+    HMODULE kernel = LoadLibraryA("kernel32.dll");
+    if (kernel == nullptr) return 0;
+    auto session = reinterpret_cast<DWORD(WINAPI*)()>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "WTSGetActiveConsoleSessionId")));
+    DWORD id = session != nullptr ? session() : 0;
+    FreeLibrary(kernel);
+    return id;
+}
+
+bool closeRunningMonitor(const std::string& name, const std::string& exeName) {
+    HWND window = FindWindowA(nullptr, name.c_str());
+    if (window == nullptr) return false;
+    SendMessageA(window, WM_CLOSE, 0, 0);
+
+    // Only a leftover of this session: another user's monitor is not ours to end.
+    DWORD ownSession = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &ownSession);
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return true;
+    PROCESSENTRY32 entry = {sizeof(entry)};
+    for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
+        if (std::strcmp(entry.szExeFile, exeName.c_str()) != 0 || entry.th32ProcessID == GetCurrentProcessId()) {
+            continue;
+        }
+        DWORD session = 0;
+        if (!ProcessIdToSessionId(entry.th32ProcessID, &session) || session != ownSession) continue;
+        UniqueHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, entry.th32ProcessID));
+        if (!process) continue;
+        TerminateProcess(process.get(), 0);
+        WaitForSingleObject(process.get(), INFINITE);
+        break;
+    }
+    return true;
+}
+
+CMonitor::CMonitor() : appList_(monitor_process::prefix) {
+    ImmDisableIME(static_cast<DWORD>(-1));
+    util_ = std::make_unique<CSCUtil>();
+    prefix_ = monitor_process::prefix;
+    kernelLibrary_.reset(LoadLibraryA("kernel32.dll"));
+    if (kernelLibrary_) {
+        getConsoleSession_ = reinterpret_cast<ConsoleSessionFn>(
+            reinterpret_cast<void*>(GetProcAddress(kernelLibrary_.get(), "WTSGetActiveConsoleSessionId")));
+        if (getConsoleSession_ != nullptr) consoleSession_ = getConsoleSession_();
+    }
+    const std::string& directory = monitor_process::moduleDirectory;
+    ownExeName_ = prefix_ + "panelmon.exe";
+    photoDockPath_ = directory + "\\PhotoDock.exe";
+    photoDeskPath_ = directory + "\\photodesk.exe";
+    if (const char* timings = std::getenv("PANELMON_TIMINGS")) timings_ = parseMonitorTimings(timings);
+
+    scanLibrary_ = std::make_unique<ScanSessionLibrary>(directory + "\\" + prefix_ + "scx.dll");
+    monitor_process::scanLibrary = scanLibrary_->module();
+    scanObject0_ = scanLibrary_->create(kScanObjectOptions);
+    scanObject2_ = scanLibrary_->create(kScanObjectSession);
+
+    sessionServer_ = std::make_unique<SessionController>(prefix_);
+    g_monitor = this;
+}
+
+void CMonitor::checkPhotoPrograms() {
+    photoDockPresent_ = PathFileExistsA(photoDockPath_.c_str()) != FALSE;
+    photoDeskPresent_ = !photoDockPresent_ && PathFileExistsA(photoDeskPath_.c_str()) != FALSE;
+}
+
+CMonitor::~CMonitor() {
+    UnregisterHids();
+    ClearDevices();
+    if (scanObject0_ != nullptr && scanLibrary_->destroy(kScanObjectOptions, scanObject0_)) scanObject0_ = nullptr;
+    if (scanObject2_ != nullptr && scanLibrary_->destroy(kScanObjectSession, scanObject2_)) scanObject2_ = nullptr;
+    scanLibrary_.reset();
+    monitor_process::scanLibrary = nullptr;
+    util_.reset();
+    dcsClient_.reset();
+    sessionServer_.reset();
+    printerNameMap_.clear();
+    CMonitor* self = this;
+    g_monitor.compare_exchange_strong(self, nullptr);
+    uninstallLogger();
+}
+
+int CMonitor::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int) {
+    monitor_process::instance = instance;
+    const char* line = commandLine != nullptr ? commandLine : "";
+    const bool unload = equalsIgnoringCase(line, "-u");
+
+    void* item = nullptr;
+    DWORD size = 0;
+    if (util_->readConfigItem(kConfigManufacturerPath, 0, item, size)) {
+        char path[kNameBuffer] = {};
+        copyBounded(path, sizeof(path), static_cast<const char*>(item), size);
+        brandKeyPath_ = path;
+        GlobalFree(item);
+    }
+    instanceName_ = instanceNameFor(prefix_, consoleSession_);
+
+    WNDCLASSEXA windowClass = {sizeof(windowClass)};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = monitorWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = monitor_process::largeIcon;
+    windowClass.hIconSm = monitor_process::smallIcon;
+    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    windowClass.lpszClassName = instanceName_.c_str();
+    RegisterClassExA(&windowClass);
+    instanceName_ = lowerCase(instanceName_);
+
+    if (equalsIgnoringCase(line, "-a")) {
+        if (appList_.library().load() && appList_.library().initialize() == 0) appList_.library().createAppList();
+        const std::string table = monitor_process::moduleDirectory + "\\moire0.lut";
+        const std::string copy = monitor_process::moduleDirectory + "\\moire.lut";
+        if (table.size() < kNameBuffer && copy.size() < kNameBuffer) CopyFileA(table.c_str(), copy.c_str(), FALSE);
+    }
+    if (equalsIgnoringCase(line, "-s")) {
+        if (appList_.library().load()) appList_.library().launchGui();
+    }
+
+    instanceMutex_.reset(CreateMutexA(nullptr, TRUE, instanceName_.c_str()));
+    const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    if (existed) {
+        if (unload) closeRunningMonitor(instanceName_, ownExeName_);
+        return 0;
+    }
+    if (unload || FindWindowA(nullptr, instanceName_.c_str()) != nullptr) return 0;
+
+    Enum();
+    HWND window = CreateWindowExA(0, instanceName_.c_str(), instanceName_.c_str(), WS_OVERLAPPEDWINDOW,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                                  instance, nullptr);
+    if (window == nullptr) {
+        DWORD error = GetLastError();
+        logger()->writeText(&g_logPanelmon, LOG_ERROR,
+                            LogText("CreateWindowEx failed with error ") << static_cast<uint32_t>(error));
+        return 0;
+    }
+    window_ = window;
+    Init();
+    if (CountDevicesByTransport(kTransportLocal) <= 0) SetTimer(window_, kReenumerateTimer, timings_.reenumerateMs, nullptr);
+
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+int CMonitor::Init() {
+    BasicLogger* log = logger();
+    FunctionTrace trace(log, &g_logPanelmon, "CMonitor::Init()", LOG_TRACE, log->isEnabled(&g_logPanelmon, LOG_TRACE));
+    OpenAndRegisterForHids();
+    char manufacturer[kNameBuffer], productId[kNameBuffer], product[kNameBuffer];
+    util_->GetManufacturerName(manufacturer, productId, product, kNameBuffer);
+    appList_.setFaxVendorName(productId);
+    return 1;
+}
+
+void CMonitor::startPollTimer() {
+    if (window_ != nullptr) SetTimer(window_, kPollTimer, timings_.pollMs, nullptr);
+}
+
+void CMonitor::stopPollTimer() {
+    if (window_ != nullptr) KillTimer(window_, kPollTimer);
+}
+
+LRESULT CMonitor::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_CREATE:
+            // Reports may arrive before Run stores the handle; timers need it now.
+            window_ = window;
+            firstTick_ = true;
+            logInfo("Starting Session Controller Server: ");
+            sessionServer_->start();
+            startPollTimer();
+            return 1;
+        case WM_DESTROY:
+        case WM_CLOSE:
+        case WM_QUIT:
+            onClose();
+            return 1;
+        case WM_DEVMODECHANGE:
+            logInfo("Received WM_DEVMODECHANGE");
+            reenumerate();
+            return 0;
+        case WM_TIMER:
+            if (wParam == kPollTimer) {
+                poll();
+            } else if (wParam == kReenumerateTimer) {
+                UnregisterHids();
+                ClearDevices();
+                if (Enum() != 0) {
+                    Init();
+                    ++reenumerations_;
+                    if (reenumerations_ > kMaxReenumerations || CountDevicesByTransport(kTransportLocal) >= 1) {
+                        KillTimer(window_, kReenumerateTimer);
+                    }
+                }
+            }
+            return 1;
+        case WM_POWERBROADCAST:
+            logInfo("Received WM_POWERBROADCAST");
+            onPowerBroadcast(wParam);
+            return 0;
+        case WM_DEVICECHANGE:
+            logInfo("Received WM_DEVICECHANGE");
+            onDeviceChange(wParam);
+            return 0;
+        default:
+            return 1;
+    }
+}
+
+void CMonitor::onClose() {
+    logInfo("Received WM_DESTROY");
+    stopPollTimer();
+    instanceMutex_.reset();
+    kernelLibrary_.reset();
+    logInfo("Ending Session Controller Server: ");
+    sessionServer_->stop();
+    PostQuitMessage(0);
+}
+
+void CMonitor::reenumerate() {
+    UnregisterHids();
+    ClearDevices();
+    if (Enum() != 0) Init();
+}
+
+void CMonitor::poll() {
+    if (CountUnreadyDevices() != 0) OpenAndRegisterForHids();
+    if (firstTick_ || CountUnreadyDevices() != 0) {
+        firstTick_ = false;
+        OpenAndRegisterForHids();
+    }
+}
+
+void CMonitor::onPowerBroadcast(WPARAM event) {
+    switch (event) {
+        case PBT_APMQUERYSUSPEND:
+            logInfo("WM_POWERBROADCAST --> PBT_APMQUERYSUSPEND");
+            stopPollTimer();
+            suspended_ = true;
+            return;
+        case PBT_APMSUSPEND:
+            logInfo("WM_POWERBROADCAST --> PBT_APMSUSPEND");
+            if (!suspended_) {
+                stopPollTimer();
+                suspended_ = true;
+            }
+            return;
+        case PBT_APMQUERYSUSPENDFAILED:
+            if (suspended_) {
+                logInfo("WM_POWERBROADCAST --> PBT_APMQUERYSUSPENDFAILED");
+                suspended_ = false;
+                startPollTimer();
+                return;
+            }
+            break;
+        case PBT_APMRESUMECRITICAL:
+        case PBT_APMRESUMESUSPEND:
+        case PBT_APMRESUMEAUTOMATIC:
+            logInfo("WM_POWERBROADCAST --> PBT_APMRESUMESUSPEND");
+            suspended_ = false;
+            startPollTimer();
+            return;
+        default:
+            break;
+    }
+    logInfo("Unhandled WM_POWERBROADCAST --> " + std::to_string(static_cast<unsigned>(event)));
+}
+
+void CMonitor::onDeviceChange(WPARAM event) {
+    // A broadcast delivered while this handling waits in a device call must not start another.
+    if (event != DBT_DEVNODES_CHANGED || inDeviceChange_ || !dcsClient_) return;
+    inDeviceChange_ = true;
+    dcsClient_->discovery(kTransportUsb, "");
+    AddNewDevices();
+    OpenAndRegisterForHids();
+    if (CountDevicesByTransport(kTransportLocal) >= 1 && window_ != nullptr) KillTimer(window_, kReenumerateTimer);
+    inDeviceChange_ = false;
+}
+
+std::string CMonitor::portName() const {
+    std::lock_guard<std::mutex> hold(requestLock_);
+    return portName_;
+}
+
+void CMonitor::LogScanDataMsg(const void*) {}

@@ -1,0 +1,378 @@
+// The device table: enumeration, opening and registration of every HID interface, and the
+// questions other parts ask about devices.
+#include "CMonitor.h"
+
+#include "BasicLogger.h"
+#include "SCXLogger.h"
+
+#include <cstring>
+
+namespace {
+BasicLogger* logger() { return BasicLogger::getInstance(); }
+
+bool infoEnabled() { return logger()->isEnabled(&g_logPanelmon, LOG_INFO); }
+
+void logInfo(const std::string& text) {
+    if (infoEnabled()) logger()->writeText(&g_logPanelmon, LOG_INFO, text);
+}
+
+void logError(const std::string& text) { logger()->writeText(&g_logPanelmon, LOG_ERROR, text); }
+
+// A trace whose name is built only when tracing is on.
+class Trace {
+public:
+    explicit Trace(const char* name)
+        : enabled_(logger()->isEnabled(&g_logPanelmon, LOG_TRACE)),
+          trace_(logger(), &g_logPanelmon, enabled_ ? name : "", LOG_TRACE, enabled_) {}
+
+private:
+    bool enabled_;
+    FunctionTrace trace_;
+};
+
+LONG WINAPI enumHidsThunk(uint32_t first, DcsHandle handle) {
+    CMonitor* monitor = CMonitor::instance();
+    return monitor != nullptr ? monitor->enumHidsCallback(first, handle) : 0;
+}
+
+LONG WINAPI deviceArrivalThunk(uint32_t first, DcsHandle handle) {
+    CMonitor* monitor = CMonitor::instance();
+    return monitor != nullptr ? monitor->deviceArrivalCallback(first, handle) : E_FAIL;
+}
+
+LONG WINAPI notificationThunk(DcsHandle handle, uint32_t notificationClass, uint32_t code) {
+    CMonitor* monitor = CMonitor::instance();
+    return monitor != nullptr ? monitor->notificationCallback(handle, notificationClass, code) : 0;
+}
+
+LONG WINAPI reportThunk(uint32_t first, DcsHandle handle, const uint8_t* report, uint32_t length) {
+    CMonitor* monitor = CMonitor::instance();
+    return monitor != nullptr ? monitor->reportCallback(first, handle, report, length) : E_FAIL;
+}
+
+DcsClient shortLivedClient() { return DcsClient(monitor_process::instance, "", false); }
+}  // namespace
+
+void CMonitor::readPortName(DcsClient& client, DcsHandle handle, char (&out)[kNameBuffer]) {
+    char buffer[kNameBuffer + 1] = {};
+    uint32_t length = 0;
+    client.getStringHid(handle, kDescriptorPortname, buffer, kNameBuffer, &length);
+    copyBounded(out, sizeof(out), buffer, kNameBuffer);
+}
+
+bool CMonitor::transportIsUsb(DcsClient& client, DcsHandle handle) {
+    char buffer[kNameBuffer + 1] = {};
+    uint32_t length = 0;
+    client.getStringHid(handle, kDescriptorTransport, buffer, kNameBuffer, &length);
+    return std::memcmp(buffer, "USB1", 5) == 0;
+}
+
+int CMonitor::Enum() {
+    if (!isLoggerInstalled()) installLogger(new SCXLogger());
+    Trace trace("CMonitor::Enum()");
+    if (!dcsClient_) dcsClient_ = std::make_unique<DcsClient>(monitor_process::instance, "", true);
+    dcsClient_->discovery(kTransportUsb, "");
+
+    {
+        std::lock_guard<std::mutex> hold(devicesLock_);
+        fillingPass_ = false;
+        deviceCount_ = 0;
+    }
+    LONG result = dcsClient_->enumHids(kTransportLocal, "", enumHidsThunk);
+    if (result != 0) {
+        logError(LogText("DCS client failure in enumHids TRANSPORT_LOCAL with lRetCode = ") << result << ". Retrying.");
+        int attempt = 0;
+        for (; attempt < kEnumRetries && result != 0; ++attempt) {
+            Sleep(timings_.enumRetrySleepMs);
+            {
+                std::lock_guard<std::mutex> hold(devicesLock_);
+                deviceCount_ = 0;
+            }
+            result = dcsClient_->enumHids(kTransportLocal, "", enumHidsThunk);
+        }
+        if (result != 0) {
+            logError("CpdDcsClient::enumWindowsHids failed exiting.");
+            return 0;
+        }
+    }
+
+    {
+        std::lock_guard<std::mutex> hold(devicesLock_);
+        devices_.assign(static_cast<size_t>(deviceCount_ > 0 ? deviceCount_ : 0), DeviceRecord());
+        deviceCount_ = 0;
+        fillingPass_ = true;
+    }
+    const LONG filling = dcsClient_->enumHids(kTransportLocal, "", enumHidsThunk);
+    if (filling != 0) logError("DCS client failure in enumHids Local");
+
+    std::vector<DeviceRecord> records;
+    {
+        std::lock_guard<std::mutex> hold(devicesLock_);
+        fillingPass_ = false;
+        records.assign(devices_.begin(), devices_.begin() + deviceCount_);
+    }
+    for (DeviceRecord& record : records) {
+        DcsHandle handle = 0;
+        dcsClient_->enumSpecificHid(record.portName, &handle);
+        record.handle = handle;
+        record.isLocal = transportIsUsb(*dcsClient_, handle) ? 1 : 0;
+    }
+    {
+        std::lock_guard<std::mutex> hold(devicesLock_);
+        devices_ = records;
+        deviceCount_ = static_cast<int>(devices_.size());
+    }
+    logInfo(LogText("DCS enumHids LOCAL = ") << CountDevicesByTransport(kTransportLocal));
+    if (filling != 0) {
+        ClearDevices();
+        return 0;
+    }
+    return 1;
+}
+
+LONG CMonitor::enumHidsCallback(uint32_t, DcsHandle handle) {
+    Trace trace("CMonitor::enumHidsCallback()");
+    lastHandle_ = handle;
+    size_t index;
+    {
+        std::lock_guard<std::mutex> hold(devicesLock_);
+        if (!fillingPass_) {
+            ++deviceCount_;
+            return 0;
+        }
+        // The filling pass never stores more records than the counting pass counted.
+        if (static_cast<size_t>(deviceCount_) >= devices_.size()) return 0;
+        index = static_cast<size_t>(deviceCount_++);
+    }
+    DcsClient client = shortLivedClient();
+    char port[kNameBuffer] = {};
+    readPortName(client, handle, port);
+    std::string printer;
+    auto named = printerNameMap_.find(handle);
+    const bool havePrinter = named != printerNameMap_.end();
+    if (havePrinter) printer = named->second;
+    {
+        std::lock_guard<std::mutex> hold(devicesLock_);
+        if (index < devices_.size()) {
+            DeviceRecord& record = devices_[index];
+            copyBounded(record.portName, sizeof(record.portName), port, sizeof(port));
+            if (havePrinter) copyBounded(record.printerName, sizeof(record.printerName), printer.c_str(), printer.size());
+        }
+    }
+    if (!havePrinter) {
+        logInfo(LogText("CMonitor::enumHidCallback(") << handle << ") no PrinterFriendlyName for port " << port);
+    }
+    return 0;
+}
+
+int CMonitor::AddNewDevices() {
+    return dcsClient_ && dcsClient_->enumHids(kTransportLocal, "", deviceArrivalThunk) == 0 ? 1 : 0;
+}
+
+LONG CMonitor::deviceArrivalCallback(uint32_t, DcsHandle handle) {
+    {
+        std::lock_guard<std::mutex> hold(devicesLock_);
+        for (const DeviceRecord& record : devices_) {
+            if (record.handle == handle) return E_FAIL;
+        }
+    }
+    DcsClient client = shortLivedClient();
+    DeviceRecord record;
+    readPortName(client, handle, record.portName);
+    char model[kNameBuffer + 1] = {};
+    uint32_t length = 0;
+    client.getStringHid(handle, kDescriptorScannerModel, model, kNameBuffer, &length);
+    const char* printer = length == 0 ? "Null Printer" : model;
+    copyBounded(record.printerName, sizeof(record.printerName), printer, kNameBuffer);
+    DcsHandle specific = 0;
+    client.enumSpecificHid(record.portName, &specific);
+    record.handle = specific;
+    record.isLocal = transportIsUsb(client, specific) ? 1 : 0;
+    std::lock_guard<std::mutex> hold(devicesLock_);
+    devices_.push_back(record);
+    deviceCount_ = static_cast<int>(devices_.size());
+    return 0;
+}
+
+void CMonitor::OpenAndRegisterForHids() {
+    logInfo("OpenAndRegisterForHids()");
+    std::vector<DeviceRecord> records = devicesSnapshot();
+    if (records.empty()) {
+        logError("No Devices attached!");
+        return;
+    }
+    for (size_t index = 0; index < records.size(); ++index) {
+        DeviceRecord& record = records[index];
+        if (record.opened && record.registered) continue;
+        if (!record.opened) {
+            if (dcsClient_->openHid(record.handle) != 0) {
+                record.registered = 0;
+                logInfo("DCS openHid = FAILED");
+                logInfo(LogText("Opening: ") << record.handle);
+            } else {
+                logInfo("DCS openHid = 0");
+                logInfo(LogText("Opening: ") << record.handle);
+                record.opened = 1;
+            }
+        }
+        if (record.opened && !record.registered) {
+            if (dcsClient_->registerForReportsHid(record.handle, reportThunk) != 0) {
+                record.registered = 0;
+                logError("DCS client failure in registerForReportsHid");
+                dcsClient_->closeHid(record.handle);
+                record.opened = 0;
+            } else {
+                const LONG result = dcsClient_->registerForNotificationsHid(record.handle, notificationThunk);
+                logInfo(LogText("registerForNotificationsHid successfully!!! lRetCode = ") << result);
+                if (result != 0) {
+                    record.registered = 0;
+                    logError("registerForNotificationsHid with DCS failed!!!");
+                } else {
+                    record.registered = 1;
+                }
+            }
+        }
+        // Write the flags back to the same record, unless the table was rebuilt meanwhile.
+        std::lock_guard<std::mutex> hold(devicesLock_);
+        if (index < devices_.size() && devices_[index].handle == record.handle) {
+            devices_[index].opened = record.opened;
+            devices_[index].registered = record.registered;
+        }
+    }
+}
+
+void CMonitor::UnregisterHids() {
+    std::vector<DeviceRecord> records = devicesSnapshot();
+    if (records.empty() || !dcsClient_) return;
+    for (const DeviceRecord& record : records) {
+        LONG result = dcsClient_->unregisterForReportsHid(record.handle);
+        if (result != 0) logError(LogText("DCS client failure in unregisterForReportsHid rc=") << result);
+        result = dcsClient_->unregisterForNotificationsHid(record.handle);
+        if (result != 0) logError(LogText("DCS client failuer in unregisterForNotificationsHid rc=") << result);
+        result = dcsClient_->closeHid(record.handle);
+        if (result != 0) logError(LogText("DCS client failure in closeHid rc=") << result);
+    }
+    std::lock_guard<std::mutex> hold(devicesLock_);
+    for (DeviceRecord& record : devices_) {
+        record.registered = 0;
+        record.hidOpenOk = 0;
+        record.opened = 0;
+    }
+}
+
+void CMonitor::ClearDevices() {
+    std::lock_guard<std::mutex> hold(devicesLock_);
+    devices_.clear();
+    deviceCount_ = 0;
+}
+
+std::vector<DeviceRecord> CMonitor::devicesSnapshot() const {
+    std::lock_guard<std::mutex> hold(devicesLock_);
+    return devices_;
+}
+
+LONG CMonitor::notificationCallback(DcsHandle handle, uint32_t notificationClass, uint32_t code) {
+    Trace trace("CMonitor::notificationCallback()");
+    if (notificationClass != kNotificationClassHidOpen || CountDevicesByTransport(kTransportLocal) < 1) return 0;
+    if (code == kNotificationHidOpenOkay) {
+        logInfo("received notificationCallback NOTIFICATION_HID_OPEN_OKAY");
+        SetHidOpenState(handle, 1);
+    } else if (code == kNotificationHidOpenError) {
+        logInfo("received notificationCallback NOTIFICATION_HID_OPEN_ERROR");
+        SetHidOpenState(handle, 0);
+    } else {
+        logInfo("notificationCallback NOT HANDLED");
+    }
+    return 0;
+}
+
+LONG CMonitor::reportCallback(uint32_t first, DcsHandle handle, const uint8_t* report, uint32_t length) {
+    if (first == 0 || handle == 0 || report == nullptr || length == 0) return 0;
+    lastHandle_ = handle;
+    if (infoEnabled()) {
+        logInfo(LogText("reportCallback handle ") << handle << " data " << toHexText(report, length, true));
+    }
+    return 0;
+}
+
+LONG CMonitor::GetDeviceNames(DcsHandle handle, char* printerNameOut) {
+    {
+        std::lock_guard<std::mutex> hold(devicesLock_);
+        for (const DeviceRecord& record : devices_) {
+            if (record.handle != handle) continue;
+            if (printerNameOut != nullptr) copyBounded(printerNameOut, kNameBuffer, record.printerName, kNameBuffer);
+            std::lock_guard<std::mutex> request(requestLock_);
+            portName_ = record.portName;
+            return 0;
+        }
+    }
+    if (!dcsClient_) return ERROR_NOT_FOUND;
+    char buffer[kNameBuffer + 1] = {};
+    uint32_t length = 0;
+    dcsClient_->getStringHid(handle, kDescriptorPortname, buffer, kNameBuffer, &length);
+    if (length == 0 || length > kNameBuffer) return ERROR_NOT_FOUND;
+    if (printerNameOut != nullptr) copyBounded(printerNameOut, kNameBuffer, buffer, kNameBuffer);
+    std::lock_guard<std::mutex> request(requestLock_);
+    portName_ = buffer;
+    return 0;
+}
+
+int CMonitor::CountDevicesByTransport(const char* name) {
+    const int32_t local = std::strcmp(name, kTransportLocal) == 0 ? 1 : 0;
+    std::lock_guard<std::mutex> hold(devicesLock_);
+    int count = 0;
+    for (const DeviceRecord& record : devices_) count += record.isLocal == local ? 1 : 0;
+    return count;
+}
+
+int CMonitor::CountUnreadyDevices() {
+    std::lock_guard<std::mutex> hold(devicesLock_);
+    int count = 0;
+    for (const DeviceRecord& record : devices_) count += record.opened && record.registered ? 0 : 1;
+    return count;
+}
+
+void CMonitor::SetHidOpenState(DcsHandle handle, int32_t value) {
+    std::lock_guard<std::mutex> hold(devicesLock_);
+    for (DeviceRecord& record : devices_) {
+        if (record.handle == handle) {
+            record.hidOpenOk = value;
+            return;
+        }
+    }
+}
+
+int CMonitor::IsLocalDevice(DcsHandle handle) {
+    BasicLogger* log = logger();
+    const bool tracing = log->isEnabled(&g_logPanelmon, LOG_TRACE);
+    FunctionTrace trace(log, &g_logPanelmon,
+                        tracing ? std::string(LogText("CMonitor::IsLocalDevice(") << handle << ")") : std::string(),
+                        LOG_TRACE, tracing);
+    return dcsClient_ && transportIsUsb(*dcsClient_, handle) ? 1 : 0;
+}
+
+LONG CMonitor::EndSessionForPort(DcsHandle handle) {
+    char printer[kNameBuffer] = {};
+    if (GetDeviceNames(handle, printer) != 0) return 0;
+    const std::string port = portName();
+    logInfo("Ending Session for Port: " + port);
+    SessionControllerClient client(prefix_, port);
+    client.closeSession();
+    return 0;
+}
+
+LONG CMonitor::SendScanToList(DcsHandle handle) {
+    Sleep(250);
+    appList_.setListSent(false);
+    appList_.clearDestinations();
+    // The session is opened for the port of the previous report, before the refresh below.
+    SessionControllerClient client(prefix_, portName());
+    client.openSession();
+    char printer[kNameBuffer] = {};
+    GetDeviceNames(handle, printer);
+    const std::string text = "<PortName>" + portName() + "</PortName>";
+    scx::setPortText(scanObject2_, text.c_str());
+    appList_.sendPanelList(scanObject2_);
+    if (IsLocalDevice(handle) == 1) client.closeSession();
+    return 0;
+}

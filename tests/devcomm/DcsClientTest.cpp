@@ -1,0 +1,1016 @@
+// DcsClient (Part 2.1) against the fake device libraries of FakeDcs.cpp. The test holds its own
+// reference to the fake, so its record outlives the binding's unloads; the binding's loads and
+// unloads show as DcsInitialize and DcsUninitialize calls.
+#include "DcsClient.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <cctype>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+const std::string kPrefix = TEST_PRODUCT_PREFIX;
+const std::string kFullFake = kPrefix + "fakedevlink.dll";
+const std::string kPartialFake = kPrefix + "fakepartdevlink.dll";
+const std::string kNoInitializeFake = kPrefix + "fakenoinitdevlink.dll";
+const std::string kNoClientIdFake = kPrefix + "fakenoclientdevlink.dll";
+const std::string kMissingLibrary = kPrefix + "nosuchdevlink.dll";
+
+constexpr uint32_t kFakeClientId = 0x51;  // the fake's default identity
+constexpr DcsHandle kHandle = 0x701;
+constexpr DcsHandle kOtherHandle = 0x702;
+
+// The control exports of one fake variant, through the test's own reference.
+class Fake {
+public:
+    explicit Fake(const std::string& fileName) : module_(LoadLibraryA(fileName.c_str())) {
+        if (module_ != nullptr) reset();
+    }
+    ~Fake() {
+        if (module_ != nullptr) FreeLibrary(module_);
+    }
+    Fake(const Fake&) = delete;
+    Fake& operator=(const Fake&) = delete;
+
+    HMODULE module() const { return module_; }
+    void reset() { get<void(WINAPI*)()>("FakeDcsReset")(); }
+    void setResult(const char* entry, LONG result) {
+        get<void(WINAPI*)(const char*, LONG)>("FakeDcsSetResult")(entry, result);
+    }
+    uint32_t calls(const char* entry) { return get<uint32_t(WINAPI*)(const char*)>("FakeDcsCallCount")(entry); }
+    uint32_t calls(const std::string& entry) { return calls(entry.c_str()); }
+    std::vector<uint32_t> lastArgs(const std::string& entry) {
+        uint32_t args[16] = {};
+        uint32_t count =
+            get<uint32_t(WINAPI*)(const char*, uint32_t*, uint32_t)>("FakeDcsLastArgs")(entry.c_str(), args, 16);
+        return std::vector<uint32_t>(args, args + (count < 16 ? count : 16));
+    }
+    void setClientId(uint32_t id) { get<void(WINAPI*)(uint32_t)>("FakeDcsSetClientId")(id); }
+    std::string lastHostName() {
+        char buffer[300] = {};
+        get<void(WINAPI*)(char*, uint32_t)>("FakeDcsLastHostName")(buffer, sizeof(buffer));
+        return buffer;
+    }
+    void setEnumHandles(const std::vector<DcsHandle>& handles) {
+        get<void(WINAPI*)(const DcsHandle*, uint32_t)>("FakeDcsSetEnumHandles")(
+            handles.data(), static_cast<uint32_t>(handles.size()));
+    }
+    void setString(const char* text) { get<void(WINAPI*)(const char*)>("FakeDcsSetString")(text); }
+    void setSpecificHandle(DcsHandle handle) { get<void(WINAPI*)(DcsHandle)>("FakeDcsSetSpecificHandle")(handle); }
+    void setLong(int32_t value) { get<void(WINAPI*)(int32_t)>("FakeDcsSetLong")(value); }
+    void setState(uint32_t state) { get<void(WINAPI*)(uint32_t)>("FakeDcsSetState")(state); }
+    uint32_t zeroIdCalls() { return get<uint32_t(WINAPI*)()>("FakeDcsZeroIdCalls")(); }
+    uint32_t initializeCalls() { return calls("DcsInitialize"); }
+    uint32_t uninitializeCalls() { return calls("DcsUninitialize"); }
+
+private:
+    template <typename Fn>
+    Fn get(const char* name) {
+        return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+    }
+    HMODULE module_;
+};
+
+uint32_t value(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+
+// The pause seam of writePrinter, recorded instead of slept.
+class PausingClient : public DcsClient {
+public:
+    using DcsClient::DcsClient;
+    std::vector<DWORD> pauses;
+
+protected:
+    void pause(DWORD milliseconds) override { pauses.push_back(milliseconds); }
+};
+
+LONG WINAPI ignoreReport(uint32_t, DcsHandle, const uint8_t*, uint32_t) { return 0; }
+LONG WINAPI ignoreNotification(DcsHandle, uint32_t, uint32_t) { return 0; }
+
+class DcsClientTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_NE(fake_.module(), nullptr) << kFullFake << " " << GetLastError(); }
+
+    // The binding holds nothing: no use, no identity, no library, no handle.
+    static void expectIdle(const DcsClient& client) {
+        EXPECT_EQ(client.libraryUses(), 0u);
+        EXPECT_EQ(client.clientIdUses(), 0u);
+        EXPECT_EQ(client.clientId(), 0u);
+        EXPECT_FALSE(client.isLibraryLoaded());
+    }
+
+    Fake fake_{kFullFake};
+};
+
+class DcsClientPartialTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_NE(fake_.module(), nullptr) << kPartialFake << " " << GetLastError(); }
+    Fake fake_{kPartialFake};
+};
+
+// ---- file names ------------------------------------------------------------------------------
+
+TEST(DcsClientName, FromTheProgramModuleTakesItsPrefix) {
+    DcsClient client(GetModuleHandleA(nullptr), "", false);
+    EXPECT_EQ(client.libraryFileName(), kPrefix + "devlink.dll");
+}
+
+TEST(DcsClientName, FromAnyModuleTakesTheFirstFourCharactersOfItsFileName) {
+    // kernel32.dll sits in the system folder: only the part after the last backslash counts.
+    DcsClient client(GetModuleHandleA("kernel32.dll"), "", false);
+    EXPECT_EQ(client.libraryFileName(), "kerndevlink.dll");
+}
+
+TEST(DcsClientName, UnreadablePathGivesThePlainName) {
+    DcsClient client(reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x5a5a0000)), "", false);
+    EXPECT_EQ(client.libraryFileName(), "devlink.dll");
+}
+
+TEST(DcsClientName, ExplicitNameIsKeptAndNothingIsLoadedAtConstruction) {
+    Fake fake(kFullFake);
+    ASSERT_NE(fake.module(), nullptr);
+    DcsClient client(kFullFake, "", false);
+    EXPECT_EQ(client.libraryFileName(), kFullFake);
+    EXPECT_FALSE(client.isLibraryLoaded());
+    EXPECT_EQ(fake.initializeCalls(), 0u);
+}
+
+// ---- loading ---------------------------------------------------------------------------------
+
+TEST_F(DcsClientTest, FailingInitializeGives126UnloadsAndTheNextOperationLoadsAgain) {
+    DcsClient client(kFullFake, "", false);
+    fake_.setResult("DcsInitialize", 31);
+    EXPECT_EQ(client.discovery(kTransportUsb, ""), 126);
+    EXPECT_FALSE(client.isLibraryLoaded());
+    EXPECT_EQ(fake_.initializeCalls(), 1u);
+    EXPECT_EQ(fake_.uninitializeCalls(), 0u);  // unloaded without DcsUninitialize
+    EXPECT_EQ(fake_.calls("DcsDiscovery"), 0u);
+    expectIdle(client);
+
+    // acquireClient passes the failed load's own code: the last error the fake set.
+    EXPECT_EQ(client.acquireClient(), 31);
+    EXPECT_EQ(fake_.initializeCalls(), 2u);
+    expectIdle(client);
+
+    fake_.setResult("DcsInitialize", 0);
+    EXPECT_EQ(client.discovery(kTransportUsb, ""), 0);
+    EXPECT_EQ(fake_.initializeCalls(), 3u);
+    EXPECT_EQ(fake_.calls("DcsDiscovery"), 1u);
+    expectIdle(client);
+    EXPECT_EQ(fake_.uninitializeCalls(), 1u);
+}
+
+TEST(DcsClientLoad, MissingInitializeGives126) {
+    Fake fake(kNoInitializeFake);
+    ASSERT_NE(fake.module(), nullptr);
+    DcsClient client(kNoInitializeFake, "", true);
+    EXPECT_EQ(client.discovery(kTransportUsb, ""), 126);
+    EXPECT_EQ(client.openHid(kHandle), 126);
+    EXPECT_EQ(client.resume(), 126);
+    EXPECT_EQ(client.closeAllHids(), 126);
+    EXPECT_EQ(client.acquireClient(), ERROR_PROC_NOT_FOUND);
+    EXPECT_FALSE(client.isLibraryLoaded());
+    EXPECT_EQ(client.libraryUses(), 0u);
+    EXPECT_EQ(fake.calls("DcsDiscovery"), 0u);
+    EXPECT_EQ(fake.calls("DcsGetClientId"), 0u);
+}
+
+TEST(DcsClientLoad, LibraryThatCannotBeLoadedGives126) {
+    DcsClient client(kMissingLibrary, "", false);
+    EXPECT_EQ(client.discovery(kTransportUsb, ""), 126);
+    EXPECT_EQ(client.enumHids(kTransportLocal, "", nullptr), 126);
+    EXPECT_EQ(client.openHid(kHandle), 126);
+    EXPECT_EQ(client.resume(), 126);
+    EXPECT_EQ(client.closeAllPrinters(), 126);
+    EXPECT_EQ(client.registerForSystemNotifications(1, 2), 126);
+    // Those two pass the system error of the failed load itself.
+    EXPECT_EQ(client.acquireClient(), ERROR_MOD_NOT_FOUND);
+    EXPECT_EQ(client.install(), ERROR_MOD_NOT_FOUND);
+    // Per-handle and close operations never load: the handle is not open.
+    EXPECT_EQ(client.closeHid(kHandle), 1);
+    EXPECT_EQ(client.registerForReportsHid(kHandle, ignoreReport), 1);
+    EXPECT_FALSE(client.isLibraryLoaded());
+    EXPECT_EQ(client.libraryUses(), 0u);
+}
+
+TEST_F(DcsClientTest, KeepLoadedClearUnloadsAfterOpenAndClose) {
+    DcsClient client(kFullFake, "", false);
+    ASSERT_EQ(client.openHid(kHandle), 0);
+    EXPECT_TRUE(client.isLibraryLoaded());
+    EXPECT_EQ(client.libraryUses(), 1u);
+    EXPECT_EQ(client.clientIdUses(), 1u);
+    EXPECT_EQ(client.clientId(), kFakeClientId);
+    ASSERT_EQ(client.closeHid(kHandle), 0);
+    expectIdle(client);
+    EXPECT_EQ(fake_.initializeCalls(), 1u);
+    EXPECT_EQ(fake_.uninitializeCalls(), 1u);
+
+    ASSERT_EQ(client.openHid(kHandle), 0);
+    ASSERT_EQ(client.closeHid(kHandle), 0);
+    EXPECT_EQ(fake_.initializeCalls(), 2u);
+    EXPECT_EQ(fake_.uninitializeCalls(), 2u);
+    EXPECT_EQ(fake_.calls("DcsGetClientId"), 2u);
+}
+
+TEST_F(DcsClientTest, KeepLoadedSetKeepsTheLibraryWithOneInitializeUntilDestroyed) {
+    {
+        DcsClient client(kFullFake, "", true);
+        ASSERT_EQ(client.openHid(kHandle), 0);
+        ASSERT_EQ(client.closeHid(kHandle), 0);
+        EXPECT_TRUE(client.isLibraryLoaded());
+        EXPECT_EQ(client.libraryUses(), 0u);
+        EXPECT_EQ(client.clientIdUses(), 0u);
+        EXPECT_EQ(client.clientId(), 0u);
+        ASSERT_EQ(client.openHid(kHandle), 0);
+        ASSERT_EQ(client.closeHid(kHandle), 0);
+        EXPECT_EQ(client.discovery(kTransportUsb, ""), 0);
+        EXPECT_EQ(fake_.initializeCalls(), 1u);
+        EXPECT_EQ(fake_.uninitializeCalls(), 0u);
+        // The identity is still asked for whenever its use count goes from 0 to 1.
+        EXPECT_EQ(fake_.calls("DcsGetClientId"), 3u);
+    }
+    EXPECT_EQ(fake_.uninitializeCalls(), 1u);
+}
+
+TEST_F(DcsClientTest, DestructorUnloadsWhateverTheCountsAndClosesNoHandle) {
+    {
+        DcsClient client(kFullFake, "", false);
+        ASSERT_EQ(client.openHid(kHandle), 0);
+        ASSERT_EQ(client.openScanner(kOtherHandle), 0);
+        ASSERT_EQ(client.acquireClient(), 0);
+        EXPECT_EQ(client.libraryUses(), 3u);
+    }
+    EXPECT_EQ(fake_.uninitializeCalls(), 1u);
+    EXPECT_EQ(fake_.calls("DcsCloseHid"), 0u);
+    EXPECT_EQ(fake_.calls("DcsCloseScanner"), 0u);
+}
+
+// ---- client identity -------------------------------------------------------------------------
+
+TEST_F(DcsClientTest, GetClientIdFailureIsReturnedAndGivesBackTheLibrary) {
+    DcsClient client(kFullFake, "", false);
+    fake_.setResult("DcsGetClientId", 5);
+    EXPECT_EQ(client.discovery(kTransportUsb, ""), 5);
+    EXPECT_EQ(client.openHid(kHandle), 5);
+    EXPECT_EQ(client.registerForReportsCardReader(1), 5);
+    EXPECT_EQ(client.closeAllHids(), 5);
+    EXPECT_EQ(client.openCount(kHandle), 0u);
+    EXPECT_EQ(fake_.calls("DcsDiscovery"), 0u);
+    EXPECT_EQ(fake_.calls("DcsOpenHid"), 0u);
+    expectIdle(client);
+    EXPECT_EQ(fake_.initializeCalls(), fake_.uninitializeCalls());
+
+    // acquireClient keeps what it took: the library use stays until releaseClient.
+    EXPECT_EQ(client.acquireClient(), 5);
+    EXPECT_EQ(client.libraryUses(), 1u);
+    EXPECT_EQ(client.clientIdUses(), 0u);
+    EXPECT_EQ(client.releaseClient(), 0);
+    expectIdle(client);
+
+    // A library-family operation needs no identity.
+    EXPECT_EQ(client.resume(), 0);
+}
+
+TEST(DcsClientIdentity, MissingGetClientIdGivesTheLookupError) {
+    Fake fake(kNoClientIdFake);
+    ASSERT_NE(fake.module(), nullptr);
+    DcsClient client(kNoClientIdFake, "", false);
+    EXPECT_EQ(client.discovery(kTransportUsb, ""), ERROR_PROC_NOT_FOUND);
+    EXPECT_EQ(fake.calls("DcsDiscovery"), 0u);
+    EXPECT_FALSE(client.isLibraryLoaded());
+    EXPECT_EQ(client.libraryUses(), 0u);
+    EXPECT_EQ(fake.initializeCalls(), fake.uninitializeCalls());
+}
+
+TEST_F(DcsClientTest, IdentityIsAskedOnceWhileInUseAndPassedToGlobalCalls) {
+    DcsClient client(kFullFake, "", false);
+    fake_.setClientId(0x99);
+    ASSERT_EQ(client.acquireClient(), 0);
+    EXPECT_EQ(client.clientId(), 0x99u);
+    EXPECT_EQ(client.discovery(kTransportUsb, ""), 0);
+    EXPECT_EQ(client.enumHids(kTransportLocal, "", nullptr), 0);
+    EXPECT_EQ(fake_.calls("DcsGetClientId"), 1u);
+    EXPECT_EQ(fake_.lastHostName(), "");
+    EXPECT_EQ(fake_.lastArgs("DcsDiscovery")[0], 0x99u);
+    EXPECT_EQ(fake_.lastArgs("DcsEnumHids")[0], 0x99u);
+    EXPECT_EQ(client.releaseClient(), 0);
+    expectIdle(client);
+}
+
+TEST_F(DcsClientTest, PerHandleCallsPassTheIdentityRecordedAtOpen) {
+    DcsClient client(kFullFake, "", true);
+    fake_.setClientId(7);
+    ASSERT_EQ(client.openHid(kHandle), 0);
+    // Give back the open's uses by hand so that the next use asks for a new identity.
+    ASSERT_EQ(client.releaseClient(), 0);
+    EXPECT_EQ(client.clientId(), 0u);
+    fake_.setClientId(9);
+    ASSERT_EQ(client.acquireClient(), 0);
+    EXPECT_EQ(client.clientId(), 9u);
+
+    EXPECT_EQ(client.registerForReportsHid(kHandle, ignoreReport), 0);
+    EXPECT_EQ(fake_.lastArgs("DcsRegisterForReportsHid"),
+              (std::vector<uint32_t>{7, kHandle, value(reinterpret_cast<void*>(ignoreReport))}));
+    EXPECT_EQ(client.registerForNotificationsHid(kHandle, ignoreNotification), 0);
+    EXPECT_EQ(fake_.lastArgs("DcsRegisterForNotificationsHid"),
+              (std::vector<uint32_t>{7, kHandle, value(reinterpret_cast<void*>(ignoreNotification))}));
+    EXPECT_EQ(client.discovery(kTransportUsb, ""), 0);
+    EXPECT_EQ(fake_.lastArgs("DcsDiscovery")[0], 9u);
+    // A second open keeps the first identity.
+    ASSERT_EQ(client.openHid(kHandle), 0);
+    EXPECT_EQ(fake_.lastArgs("DcsOpenHid")[0], 9u);
+    EXPECT_EQ(client.unregisterForReportsHid(kHandle), 0);
+    EXPECT_EQ(fake_.lastArgs("DcsUnregisterForReportsHid"), (std::vector<uint32_t>{7, kHandle}));
+    EXPECT_EQ(client.closeHid(kHandle), 0);
+    EXPECT_EQ(fake_.lastArgs("DcsCloseHid"), (std::vector<uint32_t>{7, kHandle}));
+    EXPECT_EQ(fake_.zeroIdCalls(), 0u);
+}
+
+// ---- host check ------------------------------------------------------------------------------
+
+std::string computerName() {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof(name);
+    return GetComputerNameA(name, &size) ? std::string(name) : std::string();
+}
+
+std::string withCase(std::string text, int (*change)(int)) {
+    for (char& c : text) c = static_cast<char>(change(static_cast<unsigned char>(c)));
+    return text;
+}
+
+TEST_F(DcsClientTest, HostEqualToTheComputerNameInAnyCaseIsLocalWithoutNetworkQuery) {
+    const std::string name = computerName();
+    ASSERT_FALSE(name.empty());
+    const bool mprWasLoaded = GetModuleHandleA("mpr.dll") != nullptr;
+    const std::vector<std::string> hosts = {
+        "",
+        name,
+        withCase(name, ::tolower),
+        withCase(name, ::toupper),
+        "\\\\" + name,
+        "\\\\" + withCase(name, ::tolower),
+        "\\\\" + withCase(name, ::toupper),
+    };
+    for (const std::string& host : hosts) {
+        DcsClient client(kFullFake, host, false);
+        EXPECT_EQ(client.checkHost(), 0) << "host '" << host << "'";
+        EXPECT_EQ(client.discovery(kTransportUsb, ""), 0) << "host '" << host << "'";
+        EXPECT_EQ(fake_.lastHostName(), host);
+    }
+    // The network provider was never asked: mpr.dll was not even loaded for it.
+    if (!mprWasLoaded) {
+        EXPECT_EQ(GetModuleHandleA("mpr.dll"), nullptr);
+    }
+}
+
+TEST_F(DcsClientTest, ForeignHostGoesToTheNetworkProvider) {
+    // Whatever the provider says about a name that does not exist is not 0 (on Wine, which has no
+    // network provider, it answers ERROR_NO_NETWORK; Windows answers a lookup error).
+    for (const std::string& host : {std::string("kvab-no-such-host-4711"), std::string("\\\\kvab-no-such-host-4711"),
+                                     "\\\\" + computerName() + "x", std::string("\\x")}) {
+        DcsClient client(kFullFake, host, false);
+        const LONG result = client.checkHost();
+        EXPECT_NE(result, 0) << "host '" << host << "'";
+        // The host check runs before the identity is asked for, and its code is returned.
+        EXPECT_EQ(client.discovery(kTransportUsb, ""), result) << "host '" << host << "'";
+        EXPECT_EQ(fake_.calls("DcsGetClientId"), 0u);
+        EXPECT_EQ(fake_.calls("DcsDiscovery"), 0u);
+        EXPECT_FALSE(client.isLibraryLoaded());
+    }
+}
+
+// ---- open and close --------------------------------------------------------------------------
+
+TEST_F(DcsClientTest, OpenTwiceThenCloseThreeTimes) {
+    DcsClient client(kFullFake, "", false);
+    ASSERT_EQ(client.openHid(kHandle), 0);
+    ASSERT_EQ(client.openHid(kHandle), 0);
+    EXPECT_EQ(client.openCount(kHandle), 2u);
+    EXPECT_EQ(client.libraryUses(), 2u);
+    EXPECT_EQ(client.clientIdUses(), 2u);
+    EXPECT_EQ(fake_.calls("DcsGetClientId"), 1u);
+
+    EXPECT_EQ(client.closeHid(kHandle), 0);
+    EXPECT_EQ(client.openCount(kHandle), 1u);
+    EXPECT_EQ(client.libraryUses(), 1u);
+    EXPECT_EQ(client.closeHid(kHandle), 0);
+    EXPECT_EQ(client.openCount(kHandle), 0u);
+    EXPECT_EQ(client.openHandleCount(), 0u);
+    EXPECT_EQ(client.closeHid(kHandle), 1);
+    EXPECT_EQ(fake_.calls("DcsCloseHid"), 2u);
+    expectIdle(client);
+}
+
+TEST_F(DcsClientTest, FailedOpenRecordsNothingAndGivesBackItsUses) {
+    DcsClient client(kFullFake, "", false);
+    fake_.setResult("DcsOpenHid", 6);
+    EXPECT_EQ(client.openHid(kHandle), 6);
+    EXPECT_EQ(client.openCount(kHandle), 0u);
+    expectIdle(client);
+}
+
+TEST_F(DcsClientTest, CloseWithALibraryErrorStillCountsTheClose) {
+    DcsClient client(kFullFake, "", false);
+    ASSERT_EQ(client.openScanner(kHandle), 0);
+    fake_.setResult("DcsCloseScanner", 6);
+    EXPECT_EQ(client.closeScanner(kHandle), 6);
+    EXPECT_EQ(client.openCount(kHandle), 0u);
+    expectIdle(client);
+}
+
+TEST_F(DcsClientTest, UnopenedHandleGives1WithoutLoadingTheLibrary) {
+    PausingClient client(kFullFake, "", false);
+    EXPECT_EQ(client.registerForReportsHid(kHandle, ignoreReport), 1);
+    EXPECT_EQ(client.unregisterForNotificationsHid(kHandle), 1);
+    EXPECT_EQ(client.writePrinter(kHandle, 1, 2, 3), 1);
+    EXPECT_EQ(client.startJobPrinter(kHandle, 1, 2, 3, 4, 5), 1);
+    EXPECT_EQ(client.closeHid(kHandle), 1);
+    EXPECT_EQ(client.closePrinter(kHandle), 1);
+    EXPECT_EQ(client.closeScanner(kHandle), 1);
+    EXPECT_EQ(client.closeCardReader(kHandle), 1);
+    EXPECT_TRUE(client.pauses.empty());
+    EXPECT_EQ(fake_.initializeCalls(), 0u);
+    expectIdle(client);
+}
+
+TEST_F(DcsClientTest, OpenHandlesAreSharedAcrossOpenKinds) {
+    // The table is one map of handles: a handle opened as a HID is closed by any close.
+    DcsClient client(kFullFake, "", false);
+    ASSERT_EQ(client.openHid(kHandle), 0);
+    ASSERT_EQ(client.openPrinter(kHandle), 0);
+    EXPECT_EQ(client.openCount(kHandle), 2u);
+    EXPECT_EQ(client.closePrinter(kHandle), 0);
+    EXPECT_EQ(client.closeCardReader(kHandle), 0);
+    EXPECT_EQ(client.openCount(kHandle), 0u);
+    expectIdle(client);
+}
+
+// ---- close-all -------------------------------------------------------------------------------
+
+TEST_F(DcsClientTest, CloseAllHidsClosesEachHandleAsOftenAsItWasOpened) {
+    DcsClient client(kFullFake, "", false);
+    ASSERT_EQ(client.openHid(kHandle), 0);
+    ASSERT_EQ(client.openHid(kHandle), 0);
+    ASSERT_EQ(client.openHid(kOtherHandle), 0);
+    EXPECT_EQ(client.closeAllHids(), 0);
+    EXPECT_EQ(fake_.calls("DcsCloseHid"), 3u);
+    EXPECT_EQ(fake_.calls("DcsClosePrinter"), 0u);
+    EXPECT_EQ(client.openHandleCount(), 0u);
+    expectIdle(client);
+    EXPECT_EQ(fake_.initializeCalls(), 1u);
+    EXPECT_EQ(fake_.uninitializeCalls(), 1u);
+}
+
+TEST_F(DcsClientTest, CloseAllPrintersCallsClosePrinterAndReturnsTheLastResult) {
+    DcsClient client(kFullFake, "", false);
+    ASSERT_EQ(client.openPrinter(kHandle), 0);
+    ASSERT_EQ(client.openPrinter(kOtherHandle), 0);
+    ASSERT_EQ(client.openPrinter(kOtherHandle), 0);
+    fake_.setResult("DcsClosePrinter", 4);
+    EXPECT_EQ(client.closeAllPrinters(), 4);
+    EXPECT_EQ(fake_.calls("DcsClosePrinter"), 3u);
+    EXPECT_EQ(fake_.calls("DcsCloseHid"), 0u);
+    EXPECT_EQ(client.openHandleCount(), 0u);
+    expectIdle(client);
+}
+
+TEST_F(DcsClientTest, CloseAllWithNothingOpenReturns0) {
+    DcsClient client(kFullFake, "", false);
+    EXPECT_EQ(client.closeAllHids(), 0);
+    EXPECT_EQ(client.closeAllPrinters(), 0);
+    EXPECT_EQ(fake_.calls("DcsCloseHid"), 0u);
+    // It still takes (and gives back) both uses of its own.
+    EXPECT_EQ(fake_.initializeCalls(), 2u);
+    EXPECT_EQ(fake_.calls("DcsGetClientId"), 2u);
+    expectIdle(client);
+}
+
+// ---- handle family special cases --------------------------------------------------------------
+
+TEST_F(DcsClientTest, WritePrinterAnswered122PausesThenReturns122) {
+    PausingClient client(kFullFake, "", false);
+    ASSERT_EQ(client.openPrinter(kHandle), 0);
+    EXPECT_EQ(client.writePrinter(kHandle, 1, 2, 3), 0);
+    EXPECT_TRUE(client.pauses.empty());
+    fake_.setResult("DcsWritePrinter", ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(client.writePrinter(kHandle, 1, 2, 3), 122);
+    EXPECT_EQ(client.pauses, std::vector<DWORD>{2000});
+    EXPECT_EQ(fake_.lastArgs("DcsWritePrinter"), (std::vector<uint32_t>{kFakeClientId, kHandle, 1, 2, 3}));
+    fake_.setResult("DcsWritePrinter", 5);
+    EXPECT_EQ(client.writePrinter(kHandle, 1, 2, 3), 5);
+    EXPECT_EQ(client.pauses.size(), 1u);
+    EXPECT_EQ(client.closePrinter(kHandle), 0);
+}
+
+TEST_F(DcsClientTest, HandleCallsTakeNoUse) {
+    DcsClient client(kFullFake, "", false);
+    ASSERT_EQ(client.openHid(kHandle), 0);
+    EXPECT_EQ(client.registerForReportsHid(kHandle, ignoreReport), 0);
+    EXPECT_EQ(client.unregisterForReportsHid(kHandle), 0);
+    EXPECT_EQ(client.libraryUses(), 1u);
+    EXPECT_EQ(client.clientIdUses(), 1u);
+    EXPECT_EQ(fake_.calls("DcsGetClientId"), 1u);
+    fake_.setResult("DcsRegisterForNotificationsHid", 33);
+    EXPECT_EQ(client.registerForNotificationsHid(kHandle, ignoreNotification), 33);
+    EXPECT_EQ(client.openCount(kHandle), 1u);
+    EXPECT_EQ(client.closeHid(kHandle), 0);
+    expectIdle(client);
+}
+
+// ---- held and release ------------------------------------------------------------------------
+
+TEST_F(DcsClientTest, SystemNotificationsKeepBothUsesWhateverTheResult) {
+    DcsClient client(kFullFake, "", false);
+    EXPECT_EQ(client.registerForSystemNotifications(21, 22), 0);
+    EXPECT_EQ(fake_.lastArgs("DcsRegisterForSystemNotifications"), (std::vector<uint32_t>{kFakeClientId, 21, 22}));
+    EXPECT_EQ(client.libraryUses(), 1u);
+    EXPECT_EQ(client.clientIdUses(), 1u);
+    fake_.setResult("DcsRegisterForSystemNotifications", 9);
+    EXPECT_EQ(client.registerForSystemNotifications(21, 22), 9);
+    EXPECT_EQ(client.libraryUses(), 2u);
+    EXPECT_EQ(client.clientIdUses(), 2u);
+
+    EXPECT_EQ(client.unregisterForSystemNotifications(), 0);
+    EXPECT_EQ(fake_.lastArgs("DcsUnregisterForSystemNotifications"), (std::vector<uint32_t>{kFakeClientId}));
+    EXPECT_EQ(client.libraryUses(), 1u);
+    fake_.setResult("DcsUnregisterForSystemNotifications", 8);
+    EXPECT_EQ(client.unregisterForSystemNotifications(), 8);
+    expectIdle(client);
+}
+
+TEST_F(DcsClientTest, CardReaderReportsKeepTheUsesOnlyOnSuccess) {
+    DcsClient client(kFullFake, "", false);
+    fake_.setResult("DcsRegisterForReportsCardReader", 9);
+    EXPECT_EQ(client.registerForReportsCardReader(5), 9);
+    expectIdle(client);
+    fake_.setResult("DcsRegisterForReportsCardReader", 0);
+    EXPECT_EQ(client.registerForReportsCardReader(5), 0);
+    EXPECT_EQ(fake_.lastArgs("DcsRegisterForReportsCardReader"), (std::vector<uint32_t>{kFakeClientId, 5}));
+    EXPECT_EQ(client.libraryUses(), 1u);
+    EXPECT_EQ(client.clientIdUses(), 1u);
+    EXPECT_EQ(client.unregisterForReportsCardReader(), 0);
+    EXPECT_EQ(fake_.lastArgs("DcsUnregisterForReportsCardReader"), (std::vector<uint32_t>{kFakeClientId}));
+    expectIdle(client);
+}
+
+TEST_F(DcsClientTest, ReleaseWithoutTheLibraryLoadedGives127AndLoadsNothing) {
+    DcsClient client(kFullFake, "", false);
+    EXPECT_EQ(client.unregisterForReportsCardReader(), 127);
+    EXPECT_EQ(client.unregisterForSystemNotifications(), 127);
+    EXPECT_EQ(fake_.initializeCalls(), 0u);
+    expectIdle(client);
+}
+
+TEST_F(DcsClientTest, AcquireAndReleaseClient) {
+    DcsClient client(kFullFake, "", false);
+    EXPECT_EQ(client.acquireClient(), 0);
+    EXPECT_EQ(client.acquireClient(), 0);
+    EXPECT_EQ(client.libraryUses(), 2u);
+    EXPECT_EQ(client.clientIdUses(), 2u);
+    EXPECT_EQ(client.clientId(), kFakeClientId);
+    EXPECT_EQ(fake_.calls("DcsGetClientId"), 1u);
+    EXPECT_EQ(client.releaseClient(), 0);
+    EXPECT_TRUE(client.isLibraryLoaded());
+    EXPECT_EQ(client.releaseClient(), 0);
+    expectIdle(client);
+    // More releases than acquisitions stay at zero.
+    EXPECT_EQ(client.releaseClient(), 0);
+    expectIdle(client);
+}
+
+// ---- special operations ------------------------------------------------------------------------
+
+TEST_F(DcsClientTest, InstallLoadsCallsDcsInstallAndUnloadsWithoutInitialize) {
+    DcsClient client(kFullFake, "", false);
+    fake_.setResult("DcsInstall", 17);
+    EXPECT_EQ(client.install(), 17);
+    EXPECT_EQ(fake_.calls("DcsInstall"), 1u);
+    EXPECT_EQ(fake_.lastArgs("DcsInstall"), std::vector<uint32_t>{});
+    EXPECT_EQ(fake_.initializeCalls(), 0u);
+    EXPECT_EQ(fake_.uninitializeCalls(), 0u);
+    expectIdle(client);
+}
+
+TEST_F(DcsClientTest, LibraryFamilyPassesTheValuesOnly) {
+    DcsClient client(kFullFake, "", false);
+    EXPECT_EQ(client.addTransport(0xabc), 0);
+    EXPECT_EQ(fake_.lastArgs("DcsAddTransport"), std::vector<uint32_t>{0xabc});
+    fake_.setResult("DcsSuspend", 3);
+    EXPECT_EQ(client.suspend(), 3);
+    EXPECT_EQ(fake_.calls("DcsGetClientId"), 0u);
+    expectIdle(client);
+    EXPECT_EQ(fake_.initializeCalls(), 2u);
+    EXPECT_EQ(fake_.uninitializeCalls(), 2u);
+}
+
+// ---- the entry points the monitor relies on --------------------------------------------------
+
+LONG WINAPI countingEnumCallback(uint32_t first, DcsHandle handle);
+std::vector<std::pair<uint32_t, DcsHandle>> g_enumerated;
+LONG WINAPI countingEnumCallback(uint32_t first, DcsHandle handle) {
+    g_enumerated.emplace_back(first, handle);
+    return 0;
+}
+
+TEST_F(DcsClientTest, MonitorCallsPassTheirArgumentsThrough) {
+    DcsClient client(kFullFake, "", false);
+    g_enumerated.clear();
+    fake_.setEnumHandles({0x101, 0x102});
+    EXPECT_EQ(client.enumHids(kTransportLocal, "", countingEnumCallback), 0);
+    ASSERT_EQ(g_enumerated.size(), 2u);
+    EXPECT_EQ(g_enumerated[1].second, 0x102u);
+    std::vector<uint32_t> args = fake_.lastArgs("DcsEnumHids");
+    ASSERT_EQ(args.size(), 4u);
+    EXPECT_EQ(args[1], value(kTransportLocal));
+    EXPECT_EQ(args[3], value(reinterpret_cast<void*>(countingEnumCallback)));
+
+    fake_.setSpecificHandle(0x355);
+    DcsHandle handle = 0;
+    EXPECT_EQ(client.enumSpecificHid("USB001", &handle), 0);
+    EXPECT_EQ(handle, 0x355u);
+    handle = 0;
+    EXPECT_EQ(client.enumSpecificScanner("USB001", &handle), 0);
+    EXPECT_EQ(handle, 0x355u);
+
+    fake_.setString("USB1");
+    char buffer[260];
+    uint32_t length = 0;
+    EXPECT_EQ(client.getStringHid(0x101, kDescriptorTransport, buffer, sizeof(buffer), &length), 0);
+    EXPECT_EQ(length, 4u);
+    EXPECT_STREQ(buffer, "USB1");
+    args = fake_.lastArgs("DcsGetStringHid");
+    EXPECT_EQ(args, (std::vector<uint32_t>{kFakeClientId, 0x101, value(kDescriptorTransport), value(buffer), 260,
+                                           value(&length)}));
+    // 122 and the size needed pass through.
+    EXPECT_EQ(client.getStringHid(0x101, kDescriptorTransport, buffer, 3, &length), 122);
+    EXPECT_EQ(length, 5u);
+
+    fake_.setLong(-4);
+    int32_t longValue = 0;
+    EXPECT_EQ(client.getLongHid(0x101, kDescriptorPortname, &longValue), 0);
+    EXPECT_EQ(longValue, -4);
+    fake_.setState(kHidStateFailed);
+    uint32_t state = 0;
+    EXPECT_EQ(client.getCurrentStateHid(0x101, &state), 0);
+    EXPECT_EQ(state, kHidStateFailed);
+    state = 0;
+    EXPECT_EQ(client.getCurrentStateScanner(0x101, &state), 0);
+    EXPECT_EQ(state, kHidStateFailed);
+    expectIdle(client);
+    // Global calls need no open handle.
+    EXPECT_EQ(client.openHandleCount(), 0u);
+}
+
+// ---- every operation, by name --------------------------------------------------------------
+
+struct OperationCase {
+    const char* name;
+    std::function<LONG(DcsClient&)> call;
+    std::vector<uint32_t> expectedArgs;
+};
+
+std::string entryPointOf(const char* operation) {
+    std::string name = operation;
+    name[0] = static_cast<char>(toupper(static_cast<unsigned char>(name[0])));
+    return "Dcs" + name;
+}
+
+// Every operation with an entry point, other than open and close, called on an open handle H
+// (opened by openPrinter) with values 11..15; the entry point is named after the operation and
+// gets the identity (global, held, release), the identity and H (handle), or the values alone
+// (library).
+TEST_F(DcsClientTest, EveryOperationCallsItsNamedEntryPointWithItsArguments) {
+    const uint32_t id = 0x77;
+    const DcsHandle h = kHandle;
+    static const char transport[] = "USB1";
+    static const char empty[] = "";
+    static char buffer[8];
+    static uint32_t length, state;
+    static int32_t longValue;
+    static DcsHandle outHandle;
+    const uint32_t v = 11, w = 12, x = 13, y = 14, z = 15;
+    const std::vector<OperationCase> cases = {
+        {"cancelJobPrinter", [&](DcsClient& c) { return c.cancelJobPrinter(h); }, {id, h}},
+        {"getHostInfo", [&](DcsClient& c) { return c.getHostInfo(v, w, x, y); }, {id, v, w, x, y}},
+        {"setHostInfo", [&](DcsClient& c) { return c.setHostInfo(v, w, x); }, {id, v, w, x}},
+        {"deletePrinter", [&](DcsClient& c) { return c.deletePrinter(v); }, {id, v}},
+        {"discovery", [&](DcsClient& c) { return c.discovery(transport, empty); }, {id, value(transport), value(empty)}},
+        {"endJobPrinter", [&](DcsClient& c) { return c.endJobPrinter(h); }, {id, h}},
+        {"enumPrinters", [&](DcsClient& c) { return c.enumPrinters(v, w, x); }, {id, v, w, x}},
+        {"enumSpecificPrinter", [&](DcsClient& c) { return c.enumSpecificPrinter(v, w); }, {id, v, w}},
+        {"exchangeNpaPrinter", [&](DcsClient& c) { return c.exchangeNpaPrinter(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
+        {"exchangeBidiPrinter", [&](DcsClient& c) { return c.exchangeBidiPrinter(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
+        {"getByteArrayPrinter", [&](DcsClient& c) { return c.getByteArrayPrinter(v, w, x, y, z); }, {id, v, w, x, y, z}},
+        {"getCachePrinter", [&](DcsClient& c) { return c.getCachePrinter(v, w, x, y); }, {id, v, w, x, y}},
+        {"getCurrentStatePrinter", [&](DcsClient& c) { return c.getCurrentStatePrinter(v, w); }, {id, v, w}},
+        {"getDiscoveryDefaults", [&](DcsClient& c) { return c.getDiscoveryDefaults(v, w, x, y); }, {id, v, w, x, y}},
+        {"getLongPrinter", [&](DcsClient& c) { return c.getLongPrinter(v, w, x); }, {id, v, w, x}},
+        {"getStringPrinter", [&](DcsClient& c) { return c.getStringPrinter(v, w, x, y, z); }, {id, v, w, x, y, z}},
+        {"registerForAlertsPrinter", [&](DcsClient& c) { return c.registerForAlertsPrinter(h, v, w); }, {id, h, v, w}},
+        {"registerForNotificationsPrinter", [&](DcsClient& c) { return c.registerForNotificationsPrinter(h, v, w); }, {id, h, v, w}},
+        {"setByteArrayPrinter", [&](DcsClient& c) { return c.setByteArrayPrinter(v, w, x, y); }, {id, v, w, x, y}},
+        {"setDiscoveryDefaults", [&](DcsClient& c) { return c.setDiscoveryDefaults(v, w); }, {id, v, w}},
+        {"setClientInfo", [&](DcsClient& c) { return c.setClientInfo(v, w); }, {id, v, w}},
+        {"setLongPrinter", [&](DcsClient& c) { return c.setLongPrinter(v, w, x); }, {id, v, w, x}},
+        {"setStringPrinter", [&](DcsClient& c) { return c.setStringPrinter(v, w, x, y); }, {id, v, w, x, y}},
+        {"startJobPrinter", [&](DcsClient& c) { return c.startJobPrinter(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
+        {"startJobPrinterW", [&](DcsClient& c) { return c.startJobPrinterW(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
+        {"enumHids", [&](DcsClient& c) { return c.enumHids(transport, empty, nullptr); }, {id, value(transport), value(empty), 0}},
+        {"enumSpecificHid", [&](DcsClient& c) { return c.enumSpecificHid(transport, &outHandle); }, {id, value(transport), value(&outHandle)}},
+        {"getStringHid", [&](DcsClient& c) { return c.getStringHid(h, empty, buffer, sizeof(buffer), &length); },
+         {id, h, value(empty), value(buffer), sizeof(buffer), value(&length)}},
+        {"getLongHid", [&](DcsClient& c) { return c.getLongHid(h, empty, &longValue); }, {id, h, value(empty), value(&longValue)}},
+        {"registerForReportsHid", [&](DcsClient& c) { return c.registerForReportsHid(h, ignoreReport); },
+         {id, h, value(reinterpret_cast<void*>(ignoreReport))}},
+        {"unregisterForReportsHid", [&](DcsClient& c) { return c.unregisterForReportsHid(h); }, {id, h}},
+        {"registerForNotificationsHid", [&](DcsClient& c) { return c.registerForNotificationsHid(h, ignoreNotification); },
+         {id, h, value(reinterpret_cast<void*>(ignoreNotification))}},
+        {"unregisterForNotificationsHid", [&](DcsClient& c) { return c.unregisterForNotificationsHid(h); }, {id, h}},
+        {"deleteHid", [&](DcsClient& c) { return c.deleteHid(v); }, {id, v}},
+        {"getCurrentStateHid", [&](DcsClient& c) { return c.getCurrentStateHid(h, &state); }, {id, h, value(&state)}},
+        {"enumWindowsHids", [&](DcsClient& c) { return c.enumWindowsHids(v, w, x); }, {id, v, w, x}},
+        {"enumWindowsScanners", [&](DcsClient& c) { return c.enumWindowsScanners(v, w, x); }, {id, v, w, x}},
+        {"enumWindowsPrinters", [&](DcsClient& c) { return c.enumWindowsPrinters(v, w, x); }, {id, v, w, x}},
+        {"endJobScanner", [&](DcsClient& c) { return c.endJobScanner(h); }, {id, h}},
+        {"cancelJobScanner", [&](DcsClient& c) { return c.cancelJobScanner(h); }, {id, h}},
+        {"enumScanners", [&](DcsClient& c) { return c.enumScanners(v, w, x); }, {id, v, w, x}},
+        {"enumSpecificScanner", [&](DcsClient& c) { return c.enumSpecificScanner(transport, &outHandle); }, {id, value(transport), value(&outHandle)}},
+        {"exchangeDataScanner", [&](DcsClient& c) { return c.exchangeDataScanner(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
+        {"getLongScanner", [&](DcsClient& c) { return c.getLongScanner(v, w, x); }, {id, v, w, x}},
+        {"getStringScanner", [&](DcsClient& c) { return c.getStringScanner(v, w, x, y, z); }, {id, v, w, x, y, z}},
+        {"startJobScanner", [&](DcsClient& c) { return c.startJobScanner(h, v); }, {id, h, v}},
+        {"registerForAsyncDataScanner", [&](DcsClient& c) { return c.registerForAsyncDataScanner(h, v, w); }, {id, h, v, w}},
+        {"unregisterForAsyncDataScanner", [&](DcsClient& c) { return c.unregisterForAsyncDataScanner(h); }, {id, h}},
+        {"getCurrentStateScanner", [&](DcsClient& c) { return c.getCurrentStateScanner(h, &state); }, {id, h, value(&state)}},
+        {"unregisterForAlertsPrinter", [&](DcsClient& c) { return c.unregisterForAlertsPrinter(h); }, {id, h}},
+        {"unregisterForNotificationsPrinter", [&](DcsClient& c) { return c.unregisterForNotificationsPrinter(h); }, {id, h}},
+        {"validatePortName", [&](DcsClient& c) { return c.validatePortName(v); }, {id, v}},
+        {"writePrinter", [&](DcsClient& c) { return c.writePrinter(h, v, w, x); }, {id, h, v, w, x}},
+        {"enumSpecificCardReader", [&](DcsClient& c) { return c.enumSpecificCardReader(v, w); }, {id, v, w}},
+        {"enumCardReaders", [&](DcsClient& c) { return c.enumCardReaders(v, w, x); }, {id, v, w, x}},
+        {"exchangeBidiCardReader", [&](DcsClient& c) { return c.exchangeBidiCardReader(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
+        {"registerForReportsCardReader", [&](DcsClient& c) { return c.registerForReportsCardReader(v); }, {id, v}},
+        {"unregisterForReportsCardReader", [&](DcsClient& c) { return c.unregisterForReportsCardReader(); }, {id}},
+        {"registerForNotificationsCardReader", [&](DcsClient& c) { return c.registerForNotificationsCardReader(h, v); }, {id, h, v}},
+        {"unregisterForNotificationsCardReader", [&](DcsClient& c) { return c.unregisterForNotificationsCardReader(h); }, {id, h}},
+        {"registerForAsyncDataCardReader", [&](DcsClient& c) { return c.registerForAsyncDataCardReader(h, v); }, {id, h, v}},
+        {"unregisterForAsyncDataCardReader", [&](DcsClient& c) { return c.unregisterForAsyncDataCardReader(h); }, {id, h}},
+        {"uninstall", [&](DcsClient& c) { return c.uninstall(); }, {}},
+        {"resume", [&](DcsClient& c) { return c.resume(); }, {}},
+        {"suspend", [&](DcsClient& c) { return c.suspend(); }, {}},
+        {"addTransport", [&](DcsClient& c) { return c.addTransport(v); }, {v}},
+        {"removeTransport", [&](DcsClient& c) { return c.removeTransport(v); }, {v}},
+        {"addMonitor", [&](DcsClient& c) { return c.addMonitor(); }, {}},
+        {"registerForSystemNotifications", [&](DcsClient& c) { return c.registerForSystemNotifications(v, w); }, {id, v, w}},
+        {"unregisterForSystemNotifications", [&](DcsClient& c) { return c.unregisterForSystemNotifications(); }, {id}},
+        {"cancelDiscovery", [&](DcsClient& c) { return c.cancelDiscovery(v, w); }, {id, v, w}},
+        {"setJobStringScanner", [&](DcsClient& c) { return c.setJobStringScanner(v, w, x); }, {id, v, w, x}},
+        {"setJobStringPrinter", [&](DcsClient& c) { return c.setJobStringPrinter(v, w, x); }, {id, v, w, x}},
+        {"getJobStringScanner", [&](DcsClient& c) { return c.getJobStringScanner(v, w, x, y, z); }, {id, v, w, x, y, z}},
+    };
+    // With open/close (8), close-all (2), acquire/release/checkHost/install (4): all 88.
+    EXPECT_EQ(cases.size(), 74u);
+
+    DcsClient client(kFullFake, "", false);
+    fake_.setClientId(id);
+    fake_.setString("");
+    ASSERT_EQ(client.openPrinter(h), 0);
+    for (const OperationCase& test : cases) {
+        const std::string entry = entryPointOf(test.name);
+        const uint32_t before = fake_.calls(entry);
+        // A distinct result shows it is the entry point's own that comes back; the card-reader
+        // registration answers 0 so that it keeps the uses its release gives back.
+        const bool held = entry == "DcsRegisterForReportsCardReader";
+        const LONG result = held ? 0 : 40 + static_cast<LONG>(before);
+        fake_.setResult(entry.c_str(), result);
+        EXPECT_EQ(test.call(client), result) << test.name;
+        EXPECT_EQ(fake_.calls(entry), before + 1) << test.name;
+        EXPECT_EQ(fake_.lastArgs(entry), test.expectedArgs) << test.name;
+        fake_.setResult(entry.c_str(), 0);
+    }
+    // Each held registration kept its uses and its release gave them back: only the open's remain.
+    EXPECT_EQ(client.libraryUses(), 1u);
+    EXPECT_EQ(client.clientIdUses(), 1u);
+    EXPECT_EQ(client.openCount(h), 1u);
+    EXPECT_EQ(client.closePrinter(h), 0);
+    expectIdle(client);
+    EXPECT_EQ(fake_.zeroIdCalls(), 0u);
+}
+
+TEST_F(DcsClientTest, EveryOpenAndCloseCallsItsNamedEntryPoint) {
+    struct Pair {
+        const char* open;
+        LONG (DcsClient::*openOp)(DcsHandle);
+    };
+    const std::vector<Pair> opens = {{"openPrinter", &DcsClient::openPrinter},
+                                     {"openHid", &DcsClient::openHid},
+                                     {"openScanner", &DcsClient::openScanner},
+                                     {"openCardReader", &DcsClient::openCardReader}};
+    const std::vector<Pair> closes = {{"closePrinter", &DcsClient::closePrinter},
+                                      {"closeHid", &DcsClient::closeHid},
+                                      {"closeScanner", &DcsClient::closeScanner},
+                                      {"closeCardReader", &DcsClient::closeCardReader}};
+    DcsClient client(kFullFake, "", false);
+    for (size_t i = 0; i < opens.size(); ++i) {
+        const DcsHandle handle = kHandle + static_cast<DcsHandle>(i);
+        EXPECT_EQ((client.*opens[i].openOp)(handle), 0) << opens[i].open;
+        EXPECT_EQ(fake_.lastArgs(entryPointOf(opens[i].open)), (std::vector<uint32_t>{kFakeClientId, handle}));
+        EXPECT_EQ(client.openCount(handle), 1u);
+        EXPECT_EQ((client.*closes[i].openOp)(handle), 0) << closes[i].open;
+        EXPECT_EQ(fake_.lastArgs(entryPointOf(closes[i].open)), (std::vector<uint32_t>{kFakeClientId, handle}));
+        EXPECT_EQ(client.openCount(handle), 0u);
+    }
+    expectIdle(client);
+}
+
+// ---- missing entry points --------------------------------------------------------------------
+
+TEST_F(DcsClientPartialTest, MissingEntryPointGives127AndGivesBackTheUses) {
+    DcsClient client(kPartialFake, "", false);
+    EXPECT_EQ(client.discovery(kTransportUsb, ""), 127);  // global
+    EXPECT_EQ(client.resume(), 127);                      // library
+    EXPECT_EQ(client.openCardReader(kHandle), 127);       // open
+    EXPECT_EQ(client.openCount(kHandle), 0u);
+    EXPECT_EQ(client.install(), 127);  // special
+    EXPECT_EQ(client.libraryUses(), 0u);
+    EXPECT_EQ(client.clientIdUses(), 0u);
+    EXPECT_FALSE(client.isLibraryLoaded());
+    EXPECT_EQ(fake_.initializeCalls(), 3u);
+    EXPECT_EQ(fake_.uninitializeCalls(), 3u);
+}
+
+TEST_F(DcsClientPartialTest, MissingHandleEntryPointGives127AndLeavesTheHandleOpen) {
+    DcsClient client(kPartialFake, "", false);
+    ASSERT_EQ(client.openHid(kHandle), 0);
+    EXPECT_EQ(client.registerForReportsHid(kHandle, ignoreReport), 127);
+    EXPECT_EQ(client.openCount(kHandle), 1u);
+    EXPECT_EQ(client.libraryUses(), 1u);
+    EXPECT_EQ(client.closeHid(kHandle), 0);
+    EXPECT_FALSE(client.isLibraryLoaded());
+}
+
+TEST_F(DcsClientPartialTest, MissingCloseEntryPointGives127AndGivesBackTheOpensUses) {
+    // As Part 2.1 writes it: the uses go back whether or not the entry point exists, while the
+    // record is counted down only after a call.
+    DcsClient client(kPartialFake, "", false);
+    ASSERT_EQ(client.openHid(kHandle), 0);
+    EXPECT_EQ(client.closeCardReader(kHandle), 127);
+    EXPECT_EQ(client.libraryUses(), 0u);
+    EXPECT_EQ(client.clientIdUses(), 0u);
+    EXPECT_FALSE(client.isLibraryLoaded());
+    EXPECT_EQ(client.openCount(kHandle), 1u);
+}
+
+TEST_F(DcsClientPartialTest, MissingJobEntryPointsCloseTheHandleFirst) {
+    struct Case {
+        const char* name;
+        std::function<LONG(DcsClient&)> call;
+        const char* closeEntry;
+    };
+    const std::vector<Case> cases = {
+        {"startJobPrinter", [](DcsClient& c) { return c.startJobPrinter(kHandle, 1, 2, 3, 4, 5); }, "DcsClosePrinter"},
+        {"startJobPrinterW", [](DcsClient& c) { return c.startJobPrinterW(kHandle, 1, 2, 3, 4, 5); }, "DcsClosePrinter"},
+        {"endJobPrinter", [](DcsClient& c) { return c.endJobPrinter(kHandle); }, "DcsClosePrinter"},
+        {"startJobScanner", [](DcsClient& c) { return c.startJobScanner(kHandle, 1); }, "DcsClosePrinter"},
+        {"endJobScanner", [](DcsClient& c) { return c.endJobScanner(kHandle); }, "DcsCloseScanner"},
+    };
+    DcsClient client(kPartialFake, "", false);
+    for (const Case& test : cases) {
+        ASSERT_EQ(client.openPrinter(kHandle), 0) << test.name;
+        const uint32_t closes = fake_.calls(test.closeEntry);
+        EXPECT_EQ(test.call(client), 127) << test.name;
+        EXPECT_EQ(fake_.calls(test.closeEntry), closes + 1) << test.name;
+        EXPECT_EQ(fake_.lastArgs(test.closeEntry), (std::vector<uint32_t>{kFakeClientId, kHandle})) << test.name;
+        EXPECT_EQ(client.openCount(kHandle), 0u) << test.name;
+        EXPECT_FALSE(client.isLibraryLoaded()) << test.name;
+    }
+}
+
+TEST_F(DcsClientPartialTest, MissingReleaseEntryPointGives127AndGivesBackTheHeldUses) {
+    DcsClient client(kPartialFake, "", false);
+    EXPECT_EQ(client.registerForSystemNotifications(1, 2), 0);
+    EXPECT_EQ(client.libraryUses(), 1u);
+    EXPECT_EQ(client.unregisterForSystemNotifications(), 127);
+    EXPECT_EQ(client.libraryUses(), 0u);
+    EXPECT_EQ(client.clientIdUses(), 0u);
+    EXPECT_FALSE(client.isLibraryLoaded());
+}
+
+// ---- concurrency -----------------------------------------------------------------------------
+
+// From inside an entry point (the enumeration callback runs on the caller's thread during
+// DcsEnumHids), another thread can use every part of the binding: no lock is held. A helper
+// that is still blocked after 10 s counts as a failure; it is waited for after the enumeration
+// so that a failing run does not destroy the binding under it.
+DcsClient* g_reentrantClient = nullptr;
+std::atomic<int> g_reentrantResults{0};
+std::atomic<int> g_reentrantTimeouts{0};
+std::vector<HANDLE> g_reentrantThreads;
+DWORD WINAPI useTheBinding(void*) {
+    DcsClient& client = *g_reentrantClient;
+    int ok = 0;
+    ok += client.discovery(kTransportUsb, "") == 0;
+    ok += client.openHid(0x900) == 0;
+    ok += client.registerForReportsHid(0x900, ignoreReport) == 0;
+    ok += client.closeHid(0x900) == 0;
+    ok += client.isLibraryLoaded();
+    g_reentrantResults += ok;
+    return 0;
+}
+LONG WINAPI enumCallbackUsingAnotherThread(uint32_t, DcsHandle) {
+    HANDLE thread = CreateThread(nullptr, 0, useTheBinding, nullptr, 0, nullptr);
+    if (thread == nullptr) return E_FAIL;
+    g_reentrantThreads.push_back(thread);
+    if (WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0) return 0;
+    ++g_reentrantTimeouts;
+    return E_FAIL;
+}
+
+TEST_F(DcsClientTest, NoLockIsHeldWhileAnEntryPointRuns) {
+    DcsClient client(kFullFake, "", false);
+    g_reentrantClient = &client;
+    g_reentrantResults = 0;
+    g_reentrantTimeouts = 0;
+    fake_.setEnumHandles({0x101, 0x102});
+    EXPECT_EQ(client.enumHids(kTransportLocal, "", enumCallbackUsingAnotherThread), 0);
+    for (HANDLE thread : g_reentrantThreads) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    g_reentrantThreads.clear();
+    EXPECT_EQ(g_reentrantTimeouts.load(), 0);
+    EXPECT_EQ(g_reentrantResults.load(), 10);
+    expectIdle(client);
+    g_reentrantClient = nullptr;
+}
+
+TEST_F(DcsClientTest, ConcurrentOpensClosesAndGlobalCallsEndWithEverythingGivenBack) {
+    DcsClient client(kFullFake, "", false);
+    constexpr int kThreads = 8;
+    constexpr int kRounds = 150;
+    constexpr DcsHandle kShared = 0x800;
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&client, &failures, t] {
+            const DcsHandle own = 0x1000 + static_cast<DcsHandle>(t);
+            char buffer[16];
+            uint32_t length = 0;
+            for (int round = 0; round < kRounds; ++round) {
+                if (client.openHid(own) != 0) ++failures;
+                if (client.openScanner(kShared) != 0) ++failures;
+                if (client.registerForReportsHid(own, ignoreReport) != 0) ++failures;
+                if (client.discovery(kTransportUsb, "") != 0) ++failures;
+                if (client.getStringHid(own, kDescriptorPortname, buffer, sizeof(buffer), &length) != 0) ++failures;
+                if (client.unregisterForReportsHid(own) != 0) ++failures;
+                if (client.resume() != 0) ++failures;
+                if (client.closeScanner(kShared) != 0) ++failures;
+                if (client.closeHid(own) != 0) ++failures;
+                if (t == 0 && round % 10 == 0) {
+                    if (client.acquireClient() != 0) ++failures;
+                    if (client.releaseClient() != 0) ++failures;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(client.openHandleCount(), 0u);
+    expectIdle(client);
+    EXPECT_GE(fake_.initializeCalls(), 1u);
+    EXPECT_EQ(fake_.initializeCalls(), fake_.uninitializeCalls());
+    EXPECT_EQ(fake_.calls("DcsOpenHid"), static_cast<uint32_t>(kThreads * kRounds));
+    EXPECT_EQ(fake_.calls("DcsCloseHid"), static_cast<uint32_t>(kThreads * kRounds));
+    EXPECT_EQ(fake_.zeroIdCalls(), 0u);
+}
+
+TEST_F(DcsClientTest, ConcurrentUseWithKeepLoadedInitializesOnce) {
+    DcsClient client(kFullFake, "", true);
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([&client, &failures, t] {
+            for (int round = 0; round < 100; ++round) {
+                const DcsHandle handle = 0x2000 + static_cast<DcsHandle>(t);
+                if (client.openPrinter(handle) != 0) ++failures;
+                if (client.writePrinter(handle, 1, 2, 3) != 0) ++failures;
+                if (client.enumPrinters(1, 2, 3) != 0) ++failures;
+                if (client.closePrinter(handle) != 0) ++failures;
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(fake_.initializeCalls(), 1u);
+    EXPECT_EQ(fake_.uninitializeCalls(), 0u);
+    EXPECT_TRUE(client.isLibraryLoaded());
+    EXPECT_EQ(client.libraryUses(), 0u);
+    EXPECT_EQ(client.clientIdUses(), 0u);
+}
+}  // namespace

@@ -1,0 +1,163 @@
+#include "MonitorHarness.h"
+
+#include <algorithm>
+#include <cctype>
+
+using namespace testing_support;
+
+namespace {
+void copyBeside(const std::string& from, const std::string& to) { CopyFileA(from.c_str(), to.c_str(), FALSE); }
+
+void setDword(HKEY key, const char* name, DWORD value) {
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+}
+
+DWORD consoleSession() {
+    auto session = reinterpret_cast<DWORD(WINAPI*)()>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "WTSGetActiveConsoleSessionId")));
+    return session != nullptr ? session() : 0;
+}
+}  // namespace
+
+int countLines(const std::string& text, const std::string& part) {
+    int count = 0;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        if (text.substr(start, end - start).find(part) != std::string::npos) ++count;
+        start = end + 1;
+    }
+    return count;
+}
+
+MonitorHarness::MonitorHarness(const std::string& prefix, const std::string& scenario, const std::string& timings)
+    : prefix_(prefix), timings_(timings) {
+    const std::string bin = ownFolder();
+    copyBeside(bin + "kvabpanelmon.exe", folder_.file(prefix + "panelmon.exe"));
+    copyBeside(bin + "kvabdevlink.dll", folder_.file(prefix + "devlink.dll"));
+    copyBeside(bin + "kvabscx.dll", folder_.file(prefix + "scx.dll"));
+    copyBeside(bin + "kvabpanelmonr.dll", folder_.file(prefix + "panelmonr.dll"));
+    copyBeside(bin + "kvabcnf.dll", folder_.file(prefix + "cnf.dll"));
+    writeFile(folder_.file(prefix + "devlink.scenario"), scenario);
+
+    // Settings below a key of this test, with every log level on.
+    writeFile(folder_.file(prefix + "cnf.txt"), "10002=" + registry_.path() + "\n10000=Model\n10001=Kelvara\n");
+    settingsPath_ = registry_.path() + "\\Model\\Scan";
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, (settingsPath_ + "\\logger").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, &key, nullptr) == ERROR_SUCCESS) {
+        setDword(key, "startLog", 1);
+        setDword(key, "All", 0xFFFFFFFF);
+        RegCloseKey(key);
+    }
+    char allUsers[MAX_PATH] = {};
+    ExpandEnvironmentStringsA("%ALLUSERSPROFILE%\\", allUsers, MAX_PATH);
+    logPath_ = std::string(allUsers) + prefix + "scan.log";
+    DeleteFileA(logPath_.c_str());
+}
+
+MonitorHarness::~MonitorHarness() {
+    if (running()) {
+        runToEnd("-u", 10000);
+        if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0) TerminateProcess(process_, 1);
+    }
+    if (process_ != nullptr) {
+        WaitForSingleObject(process_, 5000);
+        CloseHandle(process_);
+    }
+    DeleteFileA(logPath_.c_str());
+}
+
+std::string MonitorHarness::exe() const { return folder_.file(prefix_ + "panelmon.exe"); }
+
+std::string MonitorHarness::instanceName() const {
+    std::string name = "monitor_" + prefix_ + "_" + std::to_string(consoleSession()) + "_running";
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    return name;
+}
+
+bool MonitorHarness::start(const std::string& arguments) {
+    SetEnvironmentVariableA("PANELMON_TIMINGS", timings_.c_str());
+    std::string line = "\"" + exe() + "\"";
+    if (!arguments.empty()) line += " " + arguments;
+    std::vector<char> text(line.begin(), line.end());
+    text.push_back('\0');
+    STARTUPINFOA startup = {sizeof(startup)};
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, folder_.path().c_str(), &startup,
+                        &process)) {
+        return false;
+    }
+    CloseHandle(process.hThread);
+    if (process_ != nullptr) CloseHandle(process_);
+    process_ = process.hProcess;
+    return true;
+}
+
+int MonitorHarness::runToEnd(const std::string& arguments, DWORD timeoutMs) {
+    SetEnvironmentVariableA("PANELMON_TIMINGS", timings_.c_str());
+    return runCommand("\"" + exe() + "\" " + arguments, timeoutMs);
+}
+
+HWND MonitorHarness::waitForWindow(DWORD timeoutMs) {
+    const std::string name = instanceName();
+    for (DWORD waited = 0; waited <= timeoutMs; waited += 50) {
+        HWND window = FindWindowA(nullptr, name.c_str());
+        if (window != nullptr) return window;
+        if (!running()) return nullptr;
+        Sleep(50);
+    }
+    return nullptr;
+}
+
+int MonitorHarness::waitForExit(DWORD timeoutMs) {
+    if (process_ == nullptr || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    return static_cast<int>(code);
+}
+
+bool MonitorHarness::running() const {
+    return process_ != nullptr && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+std::string MonitorHarness::command(const std::string& line) {
+    const std::string pipe = "\\\\.\\pipe\\" + prefix_ + "devlink";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        HANDLE handle = CreateFileA(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_PIPE_BUSY) WaitNamedPipeA(pipe.c_str(), 1000);
+            else Sleep(50);
+            continue;
+        }
+        const std::string request = line + "\n";
+        DWORD written = 0;
+        WriteFile(handle, request.data(), static_cast<DWORD>(request.size()), &written, nullptr);
+        std::string reply;
+        char buffer[512];
+        DWORD read = 0;
+        while (reply.find('\n') == std::string::npos && ReadFile(handle, buffer, sizeof(buffer), &read, nullptr) &&
+               read > 0) {
+            reply.append(buffer, read);
+        }
+        CloseHandle(handle);
+        while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+        return reply;
+    }
+    return std::string();
+}
+
+bool MonitorHarness::waitForLog(const std::string& text, DWORD timeoutMs) {
+    for (DWORD waited = 0;; waited += 50) {
+        if (log().find(text) != std::string::npos) return true;
+        if (waited >= timeoutMs) return false;
+        Sleep(50);
+    }
+}
+
+std::string MonitorHarness::journal() const { return readFile(folder_.file(prefix_ + "devlink.journal")); }
+
+std::string MonitorHarness::log() const { return readFile(logPath_); }
+
+void MonitorHarness::removeFile(const std::string& name) { DeleteFileA(folder_.file(name).c_str()); }

@@ -1,0 +1,66 @@
+// Runs the real monitor on Wine from a folder of its own, under a product prefix of its own,
+// beside copies of the stand-ins: tests in parallel never share a mutex, window, pipe or log.
+#pragma once
+
+#include "TestSupport.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+class MonitorHarness {
+public:
+    // `prefix` must be 4 characters and unique among the tests; `scenario` is the simulator's
+    // device list; `timings` goes to PANELMON_TIMINGS.
+    MonitorHarness(const std::string& prefix, const std::string& scenario,
+                   const std::string& timings = "poll=300,reenum=100,enumretry=20");
+    ~MonitorHarness();
+    MonitorHarness(const MonitorHarness&) = delete;
+    MonitorHarness& operator=(const MonitorHarness&) = delete;
+
+    // Starts the monitor with a command line; false when the process could not be created.
+    bool start(const std::string& arguments = "");
+    // Runs the monitor to its end with a command line (e.g. "-u"); its exit code or -1.
+    int runToEnd(const std::string& arguments, DWORD timeoutMs = 30000);
+    // Waits for the started monitor's hidden window.
+    HWND waitForWindow(DWORD timeoutMs = 20000);
+    // Waits for the started monitor to end; its exit code or -1.
+    int waitForExit(DWORD timeoutMs = 20000);
+    bool running() const;
+
+    // One command to the simulator in the monitor; its reply line, or "" when unreachable.
+    std::string command(const std::string& line);
+    // Polls until `predicate(journal())` holds.
+    template <typename Predicate>
+    bool waitForJournal(Predicate predicate, DWORD timeoutMs = 15000) {
+        for (DWORD waited = 0;; waited += 50) {
+            if (predicate(journal())) return true;
+            if (waited >= timeoutMs) return false;
+            Sleep(50);
+        }
+    }
+    bool waitForLog(const std::string& text, DWORD timeoutMs = 15000);
+
+    std::string journal() const;
+    std::string log() const;
+    std::string instanceName() const;  // the window's title
+    const std::string& folder() const { return folder_.path(); }
+    const std::string& prefix() const { return prefix_; }
+    std::string exe() const;
+    // The registry key named by the configuration stand-in (logger switches live below it).
+    const std::string& settingsPath() const { return settingsPath_; }
+    void removeFile(const std::string& name);
+
+private:
+    std::string prefix_;
+    testing_support::TempFolder folder_;
+    testing_support::TestRegistryKey registry_;
+    std::string settingsPath_;
+    std::string timings_;
+    std::string logPath_;
+    HANDLE process_ = nullptr;
+};
+
+// Counts the lines of `text` that contain `part`.
+int countLines(const std::string& text, const std::string& part);
