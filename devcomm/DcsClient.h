@@ -1,4 +1,4 @@
-// The binding of the outside device communication library (Part 2.1). Loads and initialises the
+// The binding of the outside device communication library. Loads and initialises the
 // library on demand, obtains a client identity from it, resolves each entry point by name at the
 // moment of the call ("Dcs" + the operation's name with its first letter in upper case), keeps
 // the table of the device handles it opened, and turns every failure into a return code:
@@ -38,7 +38,7 @@ public:
     // keepLoaded; discards the handle table without closing any handle.
     virtual ~DcsClient();
 
-    // Operations in slot order. Families (Part 2.1): global, library, open, handle, close,
+    // Operations in slot order. Families: global, library, open, handle, close,
     // close-all, held, release, special.
     virtual LONG cancelJobPrinter(DcsHandle handle);                                          // 1 handle
     virtual LONG getHostInfo(DcsValue v1, DcsValue v2, DcsValue v3, DcsValue v4);              // 2 global
@@ -188,7 +188,7 @@ private:
     LONG callHeld(const char* entryPoint, bool keepOnFailure, Values... values);
     LONG callRelease(const char* entryPoint);
 
-    // Fields in the declared order of Part 2.1.
+    // Fields in the declared order.
     uint32_t clientId_ = 0;
     const std::string hostName_;
     const std::string libraryFileName_;

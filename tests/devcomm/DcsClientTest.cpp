@@ -1,4 +1,4 @@
-// DcsClient (Part 2.1) against the fake device libraries of FakeDcs.cpp. The test holds its own
+// DcsClient against the fake device libraries of FakeDcs.cpp. The test holds its own
 // reference to the fake, so its record outlives the binding's unloads; the binding's loads and
 // unloads show as DcsInitialize and DcsUninitialize calls.
 #include "DcsClient.h"
@@ -856,7 +856,7 @@ TEST_F(DcsClientPartialTest, MissingHandleEntryPointGives127AndLeavesTheHandleOp
 }
 
 TEST_F(DcsClientPartialTest, MissingCloseEntryPointGives127AndGivesBackTheOpensUses) {
-    // As Part 2.1 writes it: the uses go back whether or not the entry point exists, while the
+    // The uses go back whether or not the entry point exists, while the
     // record is counted down only after a call.
     DcsClient client(kPartialFake, "", false);
     ASSERT_EQ(client.openHid(kHandle), 0);

@@ -1,5 +1,5 @@
-// A fake device communication library for the DcsClient tests. Every "Dcs..." entry point of
-// Part 2.1 counts its calls, keeps its last arguments (as 32-bit values) and returns a result a
+// A fake device communication library for the DcsClient tests. Every "Dcs..." entry point
+// the binding counts its calls, keeps its last arguments (as 32-bit values) and returns a result a
 // test sets; a few also fill their out-parameters. Control exports ("FakeDcs...") set results
 // and read the record. The state lives in the DLL, so a test keeps its own LoadLibrary reference
 // for as long as it reads it; loads and unloads by the binding show as DcsInitialize and

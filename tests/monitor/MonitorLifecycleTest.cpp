@@ -69,3 +69,17 @@ TEST(MonitorLifecycle, WithoutItsResourceLibraryTheMonitorDoesNotRun) {
     EXPECT_EQ(0, monitor.waitForExit());
     EXPECT_EQ(nullptr, FindWindowA(nullptr, monitor.instanceName().c_str()));
 }
+
+TEST(MonitorLifecycle, CreateListSwitchCopiesTheLookUpTableAndLeavesTheRunningMonitorAlone) {
+    MonitorHarness monitor("lc04", kOneDevice);
+    ASSERT_TRUE(monitor.start());
+    ASSERT_NE(nullptr, monitor.waitForWindow());
+    writeFile(monitor.folder() + "\\moire0.lut", "table 0");
+    writeFile(monitor.folder() + "\\moire.lut", "old table");
+    // No application-list library beside this copy: the list step finds nothing and goes on.
+    EXPECT_EQ(0, monitor.runToEnd("-a"));
+    EXPECT_EQ("table 0", readFile(monitor.folder() + "\\moire.lut"));
+    EXPECT_TRUE(monitor.running());
+    EXPECT_EQ(0, monitor.runToEnd("-s")) << "-s without the library returns too";
+    EXPECT_TRUE(monitor.running());
+}
