@@ -41,6 +41,24 @@ LRESULT CALLBACK monitorWindowProc(HWND window, UINT message, WPARAM wParam, LPA
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// PANELMON_SESSION_PROBE names a file whose number stands for the active console session, so
+// a test can make another session the active one. Without the file the system answers.
+std::string g_sessionProbe;
+DWORD(WINAPI* g_systemConsoleSession)() = nullptr;
+
+DWORD WINAPI probedConsoleSession() {
+    char text[32] = {};
+    HANDLE file = CreateFileA(g_sessionProbe.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD read = 0;
+        const BOOL ok = ReadFile(file, text, sizeof(text) - 1, &read, nullptr);
+        CloseHandle(file);
+        if (ok && read > 0) return static_cast<DWORD>(std::strtoul(text, nullptr, 10));
+    }
+    return g_systemConsoleSession != nullptr ? g_systemConsoleSession() : 0;
+}
+
 bool equalsIgnoringCase(const char* a, const char* b) { return lstrcmpiA(a, b) == 0; }
 
 std::string lowerCase(std::string text) {
@@ -100,6 +118,11 @@ CMonitor::CMonitor() : appList_(monitor_process::prefix) {
     if (kernelLibrary_) {
         getConsoleSession_ = reinterpret_cast<ConsoleSessionFn>(
             reinterpret_cast<void*>(GetProcAddress(kernelLibrary_.get(), "WTSGetActiveConsoleSessionId")));
+        if (const char* probe = std::getenv("PANELMON_SESSION_PROBE"); probe != nullptr && getConsoleSession_ != nullptr) {
+            g_sessionProbe = probe;
+            g_systemConsoleSession = getConsoleSession_;
+            getConsoleSession_ = probedConsoleSession;
+        }
         if (getConsoleSession_ != nullptr) consoleSession_ = getConsoleSession_();
     }
     const std::string& directory = monitor_process::moduleDirectory;
@@ -112,6 +135,7 @@ CMonitor::CMonitor() : appList_(monitor_process::prefix) {
     monitor_process::scanLibrary = scanLibrary_->module();
     scanObject0_ = scanLibrary_->create(kScanObjectOptions);
     scanObject2_ = scanLibrary_->create(kScanObjectSession);
+    appList_.setScanLibrary(scanLibrary_->module());
 
     sessionServer_ = std::make_unique<SessionController>(prefix_);
     g_monitor = this;
@@ -345,4 +369,3 @@ std::string CMonitor::portName() const {
     return portName_;
 }
 
-void CMonitor::LogScanDataMsg(const void*) {}

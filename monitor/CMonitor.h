@@ -5,8 +5,10 @@
 #include "AppListClient.h"
 #include "CSCUtil.h"
 #include "DcsClient.h"
+#include "Destinations.h"
 #include "DeviceRecord.h"
 #include "MonitorTimings.h"
+#include "PanelRequest.h"
 #include "ScanSession.h"
 #include "SessionController.h"
 
@@ -78,6 +80,23 @@ public:
     LONG notificationCallback(DcsHandle handle, uint32_t notificationClass, uint32_t code);
     LONG reportCallback(uint32_t first, DcsHandle handle, const uint8_t* report, uint32_t length);
 
+    // Reports, scans and the job files they become.
+    LONG RequestScan(int32_t code, PanelRequest request, DcsHandle handle);
+    LONG ScanToApplication(int32_t appIndex);
+    LONG ScanToComputer();
+    LONG LaunchCopy(DcsHandle handle, int32_t parameter, int32_t mode);
+    LONG LaunchLightScan(const std::string& jobPath);
+    LONG ReportLocalCardInserted();
+    bool launchPhotoDesk();
+    int setDuplexerButtonStatus(DcsHandle handle, DWORD state);
+    void buildFileJob(const std::string& jobPath);
+    void buildFolderJob(const std::string& jobPath, const PanelAppRecord& record);
+    void buildApplicationJob(const std::string& jobPath, const PanelAppRecord& record);
+    void buildEmailJob(const std::string& jobPath);
+    void buildFaxJob(const std::string& jobPath);
+    void buildPrintJob(const std::string& jobPath, DcsHandle handle, int copies, int colorNumber);
+    void lookupPaperSize(int areaCode, float& width, float& height);
+
     void checkPhotoPrograms();
 
     // Read by the report handling and the tests.
@@ -100,8 +119,16 @@ private:
     void stopPollTimer();
     bool transportIsUsb(DcsClient& client, DcsHandle handle);
     void readPortName(DcsClient& client, DcsHandle handle, char (&out)[kNameBuffer]);
+    void autoPrint(DcsHandle handle, int files, int storageId);
+    bool sessionIsActive() const;
+    // A job file name of its own in the temporary folder (created empty); empty when none is free.
+    std::string drawJobPath(bool seed);
+    DestinationValues destinationValues() const;
 
     std::unique_ptr<CSCUtil> util_;
+    // One scan or copy request at a time: its settings below stay its own until its job files
+    // are written.
+    std::mutex scanLock_;
     std::string colorModeText_;
     std::string scanWidthText_;
     std::string scanHeightText_;

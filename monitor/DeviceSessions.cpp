@@ -2,34 +2,13 @@
 // questions other parts ask about devices.
 #include "CMonitor.h"
 
-#include "BasicLogger.h"
-#include "SCXLogger.h"
+#include "MonitorLog.h"
 
 #include <cstring>
 
+using namespace monitor_log;
+
 namespace {
-BasicLogger* logger() { return BasicLogger::getInstance(); }
-
-bool infoEnabled() { return logger()->isEnabled(&g_logPanelmon, LOG_INFO); }
-
-void logInfo(const std::string& text) {
-    if (infoEnabled()) logger()->writeText(&g_logPanelmon, LOG_INFO, text);
-}
-
-void logError(const std::string& text) { logger()->writeText(&g_logPanelmon, LOG_ERROR, text); }
-
-// A trace whose name is built only when tracing is on.
-class Trace {
-public:
-    explicit Trace(const char* name)
-        : enabled_(logger()->isEnabled(&g_logPanelmon, LOG_TRACE)),
-          trace_(logger(), &g_logPanelmon, enabled_ ? name : "", LOG_TRACE, enabled_) {}
-
-private:
-    bool enabled_;
-    FunctionTrace trace_;
-};
-
 LONG WINAPI enumHidsThunk(uint32_t first, DcsHandle handle) {
     CMonitor* monitor = CMonitor::instance();
     return monitor != nullptr ? monitor->enumHidsCallback(first, handle) : 0;
@@ -282,15 +261,6 @@ LONG CMonitor::notificationCallback(DcsHandle handle, uint32_t notificationClass
         SetHidOpenState(handle, 0);
     } else {
         logInfo("notificationCallback NOT HANDLED");
-    }
-    return 0;
-}
-
-LONG CMonitor::reportCallback(uint32_t first, DcsHandle handle, const uint8_t* report, uint32_t length) {
-    if (first == 0 || handle == 0 || report == nullptr || length == 0) return 0;
-    lastHandle_ = handle;
-    if (infoEnabled()) {
-        logInfo(LogText("reportCallback handle ") << handle << " data " << toHexText(report, length, true));
     }
     return 0;
 }

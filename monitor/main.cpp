@@ -54,5 +54,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
 
     loadResources(resourceLibrary);
     if (monitor_process::resources == nullptr) return 0;
+    monitor->appList().setFixedDestinations({monitor_process::destinationNames[0], monitor_process::destinationNames[1],
+                                             monitor_process::destinationNames[2]});
     return monitor->Run(instance, previousInstance, line, showCommand);
 }

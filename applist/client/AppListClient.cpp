@@ -1,10 +1,225 @@
 #include "AppListClient.h"
 
-void AppListClient::clearDestinations() {}
+#include "ScanSession.h"
+#include "TagText.h"
+
+#include <shlwapi.h>
+
+#include <cwctype>
+#include <vector>
+
+namespace {
+constexpr LONG kMoreData = ERROR_INSUFFICIENT_BUFFER;  // 122
+constexpr size_t kAddTextCapacity = 255;               // name, one space and the terminator
+
+bool startsTypeName(const std::wstring& fileType, const wchar_t* name) {
+    const size_t length = wcslen(name);
+    if (fileType.size() > length) return false;
+    for (size_t i = 0; i < fileType.size(); ++i) {
+        if (std::towlower(fileType[i]) != name[i]) return false;
+    }
+    return true;
+}
+
+PanelAppRecord readEntry(const std::wstring& body) {
+    PanelAppRecord record;
+    record.friendlyName = tagtext::elementOrEmpty(body, L"FRIENDLY_NAME");
+    record.path = tagtext::elementOrEmpty(body, L"PATH");
+    record.defaultFileType = tagtext::elementOrEmpty(body, L"DEFAULT_FILE_TYPE");
+    record.supportedFileTypes = tagtext::elementOrEmpty(body, L"SUPPORTED_FILE_TYPES");
+    return record;
+}
+
+bool keyOpens(HKEY root, const char* path, REGSAM view) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+BOOL nativeViewIsWow64() {
+    BOOL wow64 = FALSE;
+    using IsWow64Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    auto isWow64 = reinterpret_cast<IsWow64Fn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process")));
+    if (isWow64 != nullptr && !isWow64(GetCurrentProcess(), &wow64)) wow64 = FALSE;
+    return wow64;
+}
+
+std::string ownFolder() {
+    char path[MAX_PATH + 1] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::string();
+    std::string folder(path, length);
+    const size_t slash = folder.rfind('\\');
+    return slash == std::string::npos ? std::string() : folder.substr(0, slash);
+}
+}  // namespace
+
+bool isTextFileType(const std::wstring& fileType) {
+    return startsTypeName(fileType, L"txt") || startsTypeName(fileType, L"rtf");
+}
+
+void fillDestinations(DestinationTable& table, std::wstring document, const FixedDestinations& fixed,
+                      bool withFax, bool ocrInstalled, std::optional<std::wstring>& paintPath) {
+    auto fixedRecord = [](const std::wstring& name) {
+        PanelAppRecord record;
+        record.friendlyName = name;
+        record.defaultFileType = L"JPG";
+        return record;
+    };
+    int next = 0;
+    table[next++] = fixedRecord(fixed.email);
+    if (withFax) table[next++] = fixedRecord(fixed.fax);
+    table[next++] = fixedRecord(fixed.file);
+
+    if (document.find(L"<APPLIST>") != std::wstring::npos) {
+        std::wstring body;
+        while (tagtext::getElement(document, L"APP", body)) {
+            tagtext::removeElement(document, L"APP");
+            PanelAppRecord record = readEntry(body);
+            if (isTextFileType(record.defaultFileType) && !ocrInstalled) continue;
+            if (tagtext::elementOrEmpty(body, L"DEFAULT_AIO_APP") == L"true") record.defaultAioApp = L"true";
+            if (record.friendlyName == L"MS Paint") paintPath = record.path;
+            table[next++] = std::move(record);
+        }
+        return;
+    }
+    std::wstring destination;
+    while (tagtext::getElement(document, L"DESTINATION", destination)) {
+        std::wstring inner;
+        bool isFolder = false;
+        if (!tagtext::getElement(destination, L"APP", inner)) {
+            isFolder = tagtext::getElement(destination, L"FOLDER", inner);
+        }
+        PanelAppRecord record = readEntry(inner);
+        record.isFolder = isFolder;
+        table[next++] = std::move(record);
+        tagtext::removeElement(document, L"DESTINATION");
+    }
+}
+
+bool AppListClient::fetchDocument(std::wstring& document) {
+    uint32_t needed = 0;
+    LONG status = library_.getWideAppList(nullptr, 0, &needed);
+    if (status == kMoreData) {
+        // The library reports the size with the terminator; one more keeps a short count safe.
+        std::vector<wchar_t> buffer(static_cast<size_t>(needed) + 1, L'\0');
+        status = library_.getWideAppList(buffer.data(), needed, &needed);
+        buffer.back() = L'\0';
+        document.assign(buffer.data());
+    }
+    return status == ERROR_SUCCESS;
+}
+
+bool AppListClient::buildDestinations() {
+    std::lock_guard<std::mutex> building(buildLock_);
+    if (!library_.load()) return false;
+    const bool ocr = isOcrInstalled();
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        ocrFlag_ = ocr ? "1" : "0";
+    }
+    std::wstring document;
+    if (!fetchDocument(document)) return false;
+    std::optional<std::wstring> paint;
+    const bool fax = hasFaxProgram();
+    std::lock_guard<std::mutex> hold(lock_);
+    // Indexes are overwritten, not cleared: stale records above the new end stay until a clear.
+    fillDestinations(table_, std::move(document), fixed_, fax, ocr, paint);
+    if (paint) paintPath_ = *paint;
+    return true;
+}
 
 bool AppListClient::sendPanelList(void* sessionObject) {
-    // No destinations are built yet, so there is nothing to send.
-    (void)sessionObject;
+    if (!buildDestinations()) return false;
+    auto create = scanLibrary_ != nullptr ? reinterpret_cast<CreateSCObjectFn>(reinterpret_cast<void*>(
+                                                GetProcAddress(scanLibrary_, "CreateSCObject")))
+                                          : nullptr;
+    if (create == nullptr) return false;
+    void* list = create(kScanObjectList);
+    if (list == nullptr) return false;
+    std::wstring defaultName;
+    for (const auto& entry : destinations()) {
+        // Names are cut to fit the panel's add buffer with their trailing space.
+        std::wstring text = entry.second.friendlyName.substr(0, kAddTextCapacity - 2) + L" ";
+        scx::addName(list, text.c_str(), static_cast<int32_t>(text.size()), 5);
+        if (entry.second.defaultAioApp == L"true") defaultName = entry.second.friendlyName;
+    }
+    scx::setDefaultName(list, defaultName.c_str());
+    void* options = create(kScanObjectOptions);
+    if (options == nullptr) return false;
+    scx::sendList(options, sessionObject, list);
+    setListSent(true);
+    return true;
+}
+
+void AppListClient::clearDestinations() {
+    std::lock_guard<std::mutex> hold(lock_);
+    table_.clear();
+}
+
+std::optional<PanelAppRecord> AppListClient::findDestination(int index) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    const auto found = table_.find(index);
+    if (found == table_.end()) return std::nullopt;
+    return found->second;
+}
+
+DestinationTable AppListClient::destinations() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return table_;
+}
+
+bool AppListClient::listSent() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return listSent_;
+}
+
+void AppListClient::setListSent(bool sent) {
+    std::lock_guard<std::mutex> hold(lock_);
+    listSent_ = sent;
+}
+
+std::string AppListClient::ocrFlag() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return ocrFlag_;
+}
+
+std::wstring AppListClient::paintPath() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return paintPath_;
+}
+
+bool AppListClient::isOcrInstalled() const {
+    const REGSAM native = nativeViewIsWow64() ? KEY_WOW64_64KEY : 0;
+    static const char* const kAppPaths = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
+    const std::string sprint = std::string(kAppPaths) + "sprint.exe";
+    const std::string kelocr = std::string(kAppPaths) + "kelocr.exe";
+    return keyOpens(HKEY_LOCAL_MACHINE, sprint.c_str(), native) ||
+           keyOpens(HKEY_CLASSES_ROOT, "Applications\\sprint.exe", native) ||
+           keyOpens(HKEY_LOCAL_MACHINE, kelocr.c_str(), native) ||
+           keyOpens(HKEY_CLASSES_ROOT, "Applications\\kelocr.exe", native) ||
+           keyOpens(HKEY_LOCAL_MACHINE, sprint.c_str(), KEY_WOW64_32KEY) ||
+           keyOpens(HKEY_LOCAL_MACHINE, kelocr.c_str(), KEY_WOW64_32KEY);
+}
+
+bool AppListClient::hasFaxProgram() const {
+    const std::string folder = ownFolder();
+    if (!folder.empty()) {
+        SetCurrentDirectoryA(folder.c_str());
+        if (PathFileExistsA((folder + "\\" + prefix_ + "Fax.exe").c_str())) return true;
+    }
+    const std::string vendor = faxVendorName();
+    const std::string candidates[] = {
+        "C:\\Program files\\" + vendor + " Fax" + " Solutions" + "\\" + "FaxDesk.exe",
+        "C:\\Program files (x86)\\" + vendor + " Fax" + " Solutions" + "\\" + "FaxDesk.exe",
+        "C:\\Program files\\" + vendor + " PC" + " Fax" + "\\" + "FaxDesk.exe",
+        "C:\\Program files (x86)\\" + vendor + " PC" + " Fax" + "\\" + "FaxDesk.exe",
+    };
+    for (const std::string& candidate : candidates) {
+        if (PathFileExistsA(candidate.c_str())) return true;
+    }
     return false;
 }
 

@@ -31,18 +31,31 @@ int countLines(const std::string& text, const std::string& part) {
     return count;
 }
 
-MonitorHarness::MonitorHarness(const std::string& prefix, const std::string& scenario, const std::string& timings)
+MonitorHarness::MonitorHarness(const std::string& prefix, const std::string& scenario, const std::string& timings,
+                               const HarnessOptions& options)
     : prefix_(prefix), timings_(timings) {
+    dir_ = folder_.path() + "\\";
+    if (!options.subfolder.empty()) {
+        dir_ += options.subfolder + "\\";
+        CreateDirectoryA(dir_.c_str(), nullptr);
+    }
+    CreateDirectoryA(tempFolder().c_str(), nullptr);
     const std::string bin = ownFolder();
-    copyBeside(bin + "kvabpanelmon.exe", folder_.file(prefix + "panelmon.exe"));
-    copyBeside(bin + "kvabdevlink.dll", folder_.file(prefix + "devlink.dll"));
-    copyBeside(bin + "kvabscx.dll", folder_.file(prefix + "scx.dll"));
-    copyBeside(bin + "kvabpanelmonr.dll", folder_.file(prefix + "panelmonr.dll"));
-    copyBeside(bin + "kvabcnf.dll", folder_.file(prefix + "cnf.dll"));
-    writeFile(folder_.file(prefix + "devlink.scenario"), scenario);
+    copyBeside(bin + "kvabpanelmon.exe", file(prefix + "panelmon.exe"));
+    copyBeside(bin + "kvabdevlink.dll", file(prefix + "devlink.dll"));
+    copyBeside(bin + "kvabscx.dll", file(prefix + "scx.dll"));
+    copyBeside(bin + "kvabpanelmonr.dll", file(prefix + "panelmonr.dll"));
+    copyBeside(bin + "kvabcnf.dll", file(prefix + "cnf.dll"));
+    copyBeside(bin + "kvabcapq.dll", file(prefix + "capq.dll"));
+    copyBeside(bin + "kvablsqx.exe", file(prefix + "lsqx.exe"));
+    copyBeside(bin + "QuickPrn.exe", file("QuickPrn.exe"));
+    if (options.photoDock) copyBeside(bin + "PhotoDock.exe", file("PhotoDock.exe"));
+    if (options.photoDesk) copyBeside(bin + "photodesk.exe", file("photodesk.exe"));
+    if (options.appList) copyBeside(bin + "kvabtestapplist.dll", file(prefix + "appmgr.dll"));
+    writeFile(file(prefix + "devlink.scenario"), scenario);
 
     // Settings below a key of this test, with every log level on.
-    writeFile(folder_.file(prefix + "cnf.txt"), "10002=" + registry_.path() + "\n10000=Model\n10001=Kelvara\n");
+    writeFile(file(prefix + "cnf.txt"), "10002=" + registry_.path() + "\n10000=Model\n10001=Kelvara\n");
     settingsPath_ = registry_.path() + "\\Model\\Scan";
     HKEY key = nullptr;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, (settingsPath_ + "\\logger").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
@@ -69,7 +82,7 @@ MonitorHarness::~MonitorHarness() {
     DeleteFileA(logPath_.c_str());
 }
 
-std::string MonitorHarness::exe() const { return folder_.file(prefix_ + "panelmon.exe"); }
+std::string MonitorHarness::exe() const { return file(prefix_ + "panelmon.exe"); }
 
 std::string MonitorHarness::instanceName() const {
     std::string name = "monitor_" + prefix_ + "_" + std::to_string(consoleSession()) + "_running";
@@ -79,13 +92,15 @@ std::string MonitorHarness::instanceName() const {
 
 bool MonitorHarness::start(const std::string& arguments) {
     SetEnvironmentVariableA("PANELMON_TIMINGS", timings_.c_str());
+    SetEnvironmentVariableA("TMP", tempFolder().c_str());
+    SetEnvironmentVariableA("TEMP", tempFolder().c_str());
     std::string line = "\"" + exe() + "\"";
     if (!arguments.empty()) line += " " + arguments;
     std::vector<char> text(line.begin(), line.end());
     text.push_back('\0');
     STARTUPINFOA startup = {sizeof(startup)};
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, folder_.path().c_str(), &startup,
+    if (!CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, folder().c_str(), &startup,
                         &process)) {
         return false;
     }
@@ -156,8 +171,24 @@ bool MonitorHarness::waitForLog(const std::string& text, DWORD timeoutMs) {
     }
 }
 
-std::string MonitorHarness::journal() const { return readFile(folder_.file(prefix_ + "devlink.journal")); }
+std::string MonitorHarness::journal() const { return readFile(file(prefix_ + "devlink.journal")); }
+
+std::string MonitorHarness::programJournal(const std::string& program) const {
+    return readFile(file((program == "lsqx" ? prefix_ : std::string()) + program + ".journal"));
+}
+
+bool MonitorHarness::waitForPrograms(const std::string& program, int records, DWORD timeoutMs) const {
+    for (DWORD waited = 0;; waited += 50) {
+        if (countLines(programJournal(program), "end\r") >= records) return true;
+        if (waited >= timeoutMs) return false;
+        Sleep(50);
+    }
+}
+
+void MonitorHarness::setAppList(const std::string& utf8Document) { writeFile(file(prefix_ + "appmgr.txt"), utf8Document); }
+
+void MonitorHarness::setCapabilities(const std::string& lines) { writeFile(file(prefix_ + "capq.txt"), lines); }
 
 std::string MonitorHarness::log() const { return readFile(logPath_); }
 
-void MonitorHarness::removeFile(const std::string& name) { DeleteFileA(folder_.file(name).c_str()); }
+void MonitorHarness::removeFile(const std::string& name) { DeleteFileA(file(name).c_str()); }

@@ -9,12 +9,21 @@
 #include <string>
 #include <vector>
 
+// What the monitor's folder holds besides the monitor and the device stand-ins.
+struct HarnessOptions {
+    bool photoDock = true;       // PhotoDock.exe present
+    bool photoDesk = true;       // photodesk.exe present
+    bool appList = true;         // the application-list double as <prefix>appmgr.dll
+    std::string subfolder;       // the monitor's folder below the test folder (may hold a space)
+};
+
 class MonitorHarness {
 public:
     // `prefix` must be 4 characters and unique among the tests; `scenario` is the simulator's
     // device list; `timings` goes to PANELMON_TIMINGS.
     MonitorHarness(const std::string& prefix, const std::string& scenario,
-                   const std::string& timings = "poll=300,reenum=100,enumretry=20");
+                   const std::string& timings = "poll=300,reenum=100,enumretry=20",
+                   const HarnessOptions& options = HarnessOptions());
     ~MonitorHarness();
     MonitorHarness(const MonitorHarness&) = delete;
     MonitorHarness& operator=(const MonitorHarness&) = delete;
@@ -43,9 +52,20 @@ public:
     bool waitForLog(const std::string& text, DWORD timeoutMs = 15000);
 
     std::string journal() const;
+    // The record journal of a started program ("lsqx" for the light-scan program, else
+    // "PhotoDock", "photodesk", "QuickPrn"), and a wait for its n-th record.
+    std::string programJournal(const std::string& program) const;
+    bool waitForPrograms(const std::string& program, int records, DWORD timeoutMs = 15000) const;
+    // The document the application-list double hands out, and the capabilities stand-in's lines.
+    void setAppList(const std::string& utf8Document);
+    void setCapabilities(const std::string& lines);
+    // The monitor's temporary folder (TMP and TEMP), ending in a separator.
+    std::string tempFolder() const { return dir_ + "temp\\"; }
+    // A file of the monitor's folder.
+    std::string file(const std::string& name) const { return dir_ + name; }
     std::string log() const;
     std::string instanceName() const;  // the window's title
-    const std::string& folder() const { return folder_.path(); }
+    std::string folder() const { return dir_.substr(0, dir_.size() - 1); }
     const std::string& prefix() const { return prefix_; }
     std::string exe() const;
     // The registry key named by the configuration stand-in (logger switches live below it).
@@ -55,6 +75,7 @@ public:
 private:
     std::string prefix_;
     testing_support::TempFolder folder_;
+    std::string dir_;  // the monitor's folder, with a trailing separator
     testing_support::TestRegistryKey registry_;
     std::string settingsPath_;
     std::string timings_;

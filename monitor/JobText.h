@@ -1,0 +1,37 @@
+// The bytes of the job files the monitor writes itself and the command lines it starts. Pure,
+// so the exact layouts can be tested and fuzzed on any host.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+constexpr size_t kTextBuffer = 260;  // the fixed text buffers of the job and command texts
+
+// At most capacity - 1 characters, as a bounded format into a buffer of `capacity` would keep.
+std::string boundedText(const std::string& text, size_t capacity = kTextBuffer);
+
+// "LightScanXML<number>.xml".
+std::string jobFileName(int number);
+
+struct AppJobValues {
+    std::string widthText;
+    std::string heightText;
+    std::string colorModeText;
+    std::string portName;
+    std::string ocrFlag;
+    bool photoDockPresent = false;
+    std::string paintPath;  // already in the system code page
+};
+// The "<APP>" job of a scan to the computer.
+std::string appJobBytes(const AppJobValues& values);
+// The memory-card report: always the same 79 bytes.
+std::string cardReportBytes();
+
+// The program part of each command line is quoted, so a folder with a space in its name can't
+// make the system start a different program; the arguments stay as they are.
+std::string lightScanCommand(const std::string& moduleDirectory, const std::string& prefix,
+                             const std::string& jobPath);
+std::string photoDockCommand(const std::string& reportPath);
+std::string photoDeskCommand(const std::string& photoDeskPath, const std::string& printerName);
+std::string quickPrintCommand(int files, const std::string& portName, int storageId,
+                              const std::string& printerName);

@@ -1,0 +1,166 @@
+// Operator-panel reports: decoding, the dispatch on origin and request code, and the scan
+// request that hands over to the job files.
+#include "CMonitor.h"
+
+#include "CScanCaps.h"
+#include "JobText.h"
+#include "MonitorLog.h"
+#include "PanelRequest.h"
+
+#include <cstring>
+
+using namespace monitor_log;
+
+namespace {
+constexpr LONG kInvalidData = ERROR_INVALID_DATA;  // 13
+}  // namespace
+
+LONG CMonitor::reportCallback(uint32_t first, DcsHandle handle, const uint8_t* report, uint32_t length) {
+    Trace trace("CMonitor::reportCallback()");
+    if (report == nullptr || length < kPanelReportMinimum || first == 0 || handle == 0) return kInvalidData;
+    lastHandle_ = handle;
+    if (infoEnabled()) logInfo("HID Report = " + toHexText(report, length, true));
+
+    PanelRequest request;
+    int32_t code = 0;
+    if (decodePanelReport(report, request, code) != 0) return 0;
+    const uint8_t parameter = report[7];
+
+    switch (panelActionFor(request.origin, code)) {
+        case PanelAction::Invalid:
+            return kInvalidData;
+        case PanelAction::NoButton:
+            logInfo("No button pressed");
+            return 0;
+        case PanelAction::HostSendList:
+            SendScanToList(handle);
+            logInfo("Send Host ScanToList");
+            return 0;
+        case PanelAction::HostCancel:
+            logInfo("Cancel scan operation");
+            EndSessionForPort(handle);
+            return 0;
+        case PanelAction::Scan: {
+            char printer[kNameBuffer] = {};
+            GetDeviceNames(handle, printer);
+            logInfo("Scan. Color mode: " + std::to_string(code));
+            RequestScan(code, request, handle);
+            return 0;
+        }
+        case PanelAction::Fax: {
+            logInfo("Fax");
+            // Always grayscale with no application chosen. The library's buffer stays untouched.
+            uint8_t fax[kPanelReportMinimum];
+            std::memcpy(fax, report, sizeof(fax));
+            fax[6] = 2;
+            fax[7] = 0xFF;
+            decodePanelReport(fax, request, code);
+            RequestScan(2, request, handle);
+            return 0;
+        }
+        case PanelAction::ColorCopy:
+            return LaunchCopy(handle, parameter, 2);
+        case PanelAction::GrayCopy:
+            return LaunchCopy(handle, parameter, 1);
+        case PanelAction::InkReorder:
+            logInfo("Ink Reorder Application");
+            RequestScan(6, request, handle);
+            return 0;
+        case PanelAction::MemoryCard:
+            if (photoDockPresent_) {
+                ReportLocalCardInserted();
+            } else {
+                launchPhotoDesk();
+            }
+            return 0;
+        case PanelAction::PanelSendList:
+            SendScanToList(handle);
+            logInfo("Send ScanToList");
+            return 0;
+        case PanelAction::AutoPrint:
+            autoPrint(handle, parameter, report[5]);
+            return 0;
+        case PanelAction::Duplex:
+            setDuplexerButtonStatus(handle, parameter & 1);
+            return 0;
+        case PanelAction::EndSession:
+            EndSessionForPort(handle);
+            return 0;
+    }
+    return 0;
+}
+
+void CMonitor::autoPrint(DcsHandle handle, int files, int storageId) {
+    logInfo("Auto-print selected files");
+    char printer[kNameBuffer] = {};
+    GetDeviceNames(handle, printer);
+    const std::string command = quickPrintCommand(files, portName(), storageId, printer);
+    EndSessionForPort(handle);
+    SetCurrentDirectoryA(monitor_process::moduleDirectory.c_str());
+    logInfo("LaunchProgram =>" + command);
+    CSCUtil::runProgram(command.c_str(), false, nullptr);
+}
+
+bool CMonitor::sessionIsActive() const {
+    return getConsoleSession_ == nullptr || getConsoleSession_() == consoleSession_;
+}
+
+LONG CMonitor::RequestScan(int32_t code, PanelRequest request, DcsHandle handle) {
+    Trace trace("CMonitor::RequestScan()");
+    if (!sessionIsActive()) {
+        logInfo("CMonitor::RequestScan Not Active session");
+        return 0;
+    }
+    if (code < 0 || handle == 0) {
+        logError("ERROR_INVALID_DATA");
+        return kInvalidData;
+    }
+    const int32_t appIndex = applicationIndexFor(request.parameter);
+
+    // One request's settings stay together until its job files are written, even when two
+    // library threads deliver scans at once.
+    std::lock_guard<std::mutex> scanning(scanLock_);
+    colorModeText_ = code == 2 ? "grayscale" : "color";
+    char printer[kNameBuffer] = {};
+    if (GetDeviceNames(handle, printer) != 0) {
+        logError("GetFriendlyName failure");
+        return 0;
+    }
+    float width = 0;
+    float height = 0;
+    lookupPaperSize(request.paperSize, width, height);
+
+    CScanCaps& caps = CScanCaps::instance();
+    caps.init(false);
+    ScanCapsRecord record;
+    caps.copyRecord(&record);
+    if (record.SendAppListToOpPanel == 0) ScanToComputer();
+    if (!appList_.listSent()) appList_.buildDestinations();
+    ScanToApplication(appIndex);
+    SetCurrentDirectoryA(monitor_process::moduleDirectory.c_str());
+    logInfo("LaunchProgram =>");
+    return 0;
+}
+
+void CMonitor::LogScanDataMsg(const void* message) {
+    BasicLogger* log = logger();
+    if (log->isEnabled(&g_logScx, LOG_INFO)) log->writeText(&g_logScx, LOG_INFO, "CMonitor::LogScanDataMsg");
+    if (message == nullptr || !infoEnabled()) return;
+    ScanMsg scan;
+    std::memcpy(&scan, message, sizeof(scan));
+    scan.FriendlyName[sizeof(scan.FriendlyName) - 1] = '\0';
+    auto number = [](int32_t value) { return std::to_string(value); };
+    logInfo(std::string("pScanMsg->Request = ") + scanRequestName(scan.Request));
+    logInfo(std::string("pScanMsg->FriendlyName = ") + scan.FriendlyName);
+    logInfo(std::string("pScanMsg->TransportType = ") + scanTransportName(scan.TransportType));
+    logInfo("pScanMsg->DPI.x = " + number(scan.DPI.x));
+    logInfo("pScanMsg->DPI.y = " + number(scan.DPI.y));
+    logInfo("pScanMsg->ButtonID = " + number(scan.ButtonID));
+    logInfo("pScanMsg->AppIndex = " + number(scan.AppIndex));
+    logInfo("pScanMsg->Content = " + number(scan.Content));
+    logInfo("pScanMsg->ColorMode = " + number(scan.ColorMode));
+    logInfo("pScanMsg->Area.xPos = " + number(scan.Area.xPos));
+    logInfo("pScanMsg->Area.yPos = " + number(scan.Area.yPos));
+    logInfo("pScanMsg->Area.xExtent = " + number(scan.Area.xExtent));
+    logInfo("pScanMsg->Area.yExtent = " + number(scan.Area.yExtent));
+}

@@ -1,0 +1,98 @@
+// The session controller server and its clients in one process, with the device simulator as
+// the device library under a prefix of the test's own.
+#include "SessionController.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+int count(const std::string& text, const std::string& part) {
+    int found = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++found;
+    return found;
+}
+
+// "<code>devlink.dll" beside the test program: the simulator with its scenario and journal.
+class SimulatorCopy {
+public:
+    SimulatorCopy(const std::string& code, const std::string& scenario) : base_(ownFolder() + code + "devlink") {
+        CopyFileA((ownFolder() + "kvabdevlink.dll").c_str(), (base_ + ".dll").c_str(), FALSE);
+        writeFile(base_ + ".scenario", scenario);
+        DeleteFileA((base_ + ".journal").c_str());
+    }
+    ~SimulatorCopy() {
+        for (const char* extension : {".dll", ".scenario", ".journal"}) DeleteFileA((base_ + extension).c_str());
+    }
+    std::string journal() const { return readFile(base_ + ".journal"); }
+
+private:
+    std::string base_;
+};
+
+constexpr DcsHandle kScanner = 384;  // the first device's scanner in the simulator
+}  // namespace
+
+TEST(SessionController, NamesFollowTheComponentCode) {
+    EXPECT_EQ("Session Controller kvab", sessionControllerName("mxsd", false));
+    EXPECT_EQ("kvabdevlink.dll", sessionLibraryName("mxsd", false));
+    EXPECT_EQ("Session Controller abcd", sessionControllerName("abcd", false));
+    EXPECT_EQ("abcddevlink.dll", sessionLibraryName("abcd", false));
+    EXPECT_EQ("Session Controller MXSD", sessionControllerName("MXSD", false)) << "the server is case-sensitive";
+    EXPECT_EQ("Session Controller kvab", sessionControllerName("MXSD", true)) << "the client is not";
+}
+
+TEST(SessionController, CountsHoldersAndClosesWithTheLastOne) {
+    SimulatorCopy simulator("sct1", "device port=USB001 hids=1\n");
+    SessionController server("sct1");
+    ASSERT_EQ(0, server.start());
+    ASSERT_NE(nullptr, server.window());
+    EXPECT_EQ(0, server.start()) << "a second start finds the window and creates nothing";
+
+    SessionControllerClient first("sct1", "USB001");
+    SessionControllerClient second("SCT1", "USB001");
+    EXPECT_EQ(0, first.openSession());
+    EXPECT_EQ(0, second.openSession());
+    EXPECT_EQ(2, server.holders(kScanner));
+    EXPECT_EQ(1, count(simulator.journal(), "DcsOpenScanner ")) << simulator.journal();
+
+    EXPECT_EQ(0, first.closeSession());
+    EXPECT_EQ(1, server.holders(kScanner)) << "two opens and one close keep the scanner open";
+    EXPECT_FALSE(contains(simulator.journal(), "DcsCloseScanner "));
+    EXPECT_EQ(0, second.closeSession());
+    EXPECT_EQ(0, server.holders(kScanner));
+    EXPECT_EQ(1, count(simulator.journal(), "DcsCloseScanner ")) << simulator.journal();
+    EXPECT_EQ(0, second.closeSession()) << "a release of a handle not held is answered and does nothing";
+    EXPECT_EQ(1, count(simulator.journal(), "DcsCloseScanner "));
+
+    SessionControllerClient unknown("sct1", "USB999");
+    EXPECT_NE(0, unknown.openSession()) << "a port the library doesn't know";
+    EXPECT_EQ(0, server.stop());
+}
+
+TEST(SessionController, AFailedOpenLeavesNothingToClose) {
+    SimulatorCopy simulator("sct2", "device port=USB001 hids=1\nfail openscanner 1\n");
+    SessionController server("sct2");
+    ASSERT_EQ(0, server.start());
+    SessionControllerClient client("sct2", "USB001");
+    EXPECT_EQ(0, client.openSession()) << "the request itself was delivered";
+    EXPECT_EQ(0, server.holders(kScanner));
+    EXPECT_EQ(0, client.closeSession());
+    EXPECT_FALSE(contains(simulator.journal(), "DcsCloseScanner ")) << simulator.journal();
+    EXPECT_EQ(0, client.openSession());
+    EXPECT_EQ(1, server.holders(kScanner)) << "the next open succeeds";
+    server.stop();
+}
+
+TEST(SessionController, AClientWithoutServerLoadsNoLibrary) {
+    SimulatorCopy simulator("sct3", "device port=USB001 hids=1\n");
+    SessionControllerClient client("sct3", "USB001");
+    EXPECT_NE(0, client.openSession());
+    EXPECT_NE(0, client.closeSession());
+    EXPECT_EQ(nullptr, GetModuleHandleA("sct3devlink.dll"));
+    EXPECT_EQ("", simulator.journal()) << "the library was never called";
+}

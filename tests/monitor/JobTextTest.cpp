@@ -1,0 +1,58 @@
+#include "JobText.h"
+
+#include <gtest/gtest.h>
+
+TEST(JobText, AppJobForLetterColorUsbIsExactly342Bytes) {
+    AppJobValues values;
+    values.widthText = "85000";
+    values.heightText = "110000";
+    values.colorModeText = "color";
+    values.portName = "USB001";
+    values.ocrFlag = "0";
+    values.photoDockPresent = true;
+    const std::string bytes = appJobBytes(values);
+    EXPECT_EQ(
+        "<APP><APPNAME>computer</APPNAME>\r\n<APPNAMEPATH></APPNAMEPATH>\r\n<DEFAULTFILETYPE>JPG</DEFAULTFILETYPE>\r\n"
+        "<DIMENSIONX>85000</DIMENSIONX>\r\n<DIMENSIONY>110000</DIMENSIONY>\r\n<DPIX>300</DPIX>\r\n<DPIY>300</DPIY>\r\n"
+        "<COLOR_MODE>color</COLOR_MODE>\r\n<DEVICENAME>USB001</DEVICENAME>\r\n<OCR>0</OCR>\r\n"
+        "<PDPRESENT>Yes</PDPRESENT>\r\n<PAINTPATH></PAINTPATH>\r\n</APP>",
+        bytes);
+    EXPECT_EQ(342u, bytes.size());
+
+    values.photoDockPresent = false;
+    values.paintPath = "C:\\Windows\\mspaint.exe <&>";
+    const std::string other = appJobBytes(values);
+    EXPECT_NE(std::string::npos, other.find("<PDPRESENT>No</PDPRESENT>\r\n"));
+    EXPECT_NE(std::string::npos, other.find("<PAINTPATH>C:\\Windows\\mspaint.exe <&></PAINTPATH>\r\n</APP>"))
+        << "values are written unescaped";
+}
+
+TEST(JobText, LongValuesAreCutToTheirBuffers) {
+    AppJobValues values;
+    values.portName = std::string(1000, 'P');
+    values.paintPath = std::string(1000, 'Q');
+    const std::string bytes = appJobBytes(values);
+    EXPECT_NE(std::string::npos, bytes.find("<DEVICENAME>" + std::string(259, 'P') + "</DEVICENAME>"));
+    EXPECT_NE(std::string::npos, bytes.find("<PAINTPATH>" + std::string(260, 'Q') + "</PAINTPATH>"));
+
+    const std::string command = lightScanCommand(std::string(300, 'd'), "kvab", "C:\\temp\\job.xml");
+    EXPECT_EQ(259u, command.size());
+    EXPECT_EQ(259u, quickPrintCommand(1, std::string(1000, 'p'), 1, "P").size());
+    EXPECT_EQ(259u, photoDeskCommand("C:\\x\\photodesk.exe", std::string(1000, 'n')).size());
+    EXPECT_EQ("", boundedText("abc", 0));
+    EXPECT_EQ("ab", boundedText("abc", 3));
+    EXPECT_EQ("abc", boundedText("abc", 4));
+}
+
+TEST(JobText, CardReportAndCommandLines) {
+    EXPECT_EQ("<hid_report><Devmon_Request>LOCAL_CARD_INSERTED</Devmon_Request>\r\n</hid_report>", cardReportBytes());
+    EXPECT_EQ(79u, cardReportBytes().size());
+    EXPECT_EQ("LightScanXML0.xml", jobFileName(0));
+    EXPECT_EQ("LightScanXML32767.xml", jobFileName(32767));
+    EXPECT_EQ("\"C:\\Program Files\\Kv\\kvablsqx.exe\" -x C:\\temp\\LightScanXML5.xml",
+              lightScanCommand("C:\\Program Files\\Kv", "kvab", "C:\\temp\\LightScanXML5.xml"));
+    EXPECT_EQ("\"PhotoDock.exe\" -f C:\\temp\\LocalCardReader.kvr", photoDockCommand("C:\\temp\\LocalCardReader.kvr"));
+    EXPECT_EQ("\"QuickPrn.exe\" /files=12 /port=USB001 /storageId=2 /printer=P1", quickPrintCommand(12, "USB001", 2, "P1"));
+    EXPECT_EQ("\"C:\\kv\\photodesk.exe\" -h202 /", photoDeskCommand("C:\\kv\\photodesk.exe", ""))
+        << "an empty printer name ends in a space and a slash";
+}
