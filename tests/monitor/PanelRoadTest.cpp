@@ -256,6 +256,11 @@ TEST(PanelRoad, DispatchOfBothOriginsAndInvalidReports) {
     EXPECT_TRUE(contains(scx, "sendList")) << scx;
     EXPECT_EQ("ok delivered result=0", press(monitor, "01 00 00 00 00 00 08 00"));
     EXPECT_TRUE(monitor.waitForLog("Send ScanToList"));
+    // The list send holds the scanner through the session controller, and a local device
+    // releases it again at once.
+    EXPECT_TRUE(monitor.waitForJournal([](const std::string& j) {
+        return contains(j, "DcsOpenScanner") && contains(j, "DcsCloseScanner");
+    })) << monitor.journal();
 
     // Cancel from the host logs it; the panel's end-of-session does not.
     EXPECT_EQ("ok delivered result=0", press(monitor, "01 02 00 00 00 00 99 00"));

@@ -1,0 +1,39 @@
+#include "Duplexer.h"
+
+#include "CSCUtil.h"
+
+#include <winspool.h>
+
+namespace {
+constexpr size_t kNameBuffer = 260;
+}  // namespace
+
+bool spoolerFriendlyName(const std::string& printerName, std::string& friendlyName) {
+    friendlyName.clear();
+    PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
+    HANDLE printer = nullptr;
+    if (!OpenPrinterA(const_cast<char*>(printerName.c_str()), &printer, &defaults) || printer == nullptr) {
+        return false;
+    }
+    char name[kNameBuffer + 1] = {};
+    DWORD type = 0;
+    DWORD needed = 0;
+    // The answer is not checked: a printer without the value leaves the name empty.
+    GetPrinterDataA(printer, const_cast<char*>("OriginalFriendlyName"), &type, reinterpret_cast<BYTE*>(name),
+                    kNameBuffer, &needed);
+    ClosePrinter(printer);
+    name[kNameBuffer] = '\0';
+    friendlyName = name;
+    return true;
+}
+
+int writeDuplexerButtonStatus(const std::string& brandKeyPath, const std::string& printerName, DWORD state,
+                              const FriendlyNameLookup& lookup) {
+    // An empty name would open the print server itself, not the device's printer.
+    if (printerName.empty()) return 0;
+    std::string friendlyName;
+    if (!lookup(printerName, friendlyName)) return 0;
+    if (brandKeyPath.empty() || friendlyName.empty()) return 0;
+    const std::string key = brandKeyPath + "\\IjPrtSettings\\" + friendlyName;
+    return CSCUtil::writeRegistryDword(HKEY_LOCAL_MACHINE, key.c_str(), "DuplexerButtonStatus", state) ? 1 : 0;
+}

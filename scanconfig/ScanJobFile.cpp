@@ -1,0 +1,4 @@
+#include "JobFile.h"
+#include "ScanJob.h"
+
+bool ScanJob::write(const char* fileName) const { return writeJobBytes(fileName, bytes(), false) == 0; }
