@@ -5,30 +5,11 @@
 
 #include <shlwapi.h>
 
-#include <cwctype>
 #include <vector>
 
 namespace {
 constexpr LONG kMoreData = ERROR_INSUFFICIENT_BUFFER;  // 122
 constexpr size_t kAddTextCapacity = 255;               // name, one space and the terminator
-
-bool startsTypeName(const std::wstring& fileType, const wchar_t* name) {
-    const size_t length = wcslen(name);
-    if (fileType.size() > length) return false;
-    for (size_t i = 0; i < fileType.size(); ++i) {
-        if (std::towlower(fileType[i]) != name[i]) return false;
-    }
-    return true;
-}
-
-PanelAppRecord readEntry(const std::wstring& body) {
-    PanelAppRecord record;
-    record.friendlyName = tagtext::elementOrEmpty(body, L"FRIENDLY_NAME");
-    record.path = tagtext::elementOrEmpty(body, L"PATH");
-    record.defaultFileType = tagtext::elementOrEmpty(body, L"DEFAULT_FILE_TYPE");
-    record.supportedFileTypes = tagtext::elementOrEmpty(body, L"SUPPORTED_FILE_TYPES");
-    return record;
-}
 
 bool keyOpens(HKEY root, const char* path, REGSAM view) {
     HKEY key = nullptr;
@@ -55,49 +36,6 @@ std::string ownFolder() {
     return slash == std::string::npos ? std::string() : folder.substr(0, slash);
 }
 }  // namespace
-
-bool isTextFileType(const std::wstring& fileType) {
-    return startsTypeName(fileType, L"txt") || startsTypeName(fileType, L"rtf");
-}
-
-void fillDestinations(DestinationTable& table, std::wstring document, const FixedDestinations& fixed,
-                      bool withFax, bool ocrInstalled, std::optional<std::wstring>& paintPath) {
-    auto fixedRecord = [](const std::wstring& name) {
-        PanelAppRecord record;
-        record.friendlyName = name;
-        record.defaultFileType = L"JPG";
-        return record;
-    };
-    int next = 0;
-    table[next++] = fixedRecord(fixed.email);
-    if (withFax) table[next++] = fixedRecord(fixed.fax);
-    table[next++] = fixedRecord(fixed.file);
-
-    if (document.find(L"<APPLIST>") != std::wstring::npos) {
-        std::wstring body;
-        while (tagtext::getElement(document, L"APP", body)) {
-            tagtext::removeElement(document, L"APP");
-            PanelAppRecord record = readEntry(body);
-            if (isTextFileType(record.defaultFileType) && !ocrInstalled) continue;
-            if (tagtext::elementOrEmpty(body, L"DEFAULT_AIO_APP") == L"true") record.defaultAioApp = L"true";
-            if (record.friendlyName == L"MS Paint") paintPath = record.path;
-            table[next++] = std::move(record);
-        }
-        return;
-    }
-    std::wstring destination;
-    while (tagtext::getElement(document, L"DESTINATION", destination)) {
-        std::wstring inner;
-        bool isFolder = false;
-        if (!tagtext::getElement(destination, L"APP", inner)) {
-            isFolder = tagtext::getElement(destination, L"FOLDER", inner);
-        }
-        PanelAppRecord record = readEntry(inner);
-        record.isFolder = isFolder;
-        table[next++] = std::move(record);
-        tagtext::removeElement(document, L"DESTINATION");
-    }
-}
 
 bool AppListClient::fetchDocument(std::wstring& document) {
     uint32_t needed = 0;

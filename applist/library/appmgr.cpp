@@ -1,4 +1,174 @@
-// The application-list library: its exports are added with the store.
-#include <windows.h>
+// The application-list library: the exports, the process's store and discoverer, and the
+// single-instance start of the manager.
+#include "appmgr.h"
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+#include "AppDiscoverer.h"
+#include "AppEntry.h"
+#include "AppListStore.h"
+#include "Exception.h"
+#include "LibraryModule.h"
+#include "ManagerDialog.h"
+#include "SecurityEveryone.h"
+
+#include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
+
+namespace {
+constexpr LONG kNoCodeFailure = ERROR_GEN_FAILURE;
+
+std::mutex g_discovererLock;
+std::unique_ptr<AppDiscoverer> g_discoverer;
+
+AppDiscoverer& discoverer() {
+    std::lock_guard<std::mutex> hold(g_discovererLock);
+    if (!g_discoverer) g_discoverer = std::make_unique<AppDiscoverer>();
+    return *g_discoverer;
+}
+
+// Runs an export's work; no error crosses the boundary and no failure reads as success.
+template <typename Work>
+LONG guarded(Work work) {
+    try {
+        return work();
+    } catch (const Exception& error) {
+        return error.getCode() != 0 ? error.getCode() : kNoCodeFailure;
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return kNoCodeFailure;
+    }
+}
+
+template <typename Char>
+LONG copyOut(const std::basic_string<Char>& document, Char* buffer, uint32_t size, uint32_t* needed) {
+    const size_t wanted = document.size() + 1;
+    if (wanted > UINT32_MAX) return ERROR_NOT_ENOUGH_MEMORY;
+    *needed = static_cast<uint32_t>(wanted);
+    if (size < wanted) return ERROR_INSUFFICIENT_BUFFER;
+    if (buffer == nullptr) return ERROR_INVALID_PARAMETER;
+    std::copy(document.begin(), document.end(), buffer);
+    buffer[document.size()] = Char(0);
+    return 0;
+}
+
+std::wstring currentDocument() { return buildDocument(AppListStore::instance().readStoredText()); }
+
+LRESULT CALLBACK ownerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY || message == WM_CLOSE) return 0;
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+LONG launchManager() {
+    const std::wstring guiName = L"Application List" + libraryFileName();
+    SecurityEveryone everyone(false);
+    HANDLE lock = CreateMutexW(everyone.getAttributes(), FALSE, (guiName + L"_mutex").c_str());
+    if (lock == nullptr) return static_cast<LONG>(GetLastError());
+    WaitForSingleObject(lock, INFINITE);
+    if (HWND running = FindWindowW(guiName.c_str(), nullptr)) {
+        SetForegroundWindow(running);
+        ReleaseMutex(lock);
+        CloseHandle(lock);
+        return ERROR_ALREADY_EXISTS;
+    }
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+
+    HINSTANCE instance = libraryInstance();
+    WNDCLASSEXW windowClass = {sizeof(windowClass)};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = ownerProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = static_cast<HICON>(LoadImageW(nullptr, L"appmgr.ico", IMAGE_ICON, 0, 0, LR_LOADFROMFILE));
+    windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(32515));
+    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = guiName.c_str();
+    if (RegisterClassExW(&windowClass) == 0) {
+        const DWORD error = GetLastError();
+        if (windowClass.hIcon != nullptr) DestroyIcon(windowClass.hIcon);
+        return static_cast<LONG>(error);
+    }
+    HWND owner = CreateWindowExW(0, guiName.c_str(), guiName.c_str(), WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+    if (owner != nullptr) {
+        SetForegroundWindow(owner);
+        runManagerDialog(instance, owner);
+        DestroyWindow(owner);
+    }
+    UnregisterClassW(guiName.c_str(), instance);
+    if (windowClass.hIcon != nullptr) DestroyIcon(windowClass.hIcon);
+    return 0;
+}
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        setLibraryInstance(instance);
+        DisableThreadLibraryCalls(instance);
+    }
+    return TRUE;
+}
+
+extern "C" LONG WINAPI Initialize() {
+    return guarded([] {
+        AppListStore::instance();
+        discoverer();
+        return 0L;
+    });
+}
+
+extern "C" LONG WINAPI Uninitialize() {
+    return guarded([] {
+        AppListStore::destroyInstance();
+        std::lock_guard<std::mutex> hold(g_discovererLock);
+        g_discoverer.reset();
+        return 0L;
+    });
+}
+
+extern "C" LONG WINAPI CreateAppList() {
+    return guarded([] {
+        AppDiscoverer& finder = discoverer();
+        const DWORD status = finder.discover(true);
+        if (status != 0) return static_cast<LONG>(status);
+        AppListStore& store = AppListStore::instance();
+        for (const std::wstring& entry : finder.discovered()) store.add(entry);
+        return static_cast<LONG>(store.save());
+    });
+}
+
+extern "C" LONG WINAPI GetWideAppList(wchar_t* buffer, uint32_t size, uint32_t* needed) {
+    if (needed == nullptr) return ERROR_INVALID_PARAMETER;
+    *needed = 0;
+    return guarded([&] { return copyOut(currentDocument(), buffer, size, needed); });
+}
+
+extern "C" LONG WINAPI GetAppList(char* buffer, uint32_t size, uint32_t* needed) {
+    if (needed == nullptr) return ERROR_INVALID_PARAMETER;
+    *needed = 0;
+    return guarded([&]() -> LONG {
+        const std::wstring document = currentDocument();
+        const uint32_t wanted = static_cast<uint32_t>(document.size() + 1);
+        *needed = wanted;
+        if (size < wanted) return ERROR_INSUFFICIENT_BUFFER;
+        if (buffer == nullptr) return ERROR_INVALID_PARAMETER;
+        std::string narrow(document.size(), '\0');
+        for (size_t i = 0; i < document.size(); ++i) {
+            if (document[i] > 0xFF) {
+                *needed = 0;
+                return ERROR_NOT_SUPPORTED;
+            }
+            narrow[i] = static_cast<char>(document[i]);
+        }
+        return copyOut(narrow, buffer, size, needed);
+    });
+}
+
+extern "C" LONG WINAPI LaunchGui() {
+    return guarded([] {
+        launchManager();  // an instance brought forward, or a class that didn't register, still ends in 0
+        return 0L;
+    });
+}

@@ -1,4 +1,4 @@
-#include "AppListClient.h"
+#include "DestinationTable.h"
 #include "TagText.h"
 
 #include <gtest/gtest.h>

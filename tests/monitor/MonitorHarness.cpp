@@ -51,7 +51,11 @@ MonitorHarness::MonitorHarness(const std::string& prefix, const std::string& sce
     copyBeside(bin + "QuickPrn.exe", file("QuickPrn.exe"));
     if (options.photoDock) copyBeside(bin + "PhotoDock.exe", file("PhotoDock.exe"));
     if (options.photoDesk) copyBeside(bin + "photodesk.exe", file("photodesk.exe"));
-    if (options.appList) copyBeside(bin + "kvabtestapplist.dll", file(prefix + "appmgr.dll"));
+    if (options.realAppList) {
+        copyBeside(bin + "kvabappmgr.dll", file(prefix + "appmgr.dll"));
+    } else if (options.appList) {
+        copyBeside(bin + "kvabtestapplist.dll", file(prefix + "appmgr.dll"));
+    }
     writeFile(file(prefix + "devlink.scenario"), scenario);
 
     // Settings below a key of this test, with every log level on.

@@ -14,6 +14,7 @@ struct HarnessOptions {
     bool photoDock = true;       // PhotoDock.exe present
     bool photoDesk = true;       // photodesk.exe present
     bool appList = true;         // the application-list double as <prefix>appmgr.dll
+    bool realAppList = false;    // the real library instead of the double
     std::string subfolder;       // the monitor's folder below the test folder (may hold a space)
 };
 

@@ -1,0 +1,127 @@
+#include "AppListStore.h"
+
+#include "AppDiscoverer.h"
+#include "AppEntry.h"
+#include "BrandKey.h"
+#include "Exception.h"
+#include "LibraryModule.h"
+#include "RegistryKey.h"
+
+#include <memory>
+#include <mutex>
+
+namespace {
+const tstring kSourceFile = _T("AppListStore.cpp");
+constexpr REGSAM kListAccess = 0x1F;  // query, set, create sub-key, enumerate, notify
+const wchar_t kValueName[] = L"AppList";
+
+std::mutex g_instanceLock;
+std::unique_ptr<AppListStore> g_instance;
+}  // namespace
+
+AppListStore::AppListStore(std::wstring keyPath) : keyPath_(std::move(keyPath)) {}
+
+AppListStore& AppListStore::instance() {
+    std::lock_guard<std::mutex> hold(g_instanceLock);
+    if (!g_instance) g_instance = std::make_unique<AppListStore>(appListKeyPath(libraryFileName()));
+    return *g_instance;
+}
+
+void AppListStore::destroyInstance() {
+    std::lock_guard<std::mutex> hold(g_instanceLock);
+    g_instance.reset();
+}
+
+std::wstring AppListStore::readStoredText() const {
+    try {
+        RegistryKey key(keyPath_, true, HKEY_LOCAL_MACHINE, kListAccess);
+        std::wstring text;
+        if (key.getValue(kValueName, text)) return text;
+    } catch (const Exception&) {
+        // An unreadable list reads as an empty one.
+    }
+    return std::wstring();
+}
+
+void AppListStore::load(std::vector<std::wstring>& copy) {
+    entries_ = splitEntries(readStoredText());
+    copy = entries_;
+}
+
+DWORD AppListStore::save() {
+    std::wstring text;
+    for (const std::wstring& entry : entries_) text += entry;
+    RegistryKey key(keyPath_, true, HKEY_LOCAL_MACHINE, kListAccess);
+    key.setValue(kValueName, text);
+    return 0;
+}
+
+DWORD AppListStore::add(const std::wstring& entry) {
+    const std::wstring name = entryValue(entry, L"FRIENDLY_NAME");
+    const std::wstring path = entryValue(entry, L"PATH");
+    for (const std::wstring& existing : entries_) {
+        if (entryValue(existing, L"FRIENDLY_NAME") == name) return ERROR_DUP_NAME;
+    }
+    for (const std::wstring& existing : entries_) {
+        if (entryValue(existing, L"PATH") == path) return ERROR_DUP_NAME;
+    }
+    entries_.push_back(entry);
+    return 0;
+}
+
+DWORD AppListStore::replaceByPath(const std::wstring& entry) {
+    const std::wstring path = entryValue(entry, L"PATH");
+    for (std::wstring& existing : entries_) {
+        if (entryValue(existing, L"PATH") == path) existing = entry;
+    }
+    return save();
+}
+
+DWORD AppListStore::removeAt(size_t position) {
+    if (position >= entries_.size()) return ERROR_INVALID_PARAMETER;
+    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(position));
+    return 0;
+}
+
+std::wstring AppListStore::entryAt(size_t position) const {
+    return position < entries_.size() ? entries_[position] : std::wstring();
+}
+
+DWORD AppListStore::move(int buttonId, int& position) {
+    if (position < 0) return ERROR_INVALID_PARAMETER;
+    const size_t p = static_cast<size_t>(position);
+    if (buttonId == kMoveUpButton) {
+        if (p == 0) return ERROR_NOT_SUPPORTED;
+        if (p >= entries_.size()) return ERROR_INVALID_PARAMETER;
+        std::swap(entries_[p - 1], entries_[p]);
+        --position;
+        return 0;
+    }
+    if (p + 1 >= entries_.size()) return ERROR_NOT_SUPPORTED;
+    std::swap(entries_[p], entries_[p + 1]);
+    ++position;
+    return 0;
+}
+
+void AppListStore::removeMissing() {
+    std::vector<std::wstring> loaded;
+    load(loaded);
+    size_t kept = 0;
+    for (const std::wstring& entry : loaded) {
+        if (isUsableExe(entryValue(entry, L"PATH"))) {
+            ++kept;
+        } else {
+            removeAt(kept);
+        }
+    }
+}
+
+DWORD AppListStore::setDefault(const std::wstring& entry) {
+    const std::wstring marked = withDefaultMark(entry);
+    return marked == entry ? 0 : replaceByPath(marked);
+}
+
+DWORD AppListStore::clearDefault(const std::wstring& entry) {
+    const std::wstring cleared = withoutDefaultMark(entry);
+    return cleared == entry ? 0 : replaceByPath(cleared);
+}

@@ -1,0 +1,32 @@
+#include "BrandKey.h"
+
+namespace {
+struct BrandRow {
+    const wchar_t* code;
+    const wchar_t* key;
+};
+// The first match wins, so the second "gn" and "eb" rows are never chosen.
+const BrandRow kBrandTable[] = {
+    {L"ke", L"KelvaraInkjet"}, {L"nv", L"NorvikInkJet"},  {L"nr", L"NorvikLaser"},   {L"ua", L"LumetraInkJet"},
+    {L"os", L"OstrelInkjet"},  {L"ro", L"SorvaniInkJet"}, {L"qz", L"QuarzelInkJet"}, {L"kv", L"KelvaraLaser"},
+    {L"eb", L"IbrexLaser"},    {L"gn", L"DcsLaser"},      {L"gn", L"DcsScanner"},    {L"eb", L"IbrexScanner"},
+    {L"tq", L"TQInkjet"},      {L"rv", L"GravikInkjet"},  {L"nt", L"T-NovaInkjet"},  {L"wb", L"OemInkjet"},
+};
+
+wchar_t lower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+}  // namespace
+
+std::wstring brandKeyFor(const std::wstring& libraryFileName) {
+    std::wstring prefix = libraryFileName.substr(0, 4);
+    for (wchar_t& c : prefix) c = lower(c);
+    if (prefix.size() >= 2) {
+        for (const BrandRow& row : kBrandTable) {
+            if (prefix.compare(0, 2, row.code) == 0) return row.key;
+        }
+    }
+    return L"Kelvara Tools";
+}
+
+std::wstring appListKeyPath(const std::wstring& libraryFileName) {
+    return L"Software\\" + brandKeyFor(libraryFileName) + L"\\App List Manager\\";
+}

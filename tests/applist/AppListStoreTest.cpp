@@ -1,0 +1,177 @@
+#include "AppEntry.h"
+#include "AppListStore.h"
+#include "BrandKey.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+std::wstring entry(const std::wstring& name, const std::wstring& path, bool isDefault = false) {
+    return makeAppEntry(name, path, L"JPG", L"JPG,BMP", isDefault);
+}
+
+std::wstring names(const AppListStore& store) {
+    std::wstring out;
+    for (const std::wstring& e : store.entries()) out += entryValue(e, L"FRIENDLY_NAME") + L";";
+    return out;
+}
+
+void storeRaw(const TestRegistryKey& key, const std::wstring& text, DWORD type = REG_SZ) {
+    HKEY handle = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.path().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &handle, nullptr));
+    RegSetValueExW(handle, L"AppList", 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(handle);
+}
+}  // namespace
+
+TEST(AppEntry, LinesLayoutAndTheDefaultLine) {
+    EXPECT_EQ(L"     <APP>\r\n"
+              L"          <FRIENDLY_NAME>Viewer</FRIENDLY_NAME>\r\n"
+              L"          <PATH>C:\\v.exe</PATH>\r\n"
+              L"          <DEFAULT_FILE_TYPE>JPG</DEFAULT_FILE_TYPE>\r\n"
+              L"          <SUPPORTED_FILE_TYPES>JPG,BMP</SUPPORTED_FILE_TYPES>\r\n"
+              L"     </APP>\r\n",
+              entry(L"Viewer", L"C:\\v.exe"));
+    const std::wstring marked = entry(L"Viewer", L"C:\\v.exe", true);
+    EXPECT_EQ(marked, withDefaultMark(entry(L"Viewer", L"C:\\v.exe"))) << "the line goes right after the PATH line";
+    EXPECT_EQ(entry(L"Viewer", L"C:\\v.exe"), withoutDefaultMark(marked));
+    EXPECT_EQ(std::wstring(kDefaultAioLine).size(), 51u);
+    EXPECT_EQ(L"<APP>no path</APP>", withDefaultMark(L"<APP>no path</APP>"));
+    // Only the exact line is recognised.
+    const std::wstring edited = L"<PATH>x</PATH>\r\n <DEFAULT_AIO_APP>true</DEFAULT_AIO_APP>\r\n";
+    EXPECT_EQ(edited, withoutDefaultMark(edited));
+}
+
+TEST(AppEntry, SplittingKeepsCompleteEntriesOnly) {
+    const std::wstring a = entry(L"A", L"C:\\a.exe");
+    const std::wstring b = entry(L"B", L"C:\\b.exe");
+    std::vector<std::wstring> parts = splitEntries(a + b + L"     <APP>\r\n  trailing");
+    ASSERT_EQ(2u, parts.size());
+    EXPECT_EQ(a, parts[0]);
+    EXPECT_EQ(b, parts[1]);
+    EXPECT_TRUE(splitEntries(L"").empty());
+    parts = splitEntries(L"x</APP>");  // a close tag at the very end: the entry is cut at the text's end
+    ASSERT_EQ(1u, parts.size());
+    EXPECT_EQ(L"x</APP>", parts[0]);
+    EXPECT_EQ(L"<APPLIST>\r\n</APPLIST>", buildDocument(L""));
+    EXPECT_EQ(21u, buildDocument(L"").size());
+    EXPECT_EQ(L"<APPLIST>\r\n" + a + L"</APPLIST>", buildDocument(a));
+}
+
+TEST(BrandKey, ChosenByTheFirstTwoLettersOfTheFileName) {
+    EXPECT_EQ(L"KelvaraLaser", brandKeyFor(L"kvabappmgr.dll"));
+    EXPECT_EQ(L"DcsLaser", brandKeyFor(L"gnxxappmgr.dll"));
+    EXPECT_EQ(L"DcsLaser", brandKeyFor(L"GNXXAPPMGR.DLL"));
+    EXPECT_EQ(L"IbrexLaser", brandKeyFor(L"ebabappmgr.dll")) << "the first of two rows wins";
+    EXPECT_EQ(L"NorvikInkJet", brandKeyFor(L"nvabappmgr.dll"));
+    EXPECT_EQ(L"OemInkjet", brandKeyFor(L"wbzzappmgr.dll"));
+    EXPECT_EQ(L"Kelvara Tools", brandKeyFor(L"zzzzappmgr.dll"));
+    EXPECT_EQ(L"Kelvara Tools", brandKeyFor(L"k"));
+    EXPECT_EQ(L"Software\\T-NovaInkjet\\App List Manager\\", appListKeyPath(L"ntabappmgr.dll"));
+}
+
+TEST(AppListStore, AddRefusesDuplicateNamesAndPathsCaseSensitively) {
+    TestRegistryKey key;
+    AppListStore store(key.path());
+    EXPECT_EQ(0u, store.add(entry(L"Viewer", L"C:\\v.exe")));
+    EXPECT_EQ(52u, store.add(entry(L"Viewer", L"C:\\other.exe")));
+    EXPECT_EQ(52u, store.add(entry(L"New name", L"C:\\v.exe")));
+    EXPECT_EQ(0u, store.add(entry(L"VIEWER", L"C:\\V2.exe"))) << "names differing in case are different";
+    EXPECT_EQ(0u, store.add(entry(L"Third", L"C:\\V.EXE"))) << "so are paths";
+    EXPECT_EQ(L"Viewer;VIEWER;Third;", names(store));
+
+    EXPECT_EQ(0u, store.save());
+    std::vector<std::wstring> copy;
+    AppListStore other(key.path());
+    other.load(copy);
+    EXPECT_EQ(store.entries(), copy);
+    EXPECT_EQ(store.entries()[0] + store.entries()[1] + store.entries()[2], other.readStoredText());
+}
+
+TEST(AppListStore, ReplaceMoveRemoveAndDefaults) {
+    TestRegistryKey key;
+    AppListStore store(key.path());
+    store.add(entry(L"A", L"C:\\a.exe"));
+    store.add(entry(L"B", L"C:\\b.exe"));
+    store.add(entry(L"C", L"C:\\c.exe"));
+
+    EXPECT_EQ(0u, store.replaceByPath(entry(L"B2", L"C:\\b.exe")));
+    EXPECT_EQ(L"A;B2;C;", names(store));
+    EXPECT_EQ(0u, store.replaceByPath(entry(L"X", L"C:\\none.exe"))) << "nothing matched, still saved";
+    std::vector<std::wstring> copy;
+    AppListStore reread(key.path());
+    reread.load(copy);
+    EXPECT_EQ(L"A;B2;C;", names(reread));
+
+    int position = 0;
+    EXPECT_EQ(50u, store.move(kMoveUpButton, position));
+    EXPECT_EQ(0, position);
+    position = 2;
+    EXPECT_EQ(50u, store.move(kMoveDownButton, position));
+    EXPECT_EQ(2, position);
+    position = -1;
+    EXPECT_EQ(87u, store.move(kMoveDownButton, position));
+    EXPECT_EQ(L"A;B2;C;", names(store)) << "refused moves change nothing";
+    position = 2;
+    EXPECT_EQ(0u, store.move(kMoveUpButton, position));
+    EXPECT_EQ(1, position);
+    EXPECT_EQ(L"A;C;B2;", names(store));
+    position = 0;
+    EXPECT_EQ(0u, store.move(kMoveDownButton, position));
+    EXPECT_EQ(1, position);
+    EXPECT_EQ(L"C;A;B2;", names(store));
+
+    EXPECT_EQ(0u, store.setDefault(store.entryAt(1)));
+    EXPECT_NE(std::wstring::npos, store.entryAt(1).find(kDefaultAioLine));
+    EXPECT_NE(std::wstring::npos, store.readStoredText().find(kDefaultAioLine)) << "set default saves";
+    EXPECT_EQ(0u, store.clearDefault(store.entryAt(1)));
+    EXPECT_EQ(std::wstring::npos, store.readStoredText().find(L"DEFAULT_AIO_APP"));
+
+    EXPECT_EQ(0u, store.removeAt(0));
+    EXPECT_EQ(87u, store.removeAt(5));
+    EXPECT_EQ(L"A;B2;", names(store));
+    EXPECT_EQ(L"", store.entryAt(9));
+}
+
+TEST(AppListStore, ReadingToleratesMissingAndForeignValues) {
+    TestRegistryKey key;
+    AppListStore store(key.path() + L"\\App List Manager\\");
+    EXPECT_EQ(L"", store.readStoredText()) << "missing key and value";
+    storeRaw(key, entry(L"A", L"C:\\a.exe"), REG_EXPAND_SZ);
+    AppListStore direct(key.path());
+    EXPECT_EQ(entry(L"A", L"C:\\a.exe"), direct.readStoredText());
+    HKEY handle = nullptr;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.path().c_str(), 0, KEY_ALL_ACCESS, &handle);
+    const DWORD number = 5;
+    RegSetValueExW(handle, L"AppList", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
+    RegCloseKey(handle);
+    EXPECT_EQ(L"", direct.readStoredText()) << "a value of another type reads as empty";
+
+    // A long stored text of hand-edited entries loads without trouble.
+    std::wstring big;
+    for (int i = 0; i < 200; ++i) big += entry(std::wstring(500, L'n') + std::to_wstring(i), L"C:\\" + std::to_wstring(i));
+    storeRaw(key, big + L"tail</AP");
+    std::vector<std::wstring> copy;
+    direct.load(copy);
+    EXPECT_EQ(200u, copy.size());
+}
+
+TEST(AppListStore, RemoveMissingDropsEntriesWhoseProgramIsGone) {
+    TestRegistryKey key;
+    TempFolder folder;
+    const std::string present = folder.file("present.exe");
+    writeFile(present, "MZ");
+    const std::wstring presentPath(present.begin(), present.end());
+    storeRaw(key, entry(L"Gone", L"C:\\nowhere\\gone.exe") + entry(L"Here", presentPath) +
+                      entry(L"NotExe", presentPath.substr(0, presentPath.size() - 4) + L".txt") +
+                      entry(L"Gone2", L"C:\\nowhere\\gone2.exe"));
+    AppListStore store(key.path());
+    store.removeMissing();
+    EXPECT_EQ(L"Here;", names(store));
+    EXPECT_EQ(4u, splitEntries(store.readStoredText()).size()) << "nothing is saved here";
+}

@@ -1,0 +1,143 @@
+// The real library through its exports, loaded under the names that choose its brand key.
+#include "AppEntry.h"
+#include "BrandKey.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+using namespace testing_support;
+
+namespace {
+using ListFn = LONG(WINAPI*)(wchar_t*, uint32_t, uint32_t*);
+using NarrowListFn = LONG(WINAPI*)(char*, uint32_t, uint32_t*);
+using VoidFn = LONG(WINAPI*)();
+
+// A copy of the library under `fileName`, loaded, with its brand key emptied before and after.
+class LoadedCopy {
+public:
+    explicit LoadedCopy(const std::string& fileName) {
+        const std::string path = folder_.file(fileName);
+        CopyFileA((ownFolder() + "kvabappmgr.dll").c_str(), path.c_str(), FALSE);
+        const std::wstring wide(fileName.begin(), fileName.end());
+        keyPath_ = appListKeyPath(wide);
+        clear();
+        module_ = LoadLibraryA(path.c_str());
+    }
+    ~LoadedCopy() {
+        if (module_ != nullptr) FreeLibrary(module_);
+        clear();
+    }
+    HMODULE module() const { return module_; }
+    template <typename Fn>
+    Fn get(const char* name) const {
+        return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+    }
+    void store(const std::wstring& text) const {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, &key, nullptr));
+        RegSetValueExW(key, L"AppList", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    std::wstring document() const {
+        auto list = get<ListFn>("GetWideAppList");
+        uint32_t needed = 0;
+        if (list(nullptr, 0, &needed) != ERROR_INSUFFICIENT_BUFFER) return L"(no size)";
+        std::wstring buffer(needed, L'\0');
+        if (list(&buffer[0], needed, &needed) != 0) return L"(failed)";
+        buffer.resize(needed - 1);
+        return buffer;
+    }
+
+private:
+    void clear() {
+        std::wstring brand = keyPath_.substr(0, keyPath_.find(L"\\App List Manager"));
+        deleteKeyTree(HKEY_LOCAL_MACHINE, brand);
+    }
+    TempFolder folder_;
+    std::wstring keyPath_;
+    HMODULE module_ = nullptr;
+};
+
+const std::wstring kEmpty = L"<APPLIST>\r\n</APPLIST>";
+}  // namespace
+
+TEST(AppMgrExports, ExportsAreBareNamesAndTheSizeProtocolHolds) {
+    LoadedCopy library("uaexappmgr.dll");
+    ASSERT_NE(nullptr, library.module());
+    for (const char* name : {"Initialize", "Uninitialize", "CreateAppList", "GetAppList", "GetWideAppList", "LaunchGui"}) {
+        EXPECT_NE(nullptr, GetProcAddress(library.module(), name)) << name;
+    }
+    auto list = library.get<ListFn>("GetWideAppList");
+    // No Initialize first.
+    uint32_t needed = 99;
+    EXPECT_EQ(122, list(nullptr, 0, &needed));
+    EXPECT_EQ(22u, needed);
+    wchar_t small[21];
+    EXPECT_EQ(122, list(small, 21, &needed)) << "no room for the terminator";
+    EXPECT_EQ(22u, needed);
+    wchar_t buffer[1000];
+    std::fill(std::begin(buffer), std::end(buffer), L'#');
+    EXPECT_EQ(0, list(buffer, 22, &needed));
+    EXPECT_EQ(kEmpty, std::wstring(buffer));
+    EXPECT_EQ(L'#', buffer[22]) << "nothing past the terminator";
+
+    std::fill(std::begin(buffer), std::end(buffer), L'#');
+    EXPECT_EQ(87, list(buffer, 1000, nullptr));
+    EXPECT_EQ(L'#', buffer[0]) << "nothing written without a needed count";
+    needed = 0;
+    EXPECT_EQ(87, list(nullptr, 1000, &needed));
+    EXPECT_EQ(22u, needed) << "the size is still reported";
+
+    const std::wstring one = makeAppEntry(L"Viewer", L"C:\\v.exe", L"JPG", L"JPG");
+    library.store(one);
+    EXPECT_EQ(L"<APPLIST>\r\n" + one + L"</APPLIST>", library.document()) << "read from the registry at each call";
+    EXPECT_EQ(0, library.get<VoidFn>("Initialize")());
+    EXPECT_EQ(0, library.get<VoidFn>("Uninitialize")());
+    EXPECT_EQ(0, library.get<VoidFn>("Uninitialize")()) << "twice is harmless";
+    EXPECT_EQ(L"<APPLIST>\r\n" + one + L"</APPLIST>", library.document()) << "and works again after Uninitialize";
+}
+
+TEST(AppMgrExports, NarrowListFailsOnlyForCharactersAboveLatin1) {
+    LoadedCopy library("roexappmgr.dll");
+    auto narrow = library.get<NarrowListFn>("GetAppList");
+    const std::wstring latin = makeAppEntry(L"Caf\u00E9", L"C:\\c.exe", L"JPG", L"JPG");
+    library.store(latin);
+    uint32_t needed = 0;
+    EXPECT_EQ(122, narrow(nullptr, 0, &needed));
+    std::string buffer(needed, '#');
+    EXPECT_EQ(0, narrow(&buffer[0], needed, &needed));
+    EXPECT_EQ('\xE9', buffer[buffer.find("Caf") + 3]) << "U+00E9 becomes the byte E9";
+    EXPECT_EQ('\0', buffer[needed - 1]);
+
+    const std::wstring chinese = makeAppEntry(L"\u5C0F\u756B\u5BB6", L"C:\\p.exe", L"BMP", L"BMP");
+    library.store(chinese);
+    needed = 0;
+    EXPECT_EQ(122, narrow(nullptr, 0, &needed));
+    const uint32_t size = needed;
+    EXPECT_GT(size, 22u);
+    buffer.assign(size, '#');
+    EXPECT_EQ(50, narrow(&buffer[0], size, &needed));
+    EXPECT_EQ(0u, needed);
+    EXPECT_EQ(L"<APPLIST>\r\n" + chinese + L"</APPLIST>", library.document()) << "the wide list has it";
+    EXPECT_EQ(87, narrow(&buffer[0], size, nullptr));
+}
+
+TEST(AppMgrExports, TheFileNameChoosesTheBrandKey) {
+    for (const char* name : {"gnxxappmgr.dll", "zzzzappmgr.dll", "NVABAPPMGR.DLL"}) {
+        LoadedCopy library(name);
+        ASSERT_NE(nullptr, library.module()) << name;
+        const std::wstring one = makeAppEntry(L"Only here", L"C:\\o.exe", L"JPG", L"JPG");
+        library.store(one);
+        EXPECT_EQ(L"<APPLIST>\r\n" + one + L"</APPLIST>", library.document()) << name;
+    }
+    // Another brand's list is not seen.
+    LoadedCopy first("tqaaappmgr.dll");
+    LoadedCopy second("rvaaappmgr.dll");
+    first.store(makeAppEntry(L"TQ", L"C:\\t.exe", L"JPG", L"JPG"));
+    EXPECT_EQ(kEmpty, second.document());
+}

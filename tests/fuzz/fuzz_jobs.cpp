@@ -1,0 +1,52 @@
+// The job files written into memory: SCANJOB from each destination, the "<APP>" job and the
+// command lines, with values of any length and content.
+#include "Destinations.h"
+#include "FuzzInput.h"
+#include "JobText.h"
+#include "ScanJob.h"
+
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzInput input(data, size);
+    const uint8_t pick = input.byte();
+    DestinationValues values;
+    values.portName = input.text();
+    values.colorModeText = input.text();
+    values.ocrFlag = input.text();
+    values.faxProgram = input.text();
+    const std::string path = input.text();
+    const std::string type = input.text();
+    const std::string when = input.text();
+    const int copies = static_cast<int>(input.byte()) * 97 - 1000;
+
+    ScanJob job;
+    switch (pick % 6) {
+        case 0: job = fileJob(values); break;
+        case 1: job = folderJob(values, path, type, when); break;
+        case 2: job = applicationJob(values, path, type); break;
+        case 3: job = emailJob(values, input.byte()); break;
+        case 4: job = faxJob(values); break;
+        default: job = printJob(values.portName, path, copies, pick >> 4); break;
+    }
+    const std::string bytes = job.bytes();
+    if (bytes.compare(0, 9, "<SCANJOB>") != 0 || bytes.size() < 19 ||
+        bytes.compare(bytes.size() - 10, 10, "</SCANJOB>") != 0) {
+        std::abort();
+    }
+
+    AppJobValues app;
+    app.widthText = values.portName;
+    app.heightText = values.colorModeText;
+    app.colorModeText = values.ocrFlag;
+    app.portName = path;
+    app.ocrFlag = type;
+    app.photoDockPresent = (pick & 1) != 0;
+    app.paintPath = input.rest();
+    if (appJobBytes(app).compare(0, 5, "<APP>") != 0) std::abort();
+    for (const std::string& line : {lightScanCommand(path, type, when), photoDockCommand(path), photoDeskCommand(path, type),
+                                    quickPrintCommand(copies, path, copies, type)}) {
+        if (line.size() >= kTextBuffer) std::abort();
+    }
+    return 0;
+}

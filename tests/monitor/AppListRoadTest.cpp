@@ -1,0 +1,96 @@
+// The monitor with the real application-list library: the list the panel receives, the scan
+// that resolves the panel's index through it, and the installation run "-a".
+#include "MonitorHarness.h"
+
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::wstring entry(const std::wstring& name, const std::wstring& path, const std::wstring& type, bool isDefault = false) {
+    std::wstring text = L"     <APP>\r\n          <FRIENDLY_NAME>" + name + L"</FRIENDLY_NAME>\r\n          <PATH>" + path +
+                        L"</PATH>\r\n";
+    if (isDefault) text += L"          <DEFAULT_AIO_APP>true</DEFAULT_AIO_APP>\r\n";
+    return text + L"          <DEFAULT_FILE_TYPE>" + type + L"</DEFAULT_FILE_TYPE>\r\n          <SUPPORTED_FILE_TYPES>" +
+           type + L"</SUPPORTED_FILE_TYPES>\r\n     </APP>\r\n";
+}
+
+// The list of the brand the harness prefix chooses ("os.." Ostrel, "nt.." T-Nova), removed after.
+class BrandList {
+public:
+    explicit BrandList(const std::string& brand) : brand_(brand), path_(std::wstring(brand.begin(), brand.end())) {
+        path_ = L"Software\\" + path_ + L"\\App List Manager\\";
+        deleteKeyTree(HKEY_LOCAL_MACHINE, "Software\\" + brand_);
+    }
+    ~BrandList() { deleteKeyTree(HKEY_LOCAL_MACHINE, "Software\\" + brand_); }
+    void store(const std::wstring& text) const {
+        HKEY key = nullptr;
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        RegSetValueExW(key, L"AppList", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    bool stored(std::wstring& text) const {
+        wchar_t buffer[16384] = {};
+        DWORD size = sizeof(buffer) - sizeof(wchar_t);
+        if (RegGetValueW(HKEY_LOCAL_MACHINE, path_.c_str(), L"AppList", RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS) {
+            return false;
+        }
+        text = buffer;
+        return true;
+    }
+
+private:
+    std::string brand_;
+    std::wstring path_;
+};
+}  // namespace
+
+TEST(AppListRoad, ThePanelGetsTheStoredListAndAScanResolvesItsIndex) {
+    BrandList brand("OstrelInkjet");
+    brand.store(entry(L"Viewer", L"C:\\v.exe", L"JPG") + entry(L"Notes", L"C:\\n.exe", L"TXT") +
+                entry(L"Paint", L"C:\\p.exe", L"BMP", true));
+    HarnessOptions options;
+    options.realAppList = true;
+    MonitorHarness monitor("os01", "device port=USB001 transport=USB1 hids=1\n", "poll=300,reenum=100,enumretry=20",
+                           options);
+    ASSERT_TRUE(monitor.start());
+    ASSERT_NE(nullptr, monitor.waitForWindow());
+    ASSERT_TRUE(monitor.waitForJournal([](const std::string& j) { return contains(j, "DcsRegisterForReportsHid"); }));
+
+    EXPECT_EQ("ok delivered result=0", monitor.command("report USB001 0 01 00 00 00 00 00 08 00"));
+    ASSERT_TRUE(monitor.waitForLog("Send ScanToList"));
+    const std::string scx = readFile(monitor.file("os01scx.journal"));
+    EXPECT_TRUE(contains(scx, "addName name=E-mail  length=7 value=5")) << scx;
+    EXPECT_TRUE(contains(scx, "addName name=File  length=5 value=5")) << scx;
+    EXPECT_TRUE(contains(scx, "addName name=Viewer  length=7 value=5")) << scx;
+    EXPECT_FALSE(contains(scx, "Notes")) << "a text program needs an OCR program";
+    EXPECT_TRUE(contains(scx, "addName name=Paint  length=6 value=5")) << scx;
+    EXPECT_TRUE(contains(scx, "setDefault name=Paint")) << scx;
+
+    // Index 4 on the panel is the fourth name it was sent: Paint.
+    EXPECT_EQ("ok delivered result=0", monitor.command("report USB001 0 01 00 00 00 00 00 01 04"));
+    ASSERT_TRUE(monitor.waitForPrograms("lsqx", 1)) << monitor.log();
+    EXPECT_TRUE(contains(monitor.programJournal("lsqx"), "<APP_PATH>C:\\p.exe</APP_PATH>")) << monitor.programJournal("lsqx");
+}
+
+TEST(AppListRoad, InstallationRunCreatesTheListWhileAMonitorRuns) {
+    BrandList brand("T-NovaInkjet");
+    HarnessOptions options;
+    options.realAppList = true;
+    MonitorHarness monitor("nt02", "device port=USB001 hids=1\n", "poll=300,reenum=100,enumretry=20", options);
+    writeFile(monitor.file("moire0.lut"), "fresh table");
+    writeFile(monitor.file("moire.lut"), "old table");
+    ASSERT_TRUE(monitor.start());
+    ASSERT_NE(nullptr, monitor.waitForWindow());
+
+    EXPECT_EQ(0, monitor.runToEnd("-a"));
+    std::wstring stored = L"unset";
+    EXPECT_TRUE(brand.stored(stored)) << "the list value exists";
+    // The prefix registers its browser under App Paths, a program of the known table.
+    EXPECT_NE(std::wstring::npos, stored.find(L"<FRIENDLY_NAME>Internet Expl.</FRIENDLY_NAME>"));
+    EXPECT_EQ("fresh table", readFile(monitor.file("moire.lut")));
+    EXPECT_TRUE(monitor.running()) << "the running monitor is left alone";
+}
