@@ -74,6 +74,26 @@ TEST(AppListRoad, ThePanelGetsTheStoredListAndAScanResolvesItsIndex) {
     EXPECT_EQ("ok delivered result=0", monitor.command("report USB001 0 01 00 00 00 00 00 01 04"));
     ASSERT_TRUE(monitor.waitForPrograms("lsqx", 1)) << monitor.log();
     EXPECT_TRUE(contains(monitor.programJournal("lsqx"), "<APP_PATH>C:\\p.exe</APP_PATH>")) << monitor.programJournal("lsqx");
+
+    // With a fax program beside the monitor the fax destination takes index 1 and the list's
+    // entries move up by one.
+    writeFile(monitor.file("os01Fax.exe"), "MZ");
+    DeleteFileA(monitor.file("os01scx.journal").c_str());
+    EXPECT_EQ("ok delivered result=0", monitor.command("report USB001 0 01 00 00 00 00 00 08 00"));
+    std::string withFax;
+    for (int i = 0; i < 200 && !contains(withFax, "sendList"); ++i) {
+        Sleep(50);
+        withFax = readFile(monitor.file("os01scx.journal"));
+    }
+    const size_t fax = withFax.find("addName name=Fax  length=4");
+    EXPECT_NE(std::string::npos, fax) << withFax;
+    EXPECT_LT(withFax.find("addName name=E-mail "), fax);
+    EXPECT_LT(fax, withFax.find("addName name=File "));
+    EXPECT_EQ("ok delivered result=0", monitor.command("report USB001 0 01 00 00 00 00 00 01 04"));
+    ASSERT_TRUE(monitor.waitForPrograms("lsqx", 2)) << monitor.log();
+    EXPECT_TRUE(contains(monitor.programJournal("lsqx").substr(monitor.programJournal("lsqx").rfind("command ")),
+                         "<APP_PATH>C:\\v.exe</APP_PATH>"))
+        << "index 4 is now Viewer";
 }
 
 TEST(AppListRoad, InstallationRunCreatesTheListWhileAMonitorRuns) {
