@@ -142,7 +142,10 @@ void BasicLogger::write(const LoggerComponent* component, DWORD level, const cha
         getSetting("Proc_Id_In_Header", processId, 0, kLogSettingMaxAgeMs);
         getSetting("Thread_Id_In_Header", threadId, 0, kLogSettingMaxAgeMs);
 
-        InterProcessLock lock(*mutex_);
+        // Another process that keeps the log mutex must not freeze every thread that logs: after
+        // a few seconds the line is dropped.
+        InterProcessLock lock(*mutex_, kLogMutexWaitMs);
+        if (!lock.held()) return;
         LogLineFields fields;
         LogClock now;
         if (clock != 0) {

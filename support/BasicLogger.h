@@ -23,6 +23,8 @@ constexpr DWORD LOG_ALL = 0xFFFFFFFF;
 
 // How long a setting read from the store is used before it is read again.
 constexpr DWORD kLogSettingMaxAgeMs = 5000;
+// The longest a line waits for the log mutex before it is dropped.
+constexpr DWORD kLogMutexWaitMs = 3000;
 
 class LoggerComponent {
 public:

@@ -276,6 +276,52 @@ TEST(BasicLogger, TwoProcessesWritingOneFileLoseAndTearNoLine) {
 }
 
 namespace {
+// Holds the log file's mutex until the parent lets go, as a stuck writer would.
+TEST_CHILD(hold_log_mutex) {
+    // The logger made the mutex already, so creating it grants no ownership: wait for it.
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, args.at(0).c_str());
+    HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, args.at(1).c_str());
+    if (mutex == nullptr || release == nullptr || WaitForSingleObject(mutex, 10000) != WAIT_OBJECT_0) return 2;
+    HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, args.at(2).c_str());
+    SetEvent(ready);
+    WaitForSingleObject(release, 60000);
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    CloseHandle(release);
+    CloseHandle(ready);
+    return 0;
+}
+}  // namespace
+
+TEST(BasicLogger, AMutexHeldElsewhereDropsTheLineInsteadOfFreezingTheWriter) {
+    TempFolder folder;
+    const std::string path = folder.file("stuck.log");
+    BasicLogger logger(path, 25);
+    const std::string tag = std::to_string(GetCurrentProcessId());
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, ("kvabtest-release-" + tag).c_str());
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, ("kvabtest-ready-" + tag).c_str());
+    HANDLE holder = startChild("\"" + ownPath() + "\" --child hold_log_mutex " + logger.mutexName() +
+                               " kvabtest-release-" + tag + " kvabtest-ready-" + tag);
+    ASSERT_NE(nullptr, holder);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready, 20000));
+
+    const DWORD start = GetTickCount();
+    logger.write(&g_logPanelmon, LOG_ERROR, "dropped");
+    const DWORD waited = GetTickCount() - start;
+    EXPECT_GE(waited + 100, kLogMutexWaitMs) << "the writer waits for the holder a while";
+    EXPECT_LT(waited, kLogMutexWaitMs + 5000) << "but not without limit";
+    EXPECT_EQ(std::string::npos, readFile(path).find("dropped"));
+
+    SetEvent(release);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holder, 20000));
+    logger.write(&g_logPanelmon, LOG_ERROR, "written");
+    EXPECT_NE(std::string::npos, readFile(path).find("written")) << "logging goes on once the mutex is free";
+    CloseHandle(holder);
+    CloseHandle(release);
+    CloseHandle(ready);
+}
+
+namespace {
 // Logs through the installed SCXLogger of a program with its own prefix and reports what it saw.
 TEST_CHILD(scx_logger) {
     installLogger(new SCXLogger());
