@@ -114,3 +114,61 @@ TEST(AppListRoad, InstallationRunCreatesTheListWhileAMonitorRuns) {
     EXPECT_EQ("fresh table", readFile(monitor.file("moire.lut")));
     EXPECT_TRUE(monitor.running()) << "the running monitor is left alone";
 }
+
+namespace {
+BOOL CALLBACK countManager(HWND window, LPARAM counter) {
+    wchar_t title[64] = {};
+    GetWindowTextW(window, title, 64);
+    if (std::wstring(title) == L"\u61C9\u7528\u7A0B\u5F0F\u6E05\u55AE\u7BA1\u7406\u54E1") ++*reinterpret_cast<int*>(counter);
+    return TRUE;
+}
+
+int managerDialogs() {
+    int count = 0;
+    EnumWindows(countManager, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+HWND waitForManager() {
+    for (int i = 0; i < 400; ++i) {
+        HWND found = FindWindowW(nullptr, L"\u61C9\u7528\u7A0B\u5F0F\u6E05\u55AE\u7BA1\u7406\u54E1");
+        if (found != nullptr) return found;
+        Sleep(50);
+    }
+    return nullptr;
+}
+}  // namespace
+
+TEST(AppListRoad, SwitchSOpensTheManagerOnceAndASecondBringsItForward) {
+    BrandList brand("QuarzelInkJet");
+    HarnessOptions options;
+    options.realAppList = true;
+    MonitorHarness monitor("qz01", "device port=USB001 hids=1\n", "poll=300,reenum=100,enumretry=20", options);
+    ASSERT_TRUE(monitor.start("-s"));
+    HWND manager = waitForManager();
+    ASSERT_NE(nullptr, manager) << "the manager opened";
+
+    // The second start finds the manager, brings it forward and goes on without a second one:
+    // with no monitor running yet it becomes the monitor.
+    std::string line = "\"" + monitor.exe() + "\" -s";
+    STARTUPINFOA startup = {sizeof(startup)};
+    PROCESS_INFORMATION second = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, monitor.folder().c_str(), &startup,
+                               &second));
+    CloseHandle(second.hThread);
+    HWND window = nullptr;
+    for (int i = 0; i < 400 && window == nullptr; ++i) {
+        window = FindWindowA(nullptr, monitor.instanceName().c_str());
+        Sleep(50);
+    }
+    EXPECT_NE(nullptr, window) << "the second start returned from the manager call";
+    EXPECT_EQ(1, managerDialogs());
+
+    // Closing the manager ends the first start: the monitor already runs.
+    PostMessageW(manager, WM_COMMAND, 1008, 0);
+    EXPECT_EQ(0, monitor.waitForExit());
+    EXPECT_EQ(0, managerDialogs());
+    EXPECT_EQ(0, monitor.runToEnd("-u"));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(second.hProcess, 20000));
+    CloseHandle(second.hProcess);
+}
