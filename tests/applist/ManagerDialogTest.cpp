@@ -1,0 +1,961 @@
+// The manager's dialogs in the real library: LaunchGui runs on a worker thread, the test finds
+// the dialogs among that thread's windows, drives them by messages and reads the registry.
+#include "AppDiscoverer.h"
+#include "AppEntry.h"
+#include "ManagerText.h"
+
+#include "TestSupport.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+#include <sddl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+using namespace testing_support;
+using namespace managertext;
+
+namespace {
+// The copy's name chooses the brand key "IbrexLaser".
+const char kLibraryName[] = "ebdgappmgr.dll";
+const wchar_t kBrandKey[] = L"Software\\IbrexLaser";
+const wchar_t kListKey[] = L"Software\\IbrexLaser\\App List Manager\\";
+const wchar_t kGuiName[] = L"Application Listebdgappmgr.dll";
+const wchar_t kAppPaths[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
+
+// Dialog 101.
+constexpr int kAppList = 1030;
+constexpr int kRefresh = 1025;
+constexpr int kAdd = 1026;
+constexpr int kModify = 1010;
+constexpr int kRemove = 1006;
+constexpr int kSetDefault = 1007;
+constexpr int kUp = 1036;
+constexpr int kDown = 1037;
+constexpr int kClose = 1008;
+// Dialogs 102-104.
+constexpr int kAutomatic = 1011;
+constexpr int kManual = 1012;
+constexpr int kFoundList = 1028;
+constexpr int kTypeList = 1031;
+constexpr int kNameEdit = 1020;
+constexpr int kTitleLabel = 1038;
+constexpr int kDefaultType = 1007;
+constexpr int kBack = 1021;
+constexpr int kNext = 1027;
+constexpr int kFinish = 1029;
+// The open-file dialog's name box, and a message box's text.
+constexpr int kFileNameBox = 0x47c;
+constexpr int kMessageText = 0xFFFF;
+
+constexpr DWORD kWaitMs = 30000;
+
+const std::wstring kDefaultAppMark = L" (\u591A\u529F\u80FD\u8907\u5408\u6A5F\u9810\u8A2D\u503C)";  // text 121
+const std::wstring kDefaultTypeMark = L" - \u9810\u8A2D\u503C";                                         // text 120
+const std::wstring kAddLabel = L"\u65B0\u589E\u61C9\u7528\u7A0B\u5F0F\uFF1A";                           // 新增應用程式：
+const std::wstring kDuplicateTitle = L"\u61C9\u7528\u7A0B\u5F0F\u540D\u7A31\u91CD\u8907";                // text 118
+const std::wstring kDuplicateText =
+    L"\u5DF2\u5B58\u6709\u6B64\u61C9\u7528\u7A0B\u5F0F\u540D\u7A31\u3002\u8ACB\u9078\u64C7\u5176\u4ED6\u7684\u540D\u7A31\u3002";
+const std::wstring kRemoveQuestion = L"\u60A8\u78BA\u5B9A\u8981\u79FB\u9664\u61C9\u7528\u7A0B\u5F0F '";  // up to the name
+const std::wstring kRemoveQuestionEnd = L"' \u55CE\uFF1F";
+
+bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs = kWaitMs) {
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+std::wstring className(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+std::wstring windowText(HWND window) {
+    wchar_t text[1024] = {};
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_NORMAL, kWaitMs, &length);
+    return text;
+}
+
+BOOL CALLBACK collect(HWND window, LPARAM windows) {
+    reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
+    return TRUE;
+}
+
+BOOL CALLBACK countManagers(HWND window, LPARAM count) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && GetDlgItem(window, kAppList) != nullptr) ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+std::vector<HWND> threadWindows(DWORD thread) {
+    std::vector<HWND> windows;
+    EnumThreadWindows(thread, collect, reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+// A direct child of `dialog` of the class with the id (the open-file dialog has several id 1).
+HWND childOf(HWND dialog, int id, const wchar_t* wantedClass = nullptr) {
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (GetDlgCtrlID(child) == id && (wantedClass == nullptr || className(child) == wantedClass)) return child;
+    }
+    return nullptr;
+}
+
+bool isShownDialog(HWND window) { return className(window) == L"#32770" && IsWindowVisible(window); }
+
+bool isMessageBox(HWND window) {
+    if (!isShownDialog(window) || childOf(window, kMessageText, L"Static") == nullptr) return false;
+    for (int id : {kAppList, kAutomatic, kFoundList, kTypeList, kFileNameBox}) {
+        if (GetDlgItem(window, id) != nullptr) return false;
+    }
+    return true;
+}
+
+// ---- List views and buttons, from the test thread ----
+
+int itemCount(HWND list) { return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); }
+
+std::wstring itemText(HWND list, int index) {
+    wchar_t buffer[1024] = {};
+    LVITEMW item = {};
+    item.pszText = buffer;
+    item.cchTextMax = 1024;
+    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    return buffer;
+}
+
+std::vector<std::wstring> itemTexts(HWND list) {
+    std::vector<std::wstring> texts;
+    for (int i = 0; i < itemCount(list); ++i) texts.push_back(itemText(list, i));
+    return texts;
+}
+
+void setItemState(HWND list, int index, UINT state, UINT mask) {
+    LVITEMW item = {};
+    item.state = state;
+    item.stateMask = mask;
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+}
+
+void selectItem(HWND list, int index) {
+    setItemState(list, index, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+}
+
+// As a click on the item does: the selection is made anew even when it was already there.
+void chooseItem(HWND list, int index) {
+    setItemState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    selectItem(list, index);
+}
+
+bool isSelected(HWND list, int index) {
+    return (SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_SELECTED) & LVIS_SELECTED) != 0;
+}
+
+void setChecked(HWND list, int index, bool checked) {
+    setItemState(list, index, INDEXTOSTATEIMAGEMASK(checked ? 2 : 1), LVIS_STATEIMAGEMASK);
+}
+
+bool isChecked(HWND list, int index) {
+    return (SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_STATEIMAGEMASK) >> 12) == 2;
+}
+
+std::vector<int> checkedRows(HWND list) {
+    std::vector<int> rows;
+    for (int i = 0; i < itemCount(list); ++i) {
+        if (isChecked(list, i)) rows.push_back(i);
+    }
+    return rows;
+}
+
+bool enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+bool shown(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
+
+void setText(HWND dialog, int id, const std::wstring& text) {
+    SendMessageW(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+// A click the user could make: the button must be shown and enabled. `later` posts it, for a
+// click that opens a modal window or may; otherwise it has been handled on return.
+::testing::AssertionResult click(HWND dialog, int id, bool later = false) {
+    HWND button = GetDlgItem(dialog, id);
+    if (button == nullptr) return ::testing::AssertionFailure() << "no button " << id;
+    if (!IsWindowVisible(button)) return ::testing::AssertionFailure() << "button " << id << " is hidden";
+    if (!IsWindowEnabled(button)) return ::testing::AssertionFailure() << "button " << id << " is disabled";
+    if (later) {
+        PostMessageW(button, BM_CLICK, 0, 0);
+    } else {
+        SendMessageW(button, BM_CLICK, 0, 0);
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// ---- The registry ----
+
+std::wstring storedText() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return L"(no key)";
+    wchar_t buffer[16384] = {};
+    DWORD size = sizeof(buffer) - sizeof(wchar_t);
+    const LONG status = RegQueryValueExW(key, L"AppList", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? std::wstring(buffer) : L"(no value)";
+}
+
+std::vector<std::wstring> storedEntries() { return splitEntries(storedText()); }
+
+std::vector<std::wstring> storedNames() {
+    std::vector<std::wstring> names;
+    for (const std::wstring& entry : storedEntries()) names.push_back(entryValue(entry, L"FRIENDLY_NAME"));
+    return names;
+}
+
+bool isDefaultEntry(const std::wstring& entry) { return entryValue(entry, L"DEFAULT_AIO_APP") == L"true"; }
+
+void storeEntries(const std::vector<std::wstring>& entries) {
+    std::wstring text;
+    for (const std::wstring& entry : entries) text += entry;
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             &key, nullptr));
+    RegSetValueExW(key, L"AppList", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+void setDefaultValue(HKEY root, const std::wstring& path, const std::wstring& value) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+// A folder of empty programs whose path has no "-" (discovery cuts a command line there);
+// their App Paths registrations go with it.
+class Programs {
+public:
+    Programs() {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        folder_ = std::wstring(temp) + L"ebdgdialogs" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(folder_.c_str(), nullptr);
+    }
+    ~Programs() {
+        for (const std::wstring& name : registered_) deleteKeyTree(HKEY_LOCAL_MACHINE, kAppPaths + name);
+        for (const std::wstring& file : files_) DeleteFileW(file.c_str());
+        RemoveDirectoryW(folder_.c_str());
+    }
+    std::wstring make(const std::wstring& name) {
+        const std::wstring path = folder_ + L"\\" + name;
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        files_.push_back(path);
+        return path;
+    }
+    // Made and registered under App Paths, where discovery finds it.
+    std::wstring registered(const std::wstring& keyName, const std::wstring& fileName) {
+        const std::wstring path = make(fileName);
+        setDefaultValue(HKEY_LOCAL_MACHINE, kAppPaths + keyName, path);
+        registered_.push_back(keyName);
+        return path;
+    }
+
+private:
+    std::wstring folder_;
+    std::vector<std::wstring> files_;
+    std::vector<std::wstring> registered_;
+};
+
+// The library copy, its brand key emptied, and LaunchGui running on its own thread. Every test
+// of the dialogs uses the one brand key, so they take turns across processes.
+class Manager {
+public:
+    explicit Manager(const std::vector<std::wstring>& entries = {}) {
+        turn_ = CreateMutexW(nullptr, FALSE, L"ebdg-manager-dialog-tests");
+        WaitForSingleObject(turn_, 110000);
+        deleteKeyTree(HKEY_LOCAL_MACHINE, kBrandKey);
+        if (!entries.empty()) storeEntries(entries);
+        const std::string path = folder_.file(kLibraryName);
+        CopyFileA((ownFolder() + "kvabappmgr.dll").c_str(), path.c_str(), FALSE);
+        library_ = LoadLibraryA(path.c_str());
+        if (library_ == nullptr) return;
+        launch_ = reinterpret_cast<LaunchFn>(reinterpret_cast<void*>(GetProcAddress(library_, "LaunchGui")));
+        if (launch_ == nullptr) return;
+        worker_ = std::thread([this] {
+            thread_ = GetCurrentThreadId();
+            result_ = launch_();
+            done_ = true;
+        });
+        waitUntil([this] { return thread_ != 0; });
+        main_ = dialogWith(kAppList);
+    }
+
+    ~Manager() {
+        closeEverything();
+        if (worker_.joinable()) {
+            if (done_) {
+                worker_.join();
+            } else {
+                worker_.detach();  // stuck: the library stays loaded rather than unloaded under it
+                library_ = nullptr;
+            }
+        }
+        if (library_ != nullptr) FreeLibrary(library_);
+        deleteKeyTree(HKEY_LOCAL_MACHINE, kBrandKey);
+        ReleaseMutex(turn_);
+        CloseHandle(turn_);
+    }
+
+    Manager(const Manager&) = delete;
+    Manager& operator=(const Manager&) = delete;
+
+    HWND main() const { return main_; }
+    HWND list() const { return GetDlgItem(main_, kAppList); }
+    DWORD thread() const { return thread_; }
+    bool done() const { return done_; }
+    LONG result() const { return result_; }
+    LONG launchAgain() const { return launch_(); }
+
+    // The shown dialog of the manager's thread with that control, once it is there.
+    HWND dialogWith(int id, DWORD timeoutMs = kWaitMs) const {
+        HWND found = nullptr;
+        waitUntil(
+            [&] {
+                for (HWND window : threadWindows(thread_)) {
+                    if (isShownDialog(window) && GetDlgItem(window, id) != nullptr) {
+                        found = window;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            timeoutMs);
+        return found;
+    }
+
+    HWND messageBox() const {
+        HWND found = nullptr;
+        waitUntil([&] {
+            for (HWND window : threadWindows(thread_)) {
+                if (isMessageBox(window)) {
+                    found = window;
+                    return true;
+                }
+            }
+            return false;
+        });
+        return found;
+    }
+
+    // After a window of the manager's thread is gone, the handler that ran it goes on; this
+    // returns once the thread reads messages again.
+    void settle() const {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(main_, WM_NULL, 0, 0, SMTO_NORMAL, kWaitMs, &ignored);
+    }
+
+    // Answers a message box and waits for the work after it.
+    void answer(HWND box, int button) const {
+        HWND choice = childOf(box, button, L"Button");
+        ASSERT_NE(nullptr, choice) << "no button " << button << " in the message box";
+        SendMessageW(choice, BM_CLICK, 0, 0);
+        ASSERT_TRUE(waitUntil([&] { return !IsWindow(box); }));
+        settle();
+    }
+
+    // Clicks a button that ends its dialog, and waits until the caller has gone on.
+    void clickAndWaitClosed(HWND dialog, int id) const {
+        ASSERT_TRUE(click(dialog, id, true));
+        ASSERT_TRUE(waitUntil([&] { return !IsWindow(dialog); })) << "dialog still open after " << id;
+        settle();
+    }
+
+    bool closeManager() {
+        if (!click(main_, kClose, true)) return false;
+        return waitUntil([this] { return done_.load(); });
+    }
+
+private:
+    using LaunchFn = LONG(WINAPI*)();
+
+    // Ends whatever is still open, innermost first: a failed test leaves no thread behind.
+    void closeEverything() {
+        if (thread_ == 0) return;
+        waitUntil(
+            [this] {
+                if (done_) return true;
+                for (HWND window : threadWindows(thread_)) {
+                    if (!isShownDialog(window) || !IsWindowEnabled(window)) continue;
+                    if (isMessageBox(window)) {
+                        const int button = childOf(window, IDNO, L"Button") != nullptr ? IDNO : IDOK;
+                        PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+                    } else if (window == main_) {
+                        PostMessageW(window, WM_CLOSE, 0, 0);
+                    } else {
+                        PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+                    }
+                }
+                Sleep(100);
+                return done_.load();
+            },
+            60000);
+    }
+
+    HANDLE turn_ = nullptr;
+    TempFolder folder_;
+    HMODULE library_ = nullptr;
+    LaunchFn launch_ = nullptr;
+    std::thread worker_;
+    std::atomic<DWORD> thread_{0};
+    std::atomic<bool> done_{false};
+    std::atomic<LONG> result_{-1};
+    HWND main_ = nullptr;
+};
+
+std::wstring entry(const std::wstring& name, const std::wstring& path, bool isDefault = false,
+                   const std::wstring& defaultType = L"JPG", const std::wstring& types = L"JPG,BMP") {
+    return makeAppEntry(name, path, defaultType, types, isDefault);
+}
+
+std::vector<std::wstring> names(std::initializer_list<const wchar_t*> list) {
+    return std::vector<std::wstring>(list.begin(), list.end());
+}
+}  // namespace
+
+// ---- The text rules ----
+
+TEST(ManagerText, NamesCountersAndConfirmations) {
+    EXPECT_EQ(L"Foo  Bar", cleanFriendlyName(L"Foo & <Bar>")) << "the neighbours stay as they were";
+    EXPECT_EQ(L"ab", cleanFriendlyName(L"\"a'&<>b'\""));
+    EXPECT_EQ(L"\u5C0F\u756B\u5BB6 (x) / 1;", cleanFriendlyName(L"\u5C0F\u756B\u5BB6 (x) / 1;"));
+    EXPECT_EQ(L"", cleanFriendlyName(L"<&>"));
+
+    EXPECT_EQ(L"  (2 / 3)", positionCounter(2, 3, L"/", false));
+    EXPECT_EQ(L"  \u200F(1 of 12)", positionCounter(1, 12, L"of", true)) << "the mark after the two blanks";
+
+    EXPECT_EQ(L"Remove 'Viewer' now?", removeConfirmation(L"Remove '' now?", L"Viewer"));
+    EXPECT_EQ(L"Remove 'Viewer' now 'x'", removeConfirmation(L"Remove 'old' now 'x'", L"Viewer"))
+        << "the text between the first two apostrophes is replaced, the rest kept";
+    EXPECT_EQ(L"Remove it?", removeConfirmation(L"Remove it?", L"Viewer"));
+    EXPECT_EQ(L"Remove 'Viewer", removeConfirmation(L"Remove '", L"Viewer"));
+
+    EXPECT_EQ(L"b.exe", fileNameOf(L"C:\\a\\b.exe"));
+    EXPECT_EQ(L"b.exe", fileNameOf(L"b.exe"));
+    EXPECT_EQ(L"", fileNameOf(L"C:\\a\\"));
+
+    EXPECT_TRUE(isRightToLeftLanguage(L"HEBREW"));
+    EXPECT_TRUE(isRightToLeftLanguage(L"arabic"));
+    EXPECT_FALSE(isRightToLeftLanguage(L"Chi_Trad"));
+    EXPECT_FALSE(isRightToLeftLanguage(L"HEBREW "));
+    EXPECT_FALSE(isRightToLeftLanguage(L""));
+    EXPECT_EQ(L"\u202AGIF (*.GIF)\u202C", displayTypeName(2, true));
+    EXPECT_EQ(L"GIF (*.GIF)", displayTypeName(2, false));
+}
+
+TEST(ManagerText, TypeRowsPairWithTheirCodes) {
+    ASSERT_EQ(24u, kFileTypeCount);
+    // The picture and text rows pair with the association types by position.
+    for (size_t row = 0; row < 18; ++row) {
+        std::wstring type = kAssociationTypes[row];
+        std::wstring code;
+        for (wchar_t c : type.substr(1)) code += static_cast<wchar_t>(c >= L'a' && c <= L'z' ? c - L'a' + L'A' : c);
+        EXPECT_EQ(code, fileTypeCode(row)) << "row " << row;
+    }
+    EXPECT_STREQ(L"PCX (*.PCS)", fileTypeName(8));
+    EXPECT_STREQ(L"PCX", fileTypeCode(8));
+    // The office rows keep their own codes.
+    const wchar_t* office[] = {L"DOC", L"DOCX", L"PPT", L"PPTX", L"XLS", L"XLSX"};
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_STREQ(office[i], fileTypeCode(18 + i));
+        EXPECT_EQ(static_cast<int>(18 + i), rowForCode(office[i]));
+    }
+    EXPECT_EQ(-1, rowForCode(L"LSS"));
+    EXPECT_EQ(-1, rowForCode(L""));
+    EXPECT_EQ(3, rowForCode(L"jpg"));
+    EXPECT_EQ(0, rowForCode(L" BMP")) << "the blanks of a hand-made list";
+
+    const TypeRows word = rowsForEntry(L"RTF,TXT,JPG,BMP,DOC,DOCX", L"RTF");
+    EXPECT_EQ(L"BMP,JPG,RTF,TXT,DOC,DOCX", supportedCodes(word.checked)) << "row order";
+    EXPECT_EQ(16, word.defaultRow);
+    EXPECT_EQ(0, firstChecked(word.checked));
+
+    const TypeRows tiff = rowsForEntry(L"TIF,TIFF", L"TIFF");
+    EXPECT_EQ(12, tiff.defaultRow) << "the default is the row of that code, not one it contains";
+    EXPECT_EQ(-1, rowsForEntry(L"RTF,TXT,DOC,XLS", L"JPG").defaultRow) << "a default outside the list";
+    EXPECT_EQ(-1, rowsForEntry(L"JPG", L"").defaultRow);
+    const TypeRows gallery = rowsForEntry(L"JPG, BMP, JFIF, TIFF, PNG", L"JPG");
+    EXPECT_EQ(L"BMP,JPG,JFIF,PNG,TIFF", supportedCodes(gallery.checked));
+    EXPECT_EQ(L"", supportedCodes(rowsForEntry(L"", L"").checked));
+    EXPECT_EQ(-1, firstChecked(rowsForEntry(L"LSS,,", L"LSS").checked));
+}
+
+// ---- Dialog 101 ----
+
+TEST(ManagerDialog, OneEntryKeepsTheMoveButtonsDisabled) {
+    Manager manager({entry(L"Solo", L"C:\\solo.exe", true)});
+    ASSERT_NE(nullptr, manager.main());
+    HWND list = manager.list();
+    EXPECT_EQ(L"\u61C9\u7528\u7A0B\u5F0F\u6E05\u55AE\u7BA1\u7406\u54E1", windowText(manager.main()));
+    ASSERT_EQ(1, itemCount(list));
+    EXPECT_EQ(L"Solo" + kDefaultAppMark, itemText(list, 0));
+    for (int id : {kUp, kDown, kModify, kRemove}) EXPECT_FALSE(enabled(manager.main(), id)) << id;
+    EXPECT_FALSE(shown(manager.main(), kSetDefault)) << "the set-default button is not offered";
+    EXPECT_TRUE(enabled(manager.main(), kAdd));
+    EXPECT_TRUE(enabled(manager.main(), kRefresh));
+
+    selectItem(list, 0);
+    EXPECT_TRUE(enabled(manager.main(), kModify));
+    EXPECT_TRUE(enabled(manager.main(), kRemove));
+    EXPECT_FALSE(enabled(manager.main(), kUp));
+    EXPECT_FALSE(enabled(manager.main(), kDown));
+
+    ASSERT_TRUE(manager.closeManager());
+    EXPECT_EQ(0, manager.result());
+    ASSERT_EQ(1u, storedEntries().size());
+    EXPECT_EQ(entry(L"Solo", L"C:\\solo.exe", true), storedEntries()[0]) << "close saves the list unchanged";
+}
+
+TEST(ManagerDialog, MoveButtonsFollowTheSelectionAndMovesAreSaved) {
+    Manager manager({entry(L"A", L"C:\\a.exe"), entry(L"B", L"C:\\b.exe", true), entry(L"C", L"C:\\c.exe")});
+    ASSERT_NE(nullptr, manager.main());
+    HWND dialog = manager.main();
+    HWND list = manager.list();
+    ASSERT_EQ(3, itemCount(list));
+
+    selectItem(list, 0);
+    EXPECT_FALSE(enabled(dialog, kUp));
+    EXPECT_TRUE(enabled(dialog, kDown));
+    selectItem(list, 1);
+    EXPECT_TRUE(enabled(dialog, kUp));
+    EXPECT_TRUE(enabled(dialog, kDown));
+    selectItem(list, 2);
+    EXPECT_TRUE(enabled(dialog, kUp));
+    EXPECT_FALSE(enabled(dialog, kDown));
+
+    selectItem(list, 0);
+    ASSERT_TRUE(click(dialog, kDown));
+    EXPECT_EQ(names({L"B", L"A", L"C"}), storedNames()) << "saved at once";
+    EXPECT_EQ(std::vector<std::wstring>({L"B" + kDefaultAppMark, L"A", L"C"}), itemTexts(list));
+    EXPECT_TRUE(isSelected(list, 1)) << "the moved item stays chosen";
+    EXPECT_TRUE(enabled(dialog, kUp));
+    EXPECT_TRUE(enabled(dialog, kDown));
+    EXPECT_TRUE(enabled(dialog, kModify));
+
+    ASSERT_TRUE(click(dialog, kDown));
+    EXPECT_EQ(names({L"B", L"C", L"A"}), storedNames());
+    EXPECT_TRUE(isSelected(list, 2));
+    EXPECT_FALSE(enabled(dialog, kDown)) << "now the last";
+
+    ASSERT_TRUE(click(dialog, kUp));
+    ASSERT_TRUE(click(dialog, kUp));
+    EXPECT_FALSE(click(dialog, kUp)) << "the first can't go up";
+    EXPECT_EQ(names({L"A", L"B", L"C"}), storedNames());
+    EXPECT_TRUE(isDefaultEntry(storedEntries()[1])) << "the default mark travels with its entry";
+}
+
+TEST(ManagerDialog, RemovingAsksFirstAndKeepsOneDefault) {
+    {
+        Manager manager({entry(L"Solo", L"C:\\solo.exe", true)});
+        ASSERT_NE(nullptr, manager.main());
+        chooseItem(manager.list(), 0);
+        ASSERT_TRUE(click(manager.main(), kRemove, true));
+        HWND box = manager.messageBox();
+        ASSERT_NE(nullptr, box);
+        EXPECT_EQ(kRemoveQuestion + L"Solo" + kRemoveQuestionEnd, windowText(childOf(box, kMessageText, L"Static")));
+        EXPECT_EQ(L"", windowText(box)) << "no title";
+        manager.answer(box, IDNO);
+        EXPECT_EQ(1u, storedEntries().size()) << "No removes nothing";
+        EXPECT_EQ(1, itemCount(manager.list()));
+
+        chooseItem(manager.list(), 0);
+        ASSERT_TRUE(click(manager.main(), kRemove, true));
+        box = manager.messageBox();
+        ASSERT_NE(nullptr, box);
+        manager.answer(box, IDYES);
+        EXPECT_EQ(L"", storedText()) << "the only default is gone and nothing else is marked";
+        EXPECT_EQ(0, itemCount(manager.list()));
+        EXPECT_FALSE(enabled(manager.main(), kRemove));
+    }
+    {
+        Manager manager({entry(L"A", L"C:\\a.exe"), entry(L"B", L"C:\\b.exe", true), entry(L"C", L"C:\\c.exe")});
+        ASSERT_NE(nullptr, manager.main());
+        chooseItem(manager.list(), 2);
+        ASSERT_TRUE(click(manager.main(), kRemove, true));
+        HWND box = manager.messageBox();
+        ASSERT_NE(nullptr, box);
+        manager.answer(box, IDYES);
+        EXPECT_EQ(names({L"A", L"B"}), storedNames());
+        EXPECT_TRUE(isDefaultEntry(storedEntries()[1])) << "removing another entry keeps the default";
+
+        chooseItem(manager.list(), 1);
+        ASSERT_TRUE(click(manager.main(), kRemove, true));
+        box = manager.messageBox();
+        ASSERT_NE(nullptr, box);
+        manager.answer(box, IDYES);
+        ASSERT_EQ(names({L"A"}), storedNames());
+        EXPECT_TRUE(isDefaultEntry(storedEntries()[0])) << "the first remaining entry becomes the default";
+        EXPECT_EQ(L"A" + kDefaultAppMark, itemText(manager.list(), 0));
+    }
+}
+
+// ---- Dialog 104 from Modify ----
+
+TEST(ManagerDialog, ModifyRefusesAnotherEntrysNameAndCleansTheName) {
+    Manager manager({entry(L"A", L"C:\\tools\\a.exe", true), entry(L"B", L"C:\\tools\\b.exe")});
+    ASSERT_NE(nullptr, manager.main());
+    chooseItem(manager.list(), 1);
+    ASSERT_TRUE(click(manager.main(), kModify, true));
+    HWND edit = manager.dialogWith(kTypeList);
+    ASSERT_NE(nullptr, edit);
+    EXPECT_EQ(L"B", windowText(GetDlgItem(edit, kNameEdit)));
+    EXPECT_EQ(kAddLabel + L"b.exe  (1 / 1)", windowText(GetDlgItem(edit, kTitleLabel)));
+    EXPECT_TRUE(shown(edit, kFinish));
+    EXPECT_FALSE(shown(edit, kNext));
+    EXPECT_TRUE(enabled(edit, kFinish));
+
+    setText(edit, kNameEdit, L"A");
+    ASSERT_TRUE(click(edit, kFinish, true));
+    HWND box = manager.messageBox();
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(kDuplicateTitle, windowText(box));
+    EXPECT_EQ(kDuplicateText, windowText(childOf(box, kMessageText, L"Static")));
+    ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDOK));
+    EXPECT_TRUE(IsWindow(edit) && IsWindowVisible(edit)) << "the entry dialog stays for another name";
+    EXPECT_EQ(names({L"A", L"B"}), storedNames());
+
+    setText(edit, kNameEdit, L"");
+    EXPECT_FALSE(enabled(edit, kFinish)) << "no name, no finish";
+    setText(edit, kNameEdit, L"Foo & <Bar>");
+    EXPECT_TRUE(enabled(edit, kFinish));
+    ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kFinish));
+    ASSERT_EQ(names({L"A", L"Foo  Bar"}), storedNames());
+    EXPECT_EQ(entry(L"Foo  Bar", L"C:\\tools\\b.exe", false, L"JPG", L"BMP,JPG"), storedEntries()[1])
+        << "the same path and types, the types in row order";
+    EXPECT_EQ(L"Foo  Bar", itemText(manager.list(), 1));
+
+    // The default application keeps its mark, and its own name is no duplicate.
+    chooseItem(manager.list(), 0);
+    ASSERT_TRUE(click(manager.main(), kModify, true));
+    edit = manager.dialogWith(kTypeList);
+    ASSERT_NE(nullptr, edit);
+    ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kFinish));
+    ASSERT_EQ(2u, storedEntries().size());
+    EXPECT_EQ(entry(L"A", L"C:\\tools\\a.exe", true, L"JPG", L"BMP,JPG"), storedEntries()[0]);
+}
+
+TEST(ManagerDialog, TypeRowsFollowTheEntryAndTheDefaultMarkMoves) {
+    Manager manager({entry(L"Viewer", L"C:\\tools\\viewer.exe", false, L"BMP", L"JPG,BMP,DOCX,LSS")});
+    ASSERT_NE(nullptr, manager.main());
+    chooseItem(manager.list(), 0);
+    ASSERT_TRUE(click(manager.main(), kModify, true));
+    HWND edit = manager.dialogWith(kTypeList);
+    ASSERT_NE(nullptr, edit);
+    HWND types = GetDlgItem(edit, kTypeList);
+    ASSERT_EQ(24, itemCount(types));
+    EXPECT_EQ(std::vector<int>({0, 3, 19}), checkedRows(types));
+    EXPECT_EQ(L"Bitmap (*.BMP)" + kDefaultTypeMark, itemText(types, 0));
+    EXPECT_EQ(L"JPEG (*.JPG)", itemText(types, 3));
+    EXPECT_EQ(L"Microsoft Excel Worksheet (*.XLSX)", itemText(types, 23));
+    EXPECT_FALSE(enabled(edit, kDefaultType));
+
+    setChecked(types, 0, false);
+    EXPECT_EQ(L"Bitmap (*.BMP)", itemText(types, 0)) << "unchecking the default drops its mark";
+    EXPECT_EQ(L"JPEG (*.JPG)" + kDefaultTypeMark, itemText(types, 3)) << "and the first checked row takes it";
+    EXPECT_TRUE(isSelected(types, 0)) << "a check change selects the row";
+    EXPECT_TRUE(enabled(edit, kDefaultType));
+
+    selectItem(types, 11);
+    ASSERT_TRUE(click(edit, kDefaultType));
+    EXPECT_TRUE(isChecked(types, 11)) << "the new default type is checked too";
+    EXPECT_EQ(L"TIF (*.TIF)" + kDefaultTypeMark, itemText(types, 11));
+    EXPECT_EQ(L"JPEG (*.JPG)", itemText(types, 3));
+    EXPECT_FALSE(enabled(edit, kDefaultType));
+
+    ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kFinish));
+    ASSERT_EQ(1u, storedEntries().size());
+    EXPECT_EQ(L"TIF", entryValue(storedEntries()[0], L"DEFAULT_FILE_TYPE"));
+    EXPECT_EQ(L"JPG,TIF,DOCX", entryValue(storedEntries()[0], L"SUPPORTED_FILE_TYPES"));
+
+    // Unchecking every row leaves no default; a row checked again becomes it on saving.
+    chooseItem(manager.list(), 0);
+    ASSERT_TRUE(click(manager.main(), kModify, true));
+    edit = manager.dialogWith(kTypeList);
+    ASSERT_NE(nullptr, edit);
+    types = GetDlgItem(edit, kTypeList);
+    for (int row : checkedRows(types)) setChecked(types, row, false);
+    EXPECT_FALSE(enabled(edit, kFinish)) << "with a name but no type";
+    EXPECT_EQ(L"Microsoft Word Document(*.DOCX)", itemText(types, 19)) << "the mark went with the last checked row";
+    setChecked(types, 22, true);
+    EXPECT_TRUE(enabled(edit, kFinish));
+    EXPECT_EQ(L"Microsoft Excel Worksheet (*.XLS)", itemText(types, 22)) << "checking alone does not make a default";
+    ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kFinish));
+    EXPECT_EQ(L"XLS", entryValue(storedEntries()[0], L"DEFAULT_FILE_TYPE"));
+    EXPECT_EQ(L"XLS", entryValue(storedEntries()[0], L"SUPPORTED_FILE_TYPES"));
+}
+
+// ---- Adding: dialogs 102, 103 and 104 ----
+
+TEST(ManagerDialog, ManualEntryTakesOnlyANameWithLowerCaseExe) {
+    Programs programs;
+    const std::wstring program = programs.make(L"foo.exe");
+    Manager manager({entry(L"A", L"C:\\tools\\a.exe")});
+    ASSERT_NE(nullptr, manager.main());
+    ASSERT_TRUE(click(manager.main(), kAdd, true));
+    HWND choice = manager.dialogWith(kAutomatic);
+    ASSERT_NE(nullptr, choice);
+    EXPECT_EQ(BST_CHECKED, SendMessageW(GetDlgItem(choice, kAutomatic), BM_GETCHECK, 0, 0));
+    ASSERT_TRUE(click(choice, kManual));
+    ASSERT_TRUE(click(choice, IDOK, true));
+
+    HWND picker = manager.dialogWith(kFileNameBox);
+    ASSERT_NE(nullptr, picker) << "the open-file dialog";
+    HWND entryDialog = manager.dialogWith(kTypeList);
+    ASSERT_NE(nullptr, entryDialog);
+    HWND nameBox = GetDlgItem(picker, kFileNameBox);
+    HWND open = childOf(picker, IDOK, L"Button");
+    ASSERT_NE(nullptr, open);
+    const std::wstring folder = program.substr(0, program.rfind(L'\\') + 1);
+
+    DWORD_PTR ignored = 0;
+    SendMessageW(nameBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>((folder + L"FOO.EXE").c_str()));
+    ASSERT_NE(0, SendMessageTimeoutW(open, BM_CLICK, 0, 0, SMTO_NORMAL, kWaitMs, &ignored));
+    EXPECT_TRUE(IsWindow(picker)) << "FOO.EXE is refused";
+    EXPECT_EQ(L"", windowText(nameBox)) << "and the box emptied";
+
+    SendMessageW(nameBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>((folder + L"foo.exe").c_str()));
+    // The accepted click closes the dialog while it is handled, so its answer can't be relied on.
+    PostMessageW(open, BM_CLICK, 0, 0);
+    ASSERT_TRUE(waitUntil([&] { return !IsWindow(picker); })) << "foo.exe is taken";
+    ASSERT_TRUE(waitUntil([&] { return windowText(GetDlgItem(entryDialog, kNameEdit)) == L"foo.exe"; }));
+    EXPECT_EQ(kAddLabel + L"foo.exe  (1 / 1)", windowText(GetDlgItem(entryDialog, kTitleLabel)));
+    HWND types = GetDlgItem(entryDialog, kTypeList);
+    EXPECT_TRUE(checkedRows(types).empty());
+    EXPECT_TRUE(enabled(entryDialog, kFinish));
+
+    setText(entryDialog, kNameEdit, L"A");
+    setChecked(types, 15, true);
+    setChecked(types, 3, true);
+    ASSERT_TRUE(click(entryDialog, kFinish, true));
+    HWND box = manager.messageBox();
+    ASSERT_NE(nullptr, box) << "an added entry may not take a stored name either";
+    EXPECT_EQ(kDuplicateTitle, windowText(box));
+    ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDOK));
+    ASSERT_TRUE(IsWindow(entryDialog));
+
+    setText(entryDialog, kNameEdit, L"Foo's");
+    ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(entryDialog, kFinish));
+    ASSERT_TRUE(waitUntil([&] { return !IsWindow(choice); })) << "the choice ends with the entry";
+    manager.settle();
+    const std::vector<std::wstring> stored = storedEntries();
+    ASSERT_EQ(2u, stored.size());
+    EXPECT_EQ(L"Foos", entryValue(stored[1], L"FRIENDLY_NAME"));
+    // Wine may hand back the path in the case it has on disk; both name the file typed.
+    EXPECT_EQ(0, lstrcmpiW((folder + L"foo.exe").c_str(), entryValue(stored[1], L"PATH").c_str()))
+        << entryValue(stored[1], L"PATH").c_str();
+    EXPECT_EQ(L"JPG", entryValue(stored[1], L"DEFAULT_FILE_TYPE")) << "the first checked row";
+    EXPECT_EQ(L"JPG,PDF", entryValue(stored[1], L"SUPPORTED_FILE_TYPES"));
+    EXPECT_FALSE(isDefaultEntry(stored[1]));
+    EXPECT_EQ(2, itemCount(manager.list()));
+
+    // Cancelling the open-file dialog ends the entry and the choice.
+    ASSERT_TRUE(click(manager.main(), kAdd, true));
+    choice = manager.dialogWith(kAutomatic);
+    ASSERT_NE(nullptr, choice);
+    ASSERT_TRUE(click(choice, kManual));
+    ASSERT_TRUE(click(choice, IDOK, true));
+    picker = manager.dialogWith(kFileNameBox);
+    ASSERT_NE(nullptr, picker);
+    PostMessageW(picker, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    ASSERT_TRUE(waitUntil([&] { return !IsWindow(choice); }));
+    manager.settle();
+    EXPECT_EQ(2u, storedEntries().size());
+}
+
+TEST(ManagerDialog, SearchOffersOnlyProgramsWhosePathIsNotStored) {
+    Programs programs;
+    const std::wstring stored = programs.registered(L"ebdgstored.exe", L"ebdgstored.exe");
+    const std::wstring first = programs.registered(L"ebdgfirst.exe", L"ebdgfirst.exe");
+    const std::wstring second = programs.registered(L"ebdgsecond.exe", L"ebdgsecond.exe");
+    Manager manager({entry(L"Known already", stored, true)});
+    ASSERT_NE(nullptr, manager.main());
+    ASSERT_TRUE(click(manager.main(), kAdd, true));
+    HWND choice = manager.dialogWith(kAutomatic);
+    ASSERT_NE(nullptr, choice);
+    ASSERT_TRUE(click(choice, IDOK, true));
+    HWND search = manager.dialogWith(kFoundList);
+    ASSERT_NE(nullptr, search);
+    HWND found = GetDlgItem(search, kFoundList);
+    const std::vector<std::wstring> offered = itemTexts(found);
+    auto position = [&](const std::wstring& name) {
+        return static_cast<int>(std::find(offered.begin(), offered.end(), name) - offered.begin());
+    };
+    ASSERT_LT(position(L"ebdgfirst.exe"), static_cast<int>(offered.size())) << "named by the file without a description";
+    ASSERT_LT(position(L"ebdgsecond.exe"), static_cast<int>(offered.size()));
+    EXPECT_EQ(static_cast<int>(offered.size()), position(L"ebdgstored.exe")) << "its path is stored";
+    EXPECT_TRUE(checkedRows(found).empty());
+    EXPECT_FALSE(enabled(search, kNext));
+
+    setChecked(found, position(L"ebdgsecond.exe"), true);
+    EXPECT_TRUE(enabled(search, kNext));
+    EXPECT_TRUE(isSelected(found, position(L"ebdgsecond.exe")));
+    setChecked(found, position(L"ebdgsecond.exe"), false);
+    EXPECT_FALSE(enabled(search, kNext));
+    setChecked(found, position(L"ebdgfirst.exe"), true);
+    setChecked(found, position(L"ebdgsecond.exe"), true);
+    const bool firstListedFirst = position(L"ebdgfirst.exe") < position(L"ebdgsecond.exe");
+    const std::wstring one = firstListedFirst ? L"ebdgfirst.exe" : L"ebdgsecond.exe";
+    const std::wstring two = firstListedFirst ? L"ebdgsecond.exe" : L"ebdgfirst.exe";
+
+    ASSERT_TRUE(click(search, kNext, true));
+    HWND edit = manager.dialogWith(kTypeList);
+    ASSERT_NE(nullptr, edit);
+    EXPECT_EQ(one, windowText(GetDlgItem(edit, kNameEdit)));
+    EXPECT_EQ(kAddLabel + one + L"  (1 / 2)", windowText(GetDlgItem(edit, kTitleLabel)));
+    EXPECT_TRUE(shown(edit, kNext)) << "not the last one";
+    EXPECT_FALSE(shown(edit, kFinish));
+    setChecked(GetDlgItem(edit, kTypeList), 10, true);
+    ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kNext));
+
+    edit = manager.dialogWith(kTypeList);
+    ASSERT_NE(nullptr, edit);
+    EXPECT_EQ(kAddLabel + two + L"  (2 / 2)", windowText(GetDlgItem(edit, kTitleLabel)));
+    EXPECT_TRUE(shown(edit, kFinish));
+    EXPECT_FALSE(shown(edit, kNext));
+    ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kFinish));
+    ASSERT_TRUE(waitUntil([&] { return !IsWindow(search) && !IsWindow(choice); })) << "both end after the last";
+    manager.settle();
+
+    const std::vector<std::wstring> entries = storedEntries();
+    ASSERT_EQ(3u, entries.size());
+    EXPECT_EQ(entry(L"Known already", stored, true), entries[0]);
+    EXPECT_EQ(makeAppEntry(one, firstListedFirst ? first : second, L"PNG", L"PNG"), entries[1]);
+    EXPECT_EQ(makeAppEntry(two, firstListedFirst ? second : first, L"", L""), entries[2]);
+    EXPECT_EQ(3, itemCount(manager.list()));
+}
+
+TEST(ManagerDialog, RefreshDropsMissingProgramsAndAddsKnownOnes) {
+    Programs programs;
+    const std::wstring kept = programs.make(L"ebdgkept.exe");
+    const std::wstring known = programs.registered(L"ebdgpixedit.exe", L"pixedit.EXE");
+    Manager manager({entry(L"Gone", L"C:\\ebdgnowhere\\gone.exe", true), entry(L"Kept", kept)});
+    ASSERT_NE(nullptr, manager.main());
+    ASSERT_TRUE(click(manager.main(), kRefresh));
+    const std::vector<std::wstring> entries = storedEntries();
+    ASSERT_GE(entries.size(), 2u);
+    EXPECT_EQ(entry(L"Kept", kept), entries[0]) << "the missing program is dropped";
+    const auto added = std::find_if(entries.begin(), entries.end(),
+                                    [&](const std::wstring& e) { return entryValue(e, L"PATH") == known; });
+    ASSERT_NE(entries.end(), added) << "a known program is added";
+    EXPECT_EQ(L"KVR \u76F8\u7247\u7DE8\u8F2F", entryValue(*added, L"FRIENDLY_NAME")) << "under its localised name";
+    EXPECT_EQ(static_cast<int>(entries.size()), itemCount(manager.list()));
+
+    ASSERT_TRUE(click(manager.main(), kRefresh));
+    EXPECT_EQ(entries, storedEntries()) << "a second refresh adds nothing twice";
+}
+
+// ---- The single manager, closing, and a list that can't be written ----
+
+TEST(ManagerDialog, ASecondLaunchReturnsAtOnceAndBringsTheFirstForward) {
+    Manager manager({entry(L"Solo", L"C:\\solo.exe")});
+    ASSERT_NE(nullptr, manager.main());
+    HWND owner = FindWindowW(kGuiName, nullptr);
+    ASSERT_NE(nullptr, owner);
+    EXPECT_EQ(owner, GetWindow(manager.main(), GW_OWNER));
+
+    // Something else in front first. A system that keeps the foreground from a program (Windows'
+    // foreground lock) leaves that check out; Wine lets the test put its window there.
+    WNDCLASSW otherClass = {};
+    otherClass.lpfnWndProc = DefWindowProcW;
+    otherClass.hInstance = GetModuleHandleW(nullptr);
+    otherClass.lpszClassName = L"ebdgOtherWindow";
+    RegisterClassW(&otherClass);
+    HWND other = CreateWindowExW(0, otherClass.lpszClassName, L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100,
+                                 nullptr, nullptr, otherClass.hInstance, nullptr);
+    ASSERT_NE(nullptr, other);
+    SetForegroundWindow(other);
+    const bool otherInFront = GetForegroundWindow() == other;
+
+    std::atomic<bool> returned{false};
+    std::atomic<LONG> result{-1};
+    std::thread second([&] {
+        result = manager.launchAgain();
+        returned = true;
+    });
+    const bool quick = waitUntil([&] { return returned.load(); }, 20000);
+    if (!quick) {
+        // Unblock the second call by closing the first, so the test ends.
+        manager.closeManager();
+    }
+    second.join();
+    ASSERT_TRUE(quick) << "the second call waited for the first manager";
+    EXPECT_EQ(0, result.load());
+    if (otherInFront) {
+        HWND front = GetForegroundWindow();
+        EXPECT_TRUE(front == owner || front == manager.main()) << "the first manager was brought forward";
+    }
+    DestroyWindow(other);
+    UnregisterClassW(otherClass.lpszClassName, otherClass.hInstance);
+    EXPECT_TRUE(IsWindowVisible(manager.main())) << "the first manager stays open";
+    int managers = 0;
+    EnumWindows(countManagers, reinterpret_cast<LPARAM>(&managers));
+    EXPECT_EQ(1, managers);
+
+    ASSERT_TRUE(manager.closeManager());
+    EXPECT_EQ(0, manager.result());
+}
+
+TEST(ManagerDialog, AListThatCannotBeSavedIsSaidAndTheManagerStaysOpen) {
+    Manager manager({entry(L"Solo", L"C:\\solo.exe")});
+    ASSERT_NE(nullptr, manager.main());
+    // Read, delete and change its security, but no writing of values.
+    struct Restore {
+        ~Restore() {
+            PSECURITY_DESCRIPTOR open = nullptr;
+            ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;KA;;;WD)", SDDL_REVISION_1, &open, nullptr);
+            HKEY list = nullptr;
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, WRITE_DAC, &list) == ERROR_SUCCESS) {
+                RegSetKeySecurity(list, DACL_SECURITY_INFORMATION, open);
+                RegCloseKey(list);
+            }
+            LocalFree(open);
+        }
+    };
+    auto restored = std::make_unique<Restore>();
+    PSECURITY_DESCRIPTOR readOnly = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;0xF0019;;;WD)", SDDL_REVISION_1,
+                                                                     &readOnly, nullptr));
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, WRITE_DAC, &key));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, readOnly));
+    RegCloseKey(key);
+    LocalFree(readOnly);
+    HKEY probe = nullptr;
+    const LONG writable = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, KEY_SET_VALUE, &probe);
+    if (writable == ERROR_SUCCESS) {
+        RegCloseKey(probe);
+        GTEST_SKIP() << "this system lets the owner write past the key's security";
+    }
+
+    ASSERT_TRUE(click(manager.main(), kClose, true));
+    HWND box = manager.messageBox();
+    ASSERT_NE(nullptr, box) << "the failure is said";
+    EXPECT_NE(std::wstring::npos, windowText(childOf(box, kMessageText, L"Static")).find(L"\u7121\u6CD5"))
+        << windowText(childOf(box, kMessageText, L"Static")).c_str();
+    ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDOK));
+    EXPECT_FALSE(manager.done()) << "the manager stays open";
+    EXPECT_TRUE(IsWindowVisible(manager.main()));
+
+    restored.reset();
+    ASSERT_TRUE(manager.closeManager());
+    EXPECT_EQ(0, manager.result());
+}

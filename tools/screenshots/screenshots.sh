@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Screenshots of the manager's dialogs 101-104 into docs/manager-101.png ... manager-104.png.
+#   tools/screenshots/screenshots.sh        (BUILD_DIR picks the build folder, default build/)
+# Builds what is missing, then runs the dialogs in a Wine virtual desktop on a private X server
+# with its own Wine prefix (drawn windows need a real graphics driver, not the tests' null one).
+# Needs Xvfb and ImageMagick's convert; as root on Debian it installs them when missing.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/../.." && pwd)
+build=${BUILD_DIR:-$here/build}
+shots=$build/screenshots
+display=${SHOTS_DISPLAY:-:93}
+export WINEPREFIX=$shots/wineprefix
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+
+say() { printf '==> %s\n' "$*"; }
+
+missing=()
+command -v Xvfb >/dev/null || missing+=(xvfb)
+command -v convert >/dev/null || missing+=(imagemagick)
+[ -d /usr/share/fonts/truetype/wqy ] || missing+=(fonts-wqy-microhei)
+[ -f /usr/share/wine/fonts/marlett.ttf ] || missing+=(fonts-wine)  # Marlett, for the caption buttons
+if [ ${#missing[@]} -gt 0 ]; then
+    if [ "$(id -u)" -ne 0 ]; then echo "install: ${missing[*]}" >&2; exit 1; fi
+    apt-get update -q
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+[ -f "$build/bin/kvabappmgr.dll" ] || BUILD_DIR=$build "$here/run" build
+
+say "building the dialog driver"
+mkdir -p "$shots"
+i686-w64-mingw32-g++-posix -std=c++17 -O1 -Wall -Wextra -municode -DUNICODE -D_UNICODE -static \
+    -I"$here/applist/library" "$here/tools/screenshots/ManagerShots.cpp" "$here/applist/library/AppEntry.cpp" \
+    -o "$shots/kvabshots.exe" -lcomctl32 -lgdi32
+
+say "starting the X server $display"
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+export DISPLAY=$display
+cleanup() {
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+    kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+sleep 1
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    say "preparing the Wine prefix $WINEPREFIX"
+    wineboot -i </dev/null >/dev/null 2>&1 || true
+    # Wine has no 新細明體: the dialogs' font maps to an installed CJK face.
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '新細明體' /d 'WenQuanYi Micro Hei' /f \
+        </dev/null >/dev/null 2>&1
+    # Marlett draws the caption buttons; this Wine reads it from the prefix's font folder only.
+    cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+    # Captions and message boxes use Tahoma, which has no Chinese: it falls back to the same face.
+    for face in Tahoma 'Microsoft Sans Serif' 'MS Shell Dlg'; do
+        wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" \
+            /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1
+    done
+    wineserver -w </dev/null >/dev/null 2>&1 || true
+fi
+
+work="$WINEPREFIX/drive_c/shots"
+rm -rf "$work" && mkdir -p "$work"
+cp "$build/bin/kvabappmgr.dll" "$shots/kvabshots.exe" "$work/"
+
+say "opening the dialogs"
+wine explorer /desktop=shots,800x560 'C:\shots\kvabshots.exe' </dev/null >"$shots/driver.log" 2>&1 &
+driver=$!
+
+mkdir -p "$here/docs"
+status=0
+for id in 101 102 103 104; do
+    shot="$work/shot-$id.bmp"
+    for _ in $(seq 1 600); do [ -f "$shot" ] && break; sleep 0.1; done
+    if [ ! -f "$shot" ]; then
+        echo "dialog $id did not come up; see $shots/driver.log" >&2
+        status=1
+        break
+    fi
+    convert "bmp:$shot" "$here/docs/manager-$id.png"
+    say "docs/manager-$id.png ($(identify -format '%wx%h' "$here/docs/manager-$id.png"))"
+done
+
+for _ in $(seq 1 100); do kill -0 "$driver" 2>/dev/null || break; sleep 0.1; done
+kill "$driver" 2>/dev/null || true
+tr -d '\r' < "$shots/driver.log" | grep '^shots:' || true
+exit $status
