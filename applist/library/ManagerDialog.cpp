@@ -155,9 +155,9 @@ std::wstring describe(const Exception& error) {
 }
 
 // Runs a handler; no error goes back into the dialog machinery. The failure is said after the
-// handler has unwound.
-template <typename Work>
-INT_PTR guarded(HWND dialog, Work work) noexcept {
+// handler has unwound, then `recover` puts the dialog in line with what the store holds.
+template <typename Work, typename Recover>
+INT_PTR guarded(HWND dialog, Work work, Recover recover) noexcept {
     std::wstring detail;
     try {
         return work();
@@ -169,7 +169,16 @@ INT_PTR guarded(HWND dialog, Work work) noexcept {
     } catch (...) {
     }
     reportFailure(dialog, detail);
+    try {
+        recover();
+    } catch (...) {
+    }
     return TRUE;
+}
+
+template <typename Work>
+INT_PTR guarded(HWND dialog, Work work) noexcept {
+    return guarded(dialog, work, [] {});
 }
 
 void showDuplicateName(HWND dialog) {
@@ -332,9 +341,9 @@ void fitColumn(HWND dialog) {
     SendMessageW(list, LVM_SETCOLUMNWIDTH, 0, MAKELPARAM(std::max(widest, static_cast<int>(client.right)), 0));
 }
 
-void fillAppList(HWND dialog) {
-    std::vector<std::wstring> entries;
-    state().store->load(entries);
+// The list as the store holds it in memory.
+void showStoreEntries(HWND dialog) {
+    const std::vector<std::wstring>& entries = state().store->entries();
     HWND list = item(dialog, kAppList);
     SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
     state().defaultPosition = -1;
@@ -349,6 +358,12 @@ void fillAppList(HWND dialog) {
         insertItem(list, static_cast<int>(i), text, 0, 0);
     }
     fitColumn(dialog);
+}
+
+void fillAppList(HWND dialog) {
+    std::vector<std::wstring> entries;
+    state().store->load(entries);
+    showStoreEntries(dialog);
 }
 
 // Prefills the entry dialog from a stored or found entry.
@@ -561,7 +576,14 @@ INT_PTR CALLBACK listProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
                 initListDialog(dialog);
                 return TRUE;
             });
-        case WM_COMMAND: return guarded(dialog, [&] { return onListCommand(dialog, LOWORD(wParam)); });
+        case WM_COMMAND:
+            // After a failed save the list shows what is in memory, still unsaved, not the registry.
+            return guarded(
+                dialog, [&] { return onListCommand(dialog, LOWORD(wParam)); },
+                [&] {
+                    setItemChosen(dialog, false);
+                    showStoreEntries(dialog);
+                });
         case WM_NOTIFY:
             return guarded(dialog, [&] { return onListNotify(dialog, reinterpret_cast<const NMHDR*>(lParam)); });
         case WM_CLOSE:

@@ -729,7 +729,8 @@ TEST(ManagerDialog, ManualEntryTakesOnlyANameWithLowerCaseExe) {
     DWORD_PTR ignored = 0;
     SendMessageW(nameBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>((folder + L"FOO.EXE").c_str()));
     ASSERT_NE(0, SendMessageTimeoutW(open, BM_CLICK, 0, 0, SMTO_NORMAL, kWaitMs, &ignored));
-    EXPECT_TRUE(IsWindow(picker)) << "FOO.EXE is refused";
+    // A taken name ends the dialog, which hides it at once.
+    EXPECT_TRUE(IsWindowVisible(picker)) << "FOO.EXE is refused";
     EXPECT_EQ(L"", windowText(nameBox)) << "and the box emptied";
 
     SendMessageW(nameBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>((folder + L"foo.exe").c_str()));
@@ -831,6 +832,15 @@ TEST(ManagerDialog, SearchOffersOnlyProgramsWhosePathIsNotStored) {
     EXPECT_EQ(kAddLabel + two + L"  (2 / 2)", windowText(GetDlgItem(edit, kTitleLabel)));
     EXPECT_TRUE(shown(edit, kFinish));
     EXPECT_FALSE(shown(edit, kNext));
+    // Back to the search, where only the one still to do is checked.
+    ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kBack));
+    ASSERT_TRUE(IsWindowVisible(search));
+    EXPECT_EQ(std::vector<int>({position(two)}), checkedRows(found));
+    EXPECT_EQ(2u, storedEntries().size()) << "the first one is added already";
+    ASSERT_TRUE(click(search, kNext, true));
+    edit = manager.dialogWith(kTypeList);
+    ASSERT_NE(nullptr, edit);
+    EXPECT_EQ(kAddLabel + two + L"  (1 / 1)", windowText(GetDlgItem(edit, kTitleLabel)));
     ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kFinish));
     ASSERT_TRUE(waitUntil([&] { return !IsWindow(search) && !IsWindow(choice); })) << "both end after the last";
     manager.settle();
@@ -915,7 +925,7 @@ TEST(ManagerDialog, ASecondLaunchReturnsAtOnceAndBringsTheFirstForward) {
 }
 
 TEST(ManagerDialog, AListThatCannotBeSavedIsSaidAndTheManagerStaysOpen) {
-    Manager manager({entry(L"Solo", L"C:\\solo.exe")});
+    Manager manager({entry(L"A", L"C:\\a.exe"), entry(L"B", L"C:\\b.exe")});
     ASSERT_NE(nullptr, manager.main());
     // Read, delete and change its security, but no writing of values.
     struct Restore {
@@ -946,8 +956,20 @@ TEST(ManagerDialog, AListThatCannotBeSavedIsSaidAndTheManagerStaysOpen) {
         GTEST_SKIP() << "this system lets the owner write past the key's security";
     }
 
-    ASSERT_TRUE(click(manager.main(), kClose, true));
+    // A removal that can't be saved: said, and the list shows what is in memory.
+    chooseItem(manager.list(), 1);
+    ASSERT_TRUE(click(manager.main(), kRemove, true));
     HWND box = manager.messageBox();
+    ASSERT_NE(nullptr, box);
+    ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDYES));
+    box = manager.messageBox();
+    ASSERT_NE(nullptr, box) << "the failed save is said";
+    ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDOK));
+    EXPECT_EQ(std::vector<std::wstring>({L"A"}), itemTexts(manager.list()));
+    EXPECT_EQ(names({L"A", L"B"}), storedNames()) << "nothing reached the registry";
+
+    ASSERT_TRUE(click(manager.main(), kClose, true));
+    box = manager.messageBox();
     ASSERT_NE(nullptr, box) << "the failure is said";
     EXPECT_NE(std::wstring::npos, windowText(childOf(box, kMessageText, L"Static")).find(L"\u7121\u6CD5"))
         << windowText(childOf(box, kMessageText, L"Static")).c_str();
@@ -958,4 +980,5 @@ TEST(ManagerDialog, AListThatCannotBeSavedIsSaidAndTheManagerStaysOpen) {
     restored.reset();
     ASSERT_TRUE(manager.closeManager());
     EXPECT_EQ(0, manager.result());
+    EXPECT_EQ(names({L"A"}), storedNames()) << "a later save writes the list as shown";
 }
