@@ -400,6 +400,7 @@ INT_PTR runChild(HWND parent, int dialogId, DLGPROC procedure) {
 }
 
 INT_PTR CALLBACK addChoiceProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+UINT_PTR CALLBACK programPickerHook(HWND hook, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK searchProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK entryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -958,8 +959,9 @@ bool fileNameBoxText(HWND fileDialog, std::wstring& text) {
     text = buffer.data();
     return true;
 }
-}  // namespace
 
+// Refuses a confirmed name without ".exe" (exactly that text) and empties the name box, so the
+// open-file dialog stays for another choice.
 UINT_PTR CALLBACK programPickerHook(HWND hook, UINT message, WPARAM, LPARAM lParam) {
     if (message != WM_NOTIFY) return 0;
     const auto* notice = reinterpret_cast<const OFNOTIFYW*>(lParam);
@@ -977,6 +979,7 @@ UINT_PTR CALLBACK programPickerHook(HWND hook, UINT message, WPARAM, LPARAM lPar
     SetWindowLongPtrW(hook, DWLP_MSGRESULT, 1);
     return 1;
 }
+}  // namespace
 
 INT_PTR runManagerDialog(HINSTANCE resources, HWND owner) {
     if (g_state != nullptr) return -1;  // one manager per process at a time

@@ -7,7 +7,3 @@
 // Runs the list dialog modally for `owner`, with the dialogs, icons and texts of `resources`;
 // 1 when it closed, -1 when it could not be shown. No error leaves it.
 INT_PTR runManagerDialog(HINSTANCE resources, HWND owner);
-
-// The open-file dialog's hook: refuses a confirmed name without ".exe" (exactly that text) and
-// empties the file-name box.
-UINT_PTR CALLBACK programPickerHook(HWND hook, UINT message, WPARAM wParam, LPARAM lParam);
