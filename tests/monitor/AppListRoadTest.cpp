@@ -116,23 +116,40 @@ TEST(AppListRoad, InstallationRunCreatesTheListWhileAMonitorRuns) {
 }
 
 namespace {
-BOOL CALLBACK countManager(HWND window, LPARAM counter) {
+// The manager dialogs owned by the hidden window of this prefix's library: other tests run
+// managers of their own at the same time.
+struct ManagerSearch {
+    std::wstring ownerClass;
+    int count = 0;
+    HWND first = nullptr;
+};
+
+BOOL CALLBACK findManager(HWND window, LPARAM search) {
+    auto* found = reinterpret_cast<ManagerSearch*>(search);
     wchar_t title[64] = {};
+    wchar_t ownerClass[128] = {};
     GetWindowTextW(window, title, 64);
-    if (std::wstring(title) == L"\u61C9\u7528\u7A0B\u5F0F\u6E05\u55AE\u7BA1\u7406\u54E1") ++*reinterpret_cast<int*>(counter);
+    HWND owner = GetWindow(window, GW_OWNER);
+    if (owner != nullptr) GetClassNameW(owner, ownerClass, 128);
+    if (std::wstring(title) == L"\u61C9\u7528\u7A0B\u5F0F\u6E05\u55AE\u7BA1\u7406\u54E1" &&
+        _wcsicmp(ownerClass, found->ownerClass.c_str()) == 0) {
+        if (found->count++ == 0) found->first = window;
+    }
     return TRUE;
 }
 
-int managerDialogs() {
-    int count = 0;
-    EnumWindows(countManager, reinterpret_cast<LPARAM>(&count));
-    return count;
+ManagerSearch managers(const std::string& prefix) {
+    ManagerSearch search;
+    search.ownerClass = L"Application List" + std::wstring(prefix.begin(), prefix.end()) + L"appmgr.dll";
+    EnumWindows(findManager, reinterpret_cast<LPARAM>(&search));
+    return search;
 }
 
-HWND waitForManager() {
+int managerDialogs(const std::string& prefix) { return managers(prefix).count; }
+
+HWND waitForManager(const std::string& prefix) {
     for (int i = 0; i < 400; ++i) {
-        HWND found = FindWindowW(nullptr, L"\u61C9\u7528\u7A0B\u5F0F\u6E05\u55AE\u7BA1\u7406\u54E1");
-        if (found != nullptr) return found;
+        if (HWND found = managers(prefix).first) return found;
         Sleep(50);
     }
     return nullptr;
@@ -145,7 +162,7 @@ TEST(AppListRoad, SwitchSOpensTheManagerOnceAndASecondBringsItForward) {
     options.realAppList = true;
     MonitorHarness monitor("qz01", "device port=USB001 hids=1\n", "poll=300,reenum=100,enumretry=20", options);
     ASSERT_TRUE(monitor.start("-s"));
-    HWND manager = waitForManager();
+    HWND manager = waitForManager("qz01");
     ASSERT_NE(nullptr, manager) << "the manager opened";
 
     // The second start finds the manager, brings it forward and goes on without a second one:
@@ -162,12 +179,12 @@ TEST(AppListRoad, SwitchSOpensTheManagerOnceAndASecondBringsItForward) {
         Sleep(50);
     }
     EXPECT_NE(nullptr, window) << "the second start returned from the manager call";
-    EXPECT_EQ(1, managerDialogs());
+    EXPECT_EQ(1, managerDialogs("qz01"));
 
     // Closing the manager ends the first start: the monitor already runs.
     PostMessageW(manager, WM_COMMAND, 1008, 0);
     EXPECT_EQ(0, monitor.waitForExit());
-    EXPECT_EQ(0, managerDialogs());
+    EXPECT_EQ(0, managerDialogs("qz01"));
     EXPECT_EQ(0, monitor.runToEnd("-u"));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(second.hProcess, 20000));
     CloseHandle(second.hProcess);
