@@ -7,6 +7,8 @@
 // Numbers are decimal or 0x hex. Each call is journaled to "<dll name>.journal".
 #include "ScanCapsRecord.h"
 
+#include "ModuleFiles.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -19,24 +21,12 @@
 
 namespace {
 HMODULE g_self = nullptr;
-std::mutex g_journalLock;
 
 using DeviceQueryFn = uint8_t(__stdcall*)(void* buffer, uint32_t* size);
 
-std::string besideDll(const char* extension) {
-    char path[MAX_PATH] = {};
-    DWORD length = GetModuleFileNameA(g_self, path, MAX_PATH);
-    std::string file(path, length < MAX_PATH ? length : 0);
-    const size_t dot = file.rfind('.');
-    if (dot != std::string::npos) file.erase(dot);
-    return file + extension;
-}
+std::string besideDll(const char* extension) { return standin::besideModule(g_self, extension); }
 
-void journal(const std::string& line) {
-    std::lock_guard<std::mutex> hold(g_journalLock);
-    std::ofstream out(besideDll(".journal"), std::ios::app | std::ios::binary);
-    out << line << "\r\n";
-}
+void journal(const std::string& line) { standin::journalLine(g_self, line); }
 
 struct Field {
     const char* name;

@@ -7,6 +7,8 @@
 //   sizecode=<n>        the size query returns n instead of 3
 //   datacode=<n>        the data call returns n instead of 0
 //   # ...               a comment
+#include "ModuleFiles.h"
+
 #include <windows.h>
 
 #include <cstdlib>
@@ -30,13 +32,7 @@ struct Answers {
 
 Answers loadAnswers() {
     Answers answers;
-    char path[MAX_PATH] = {};
-    DWORD length = GetModuleFileNameA(g_self, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return answers;
-    std::string file(path, length);
-    size_t dot = file.rfind('.');
-    if (dot != std::string::npos) file.erase(dot);
-    std::ifstream in(file + ".txt");
+    std::ifstream in(standin::besideModule(g_self, ".txt"));
     if (!in) return answers;
     std::string line;
     while (std::getline(in, line)) {

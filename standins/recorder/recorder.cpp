@@ -1,21 +1,14 @@
 // Stand-in for the programs the monitor starts (light-scan, photo/card, photo and auto-print).
 // Each start appends one record to "<program>.journal" beside the program: its command line,
 // and a copy of the job file named after "-x" or "-f" when there is one. Then it exits.
+#include "ModuleFiles.h"
+
 #include <windows.h>
 
 #include <cstring>
 #include <string>
 
 namespace {
-std::string ownPathWithout(const char* extension) {
-    char path[MAX_PATH + 1] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string file(path, length < MAX_PATH ? length : 0);
-    const size_t dot = file.rfind('.');
-    if (dot != std::string::npos) file.erase(dot);
-    return file + extension;
-}
-
 // The job file follows "-x " or "-f " and runs to the end of the line.
 std::string jobFileOf(const std::string& commandLine) {
     for (const char* flag : {" -x ", " -f "}) {
@@ -58,7 +51,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Several programs may start at once: one writer at a time keeps the records whole.
     HANDLE lock = CreateMutexA(nullptr, FALSE, "panelmon-recorder-journal");
     if (lock != nullptr) WaitForSingleObject(lock, 10000);
-    HANDLE journal = CreateFileA(ownPathWithout(".journal").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    HANDLE journal = CreateFileA(standin::besideModule(nullptr, ".journal").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (journal != INVALID_HANDLE_VALUE) {
         DWORD written = 0;

@@ -2,6 +2,8 @@
 // operations the monitor calls by slot and journal each call, one line at a time, to the file
 // beside the DLL with the same name and ".journal". The kind-0 option answer comes from the
 // line "options=<byte>" (decimal or 0x hex) of "<dll name>.txt" beside the DLL, default 0.
+#include "ModuleFiles.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -13,22 +15,10 @@
 
 namespace {
 HMODULE g_self = nullptr;
-std::mutex g_journalLock;
 
-std::string besideDll(const char* extension) {
-    char path[MAX_PATH] = {};
-    DWORD length = GetModuleFileNameA(g_self, path, MAX_PATH);
-    std::string file(path, length < MAX_PATH ? length : 0);
-    const size_t dot = file.rfind('.');
-    if (dot != std::string::npos) file.erase(dot);
-    return file + extension;
-}
+std::string besideDll(const char* extension) { return standin::besideModule(g_self, extension); }
 
-void journal(const std::string& line) {
-    std::lock_guard<std::mutex> hold(g_journalLock);
-    std::ofstream out(besideDll(".journal"), std::ios::app | std::ios::binary);
-    out << line << "\r\n";
-}
+void journal(const std::string& line) { standin::journalLine(g_self, line); }
 
 std::string narrow(const wchar_t* text, int32_t length) {
     if (text == nullptr) return "(null)";
