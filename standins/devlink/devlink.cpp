@@ -68,7 +68,7 @@ constexpr DWORD kStopWaitMs = 10000;   // unregister and uninitialise wait this 
 constexpr DWORD kReplyWaitMs = 30000;  // a control reply waits this long for its callback
 constexpr DWORD kClientIdleMs = 10000; // a silent control client is dropped after this
 constexpr LONG kFaultCode = ERROR_GEN_FAILURE;
-constexpr long long kMaxHids = 16;
+constexpr long long kMaxHids = 32;
 
 struct Device {
     std::string port, transport = kTransportUsb, model = "KV Scan 100";

@@ -1,0 +1,3 @@
+#include "MonitorHarness.h"
+
+#include <gtest/gtest.h>
