@@ -143,9 +143,18 @@ void BasicLogger::write(const LoggerComponent* component, DWORD level, const cha
         getSetting("Thread_Id_In_Header", threadId, 0, kLogSettingMaxAgeMs);
 
         // Another process that keeps the log mutex must not freeze every thread that logs: after
-        // a few seconds the line is dropped.
-        InterProcessLock lock(*mutex_, kLogMutexWaitMs);
-        if (!lock.held()) return;
+        // a few seconds the line is dropped, and while the mutex stays taken the lines that follow
+        // don't wait at all, so a report that logs ten lines isn't held up ten times.
+        const bool stalled = mutexStalled_ && GetTickCount() - mutexStalledAt_ < kLogMutexStallMs;
+        InterProcessLock lock(*mutex_, stalled ? 1 : kLogMutexWaitMs);
+        if (!lock.held()) {
+            if (!stalled) {
+                mutexStalledAt_ = GetTickCount();
+                mutexStalled_ = true;
+            }
+            return;
+        }
+        mutexStalled_ = false;
         LogLineFields fields;
         LogClock now;
         if (clock != 0) {

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -23,8 +24,10 @@ constexpr DWORD LOG_ALL = 0xFFFFFFFF;
 
 // How long a setting read from the store is used before it is read again.
 constexpr DWORD kLogSettingMaxAgeMs = 5000;
-// The longest a line waits for the log mutex before it is dropped.
+// The longest a line waits for the log mutex before it is dropped; after such a drop, lines
+// only try the mutex (1 ms) for the next kLogMutexStallMs.
 constexpr DWORD kLogMutexWaitMs = 3000;
+constexpr DWORD kLogMutexStallMs = 10000;
 
 class LoggerComponent {
 public:
@@ -87,6 +90,8 @@ private:
     std::mutex cacheLock_;
     std::map<std::string, std::pair<DWORD, DWORD>> cache_;
     std::function<DWORD()> ticks_;
+    std::atomic<bool> mutexStalled_{false};
+    std::atomic<DWORD> mutexStalledAt_{0};
 };
 
 // Installs the process's logger; when one is installed already, destroys `logger` and returns false.

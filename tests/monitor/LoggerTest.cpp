@@ -311,6 +311,9 @@ TEST(BasicLogger, AMutexHeldElsewhereDropsTheLineInsteadOfFreezingTheWriter) {
     EXPECT_GE(waited + 100, kLogMutexWaitMs) << "the writer waits for the holder a while";
     EXPECT_LT(waited, kLogMutexWaitMs + 5000) << "but not without limit";
     EXPECT_EQ(std::string::npos, readFile(path).find("dropped"));
+    const DWORD burst = GetTickCount();
+    for (int i = 0; i < 10; ++i) logger.write(&g_logPanelmon, LOG_ERROR, "dropped too");
+    EXPECT_LT(GetTickCount() - burst, kLogMutexWaitMs) << "while the mutex stays taken, lines don't wait each";
 
     SetEvent(release);
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holder, 20000));
