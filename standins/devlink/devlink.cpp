@@ -30,6 +30,12 @@
 //                                      ok added port=P hids=h,h windows=N
 //   remove PORT                        ok removed port=P windows=N
 //   fail KIND COUNT [port=P] [code=N]  ok fail KIND COUNT
+//   storm PORT HID COUNT SEED [threads=N] [mutate=PERMILLE] [exact=0|1] [base=HEX]...
+//                                      ok storm sent=N delivered=D unregistered=U results=R:n,...
+//     N threads each hand COUNT generated reports (lengths 0-64, random bytes, or with the given
+//     chance in a thousand a base with bytes changed) straight to the callback, on threads of
+//     their own, journalling only the command; the same seed gives the same reports. With
+//     exact=1 each caller sends the bases in turn, unchanged.
 // HID is the 0-based interface index on the device, HEX any number of hex byte pairs (none for
 // an empty report). Deliveries run on the library's delivery thread; the reply waits for the
 // callback (up to 30 s). Arrival and removal post WM_DEVICECHANGE (DBT_DEVNODES_CHANGED) to
@@ -619,10 +625,156 @@ std::string inject(Service& service, const std::vector<std::string>& w) {
     return item->delivered ? "ok delivered result=" + std::to_string(item->result) : "ok not registered";
 }
 
+// A report storm: `threads` callers each hand `count` generated reports straight to the
+// registered callback, so a test can send millions without a pipe round trip each.
+struct StormSpec {
+    DcsHandle handle = 0;
+    long long count = 0;
+    uint32_t seed = 1;
+    long long mutatePermille = 0;
+    bool exact = false;  // the bases in turn, unchanged
+    std::vector<std::vector<uint8_t>> bases;
+};
+
+struct StormTally {
+    long long delivered = 0, unregistered = 0;
+    std::map<LONG, long long> results;
+};
+
+struct StormThread {
+    const StormSpec* spec;
+    uint32_t seed;
+    StormTally tally;
+};
+
+uint32_t nextRandom(uint32_t& state) {  // xorshift32: repeatable from the seed
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+}
+
+// Lengths 0 to 64; random bytes, half of them with the panel-report first byte, or now and then
+// one of the bases with one to three bytes changed.
+std::vector<uint8_t> stormReport(const StormSpec& spec, uint32_t& state, long long index) {
+    if (spec.exact && !spec.bases.empty()) return spec.bases[static_cast<size_t>(index) % spec.bases.size()];
+    std::vector<uint8_t> bytes;
+    if (!spec.bases.empty() && static_cast<long long>(nextRandom(state) % 1000) < spec.mutatePermille) {
+        bytes = spec.bases[nextRandom(state) % spec.bases.size()];
+        for (uint32_t changes = 1 + nextRandom(state) % 3; changes-- > 0 && !bytes.empty();) {
+            bytes[nextRandom(state) % bytes.size()] = static_cast<uint8_t>(nextRandom(state));
+        }
+        if (nextRandom(state) % 8 == 0) bytes.resize(nextRandom(state) % 65);
+        return bytes;
+    }
+    bytes.resize(nextRandom(state) % 65);
+    for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(nextRandom(state));
+    if (!bytes.empty() && nextRandom(state) % 2 == 0) bytes[0] = 1;
+    return bytes;
+}
+
+DWORD WINAPI stormThread(void* parameter) {
+    StormThread& run = *static_cast<StormThread*>(parameter);
+    uint32_t state = run.seed != 0 ? run.seed : 1;
+    for (long long i = 0; i < run.spec->count; ++i) {
+        const std::vector<uint8_t> bytes = stormReport(*run.spec, state, i);
+        Locked hold;
+        auto found = g_state.hids.find(run.spec->handle);
+        if (found == g_state.hids.end() || found->second.report == nullptr) {
+            ++run.tally.unregistered;
+            continue;
+        }
+        const HidState hid = found->second;
+        g_state.inFlight.push_back({GetCurrentThreadId(), run.spec->handle});
+        hold.unlock();
+        static const uint8_t kNothing = 0;
+        const LONG result = hid.report(hid.reportClient, run.spec->handle, bytes.empty() ? &kNothing : bytes.data(),
+                                       static_cast<uint32_t>(bytes.size()));
+        hold.lock();
+        auto& inFlight = g_state.inFlight;
+        inFlight.erase(std::find_if(inFlight.begin(), inFlight.end(),
+                                    [](const InFlight& f) { return f.thread == GetCurrentThreadId(); }));
+        changed();
+        ++run.tally.delivered;
+        ++run.tally.results[result];
+    }
+    return 0;
+}
+
+// storm PORT HID COUNT SEED [threads=N] [mutate=PERMILLE] [base=HEX]...
+std::string storm(const std::vector<std::string>& w) {
+    if (w.size() < 5) return "error expected: storm PORT HID COUNT SEED [threads=N] [mutate=PERMILLE] [exact=0|1] [base=HEX]...";
+    StormSpec spec;
+    long long hid = 0, seed = 0, threads = 1;
+    {
+        Locked hold;
+        const Device* device = findDevice(w[1]);
+        if (device == nullptr) return "error unknown port " + w[1];
+        if (!numberIn(w[2], 0, device->hidCount - 1, hid)) return "error no hid " + w[2] + " on " + w[1];
+        spec.handle = device->hids[static_cast<size_t>(hid)];
+    }
+    if (!numberIn(w[3], 1, 100000000, spec.count) || !numberIn(w[4], 0, UINT32_MAX, seed)) {
+        return "error bad count or seed";
+    }
+    spec.seed = static_cast<uint32_t>(seed);
+    for (size_t i = 5; i < w.size(); ++i) {
+        std::string key, value;
+        if (!keyValue(w[i], key, value)) return "error bad word '" + w[i] + "'";
+        if (key == "threads" && numberIn(value, 1, 64, threads)) continue;
+        if (key == "mutate" && numberIn(value, 0, 1000, spec.mutatePermille)) continue;
+        if (key == "exact" && (value == "0" || value == "1")) {
+            spec.exact = value == "1";
+            continue;
+        }
+        if (key == "base" && !value.empty() && value.size() % 2 == 0 &&
+            std::all_of(value.begin(), value.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; })) {
+            std::vector<uint8_t> bytes;
+            for (size_t at = 0; at < value.size(); at += 2) {
+                bytes.push_back(static_cast<uint8_t>(std::strtoul(value.substr(at, 2).c_str(), nullptr, 16)));
+            }
+            spec.bases.push_back(std::move(bytes));
+            continue;
+        }
+        return "error bad value '" + w[i] + "'";
+    }
+    std::vector<StormThread> runs;
+    for (long long t = 0; t < threads; ++t) runs.push_back({&spec, spec.seed + static_cast<uint32_t>(t) * 7919u, {}});
+    std::vector<UniqueHandle> started;
+    for (StormThread& run : runs) {
+        UniqueHandle thread(CreateThread(nullptr, 0, stormThread, &run, 0, nullptr));
+        if (!thread) {
+            stormThread(&run);  // no thread to spare: this one does the share itself
+        } else {
+            started.push_back(std::move(thread));
+        }
+    }
+    for (const UniqueHandle& thread : started) WaitForSingleObject(thread.get(), INFINITE);
+    StormTally total;
+    for (const StormThread& run : runs) {
+        total.delivered += run.tally.delivered;
+        total.unregistered += run.tally.unregistered;
+        for (const auto& [result, times] : run.tally.results) total.results[result] += times;
+    }
+    std::string reply = "ok storm sent=" + num(static_cast<unsigned long long>(spec.count * threads)) +
+                        " delivered=" + num(static_cast<unsigned long long>(total.delivered)) +
+                        " unregistered=" + num(static_cast<unsigned long long>(total.unregistered)) + " results=";
+    bool first = true;
+    for (const auto& [result, times] : total.results) {
+        reply += (first ? "" : ",") + std::to_string(result) + ":" + num(static_cast<unsigned long long>(times));
+        first = false;
+    }
+    return reply;
+}
+
 std::string execute(Service& service, const std::string& line) {
     const auto w = words(line);
     if (w.empty()) return "error empty command";
     if (w[0] == "report" || w[0] == "notify") return inject(service, w);
+    if (w[0] == "storm") {
+        const std::string reply = storm(w);
+        journal("command " + line + " -> " + reply);
+        return reply;
+    }
     Locked hold;
     if (w[0] == "ping" && w.size() == 1) return "ok pong";
     if (w[0] == "devices" && w.size() == 1) return listDevices();
