@@ -35,7 +35,8 @@
 //     N threads each hand COUNT generated reports (lengths 0-64, random bytes, or with the given
 //     chance in a thousand a base with bytes changed) straight to the callback, on threads of
 //     their own, journalling only the command; the same seed gives the same reports. With
-//     exact=1 each caller sends the bases in turn, unchanged.
+//     exact=1 each caller sends the bases in turn, unchanged. A report whose interface is not
+//     registered waits up to 2 s for it before it counts as unregistered.
 // HID is the 0-based interface index on the device, HEX any number of hex byte pairs (none for
 // an empty report). Deliveries run on the library's delivery thread; the reply waits for the
 // callback (up to 30 s). Arrival and removal post WM_DEVICECHANGE (DBT_DEVNODES_CHANGED) to
@@ -73,6 +74,7 @@ namespace {
 constexpr DWORD kStopWaitMs = 10000;   // unregister and uninitialise wait this long for callbacks
 constexpr DWORD kReplyWaitMs = 30000;  // a control reply waits this long for its callback
 constexpr DWORD kClientIdleMs = 10000; // a silent control client is dropped after this
+constexpr DWORD kStormWaitMs = 2000;   // a storm report waits this long for its interface to register
 constexpr LONG kFaultCode = ERROR_GEN_FAILURE;
 constexpr long long kMaxHids = 32;
 
@@ -679,7 +681,14 @@ DWORD WINAPI stormThread(void* parameter) {
     for (long long i = 0; i < run.spec->count; ++i) {
         const std::vector<uint8_t> bytes = stormReport(*run.spec, state, i);
         Locked hold;
+        // A monitor that re-enumerates unregisters for a moment: the storm waits for it to
+        // register again rather than running through the rest undelivered.
         auto found = g_state.hids.find(run.spec->handle);
+        for (const DWORD start = GetTickCount();
+             (found == g_state.hids.end() || found->second.report == nullptr) && GetTickCount() - start < kStormWaitMs;
+             found = g_state.hids.find(run.spec->handle)) {
+            hold.wait(50);
+        }
         if (found == g_state.hids.end() || found->second.report == nullptr) {
             ++run.tally.unregistered;
             continue;

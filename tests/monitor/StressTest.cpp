@@ -103,7 +103,7 @@ void expectAWorkingScan(MonitorHarness& monitor) {
     EXPECT_TRUE(monitor.running());
 }
 
-[[maybe_unused]] std::vector<std::string> filesIn(const std::string& folder, const std::string& pattern) {
+std::vector<std::string> filesIn(const std::string& folder, const std::string& pattern) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((folder + pattern).c_str(), &found);
@@ -139,5 +139,125 @@ TEST(Stress, AMillionRandomAndMutatedReportsGiveOnlyZeroOrThirteen) {
     EXPECT_GT(storm.results.count(13) ? storm.results.at(13) : 0, count / 2) << "most random reports are too short or not from the panel";
     EXPECT_TRUE(monitor.running());
     setLogging(monitor, 1);
+    expectAWorkingScan(monitor);
+}
+
+namespace {
+struct LogCounts {
+    int dispatched = 0;  // scans, faxes and ink requests taken up
+    int ended = 0;       // requests that reached their end or a logged refusal
+    int noDestination = 0;
+    int createFailed = 0;
+    std::vector<std::string> jobs;  // the job file of each light-scan start
+};
+
+bool endsWith(const std::string& line, const std::string& tail) {
+    return line.size() >= tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+LogCounts countLog(const std::string& log) {
+    LogCounts counts;
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find('\n', start);
+        if (end == std::string::npos) end = log.size();
+        std::string line = log.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (contains(line, "Scan. Color mode: ") || endsWith(line, " Fax") || endsWith(line, "Ink Reorder Application")) {
+            ++counts.dispatched;
+        }
+        if (endsWith(line, " LaunchProgram =>") || contains(line, "RequestScan Not Active session") ||
+            contains(line, "GetFriendlyName failure") || contains(line, "ERROR_INVALID_DATA")) {
+            ++counts.ended;
+        }
+        if (contains(line, "no destination for application index")) ++counts.noDestination;
+        if (contains(line, "Couldn't create file")) ++counts.createFailed;
+        const size_t job = line.find(" -x ");
+        if (contains(line, "LaunchProgram =>") && job != std::string::npos) counts.jobs.push_back(line.substr(job + 4));
+    }
+    return counts;
+}
+
+struct StormCall {
+    MonitorHarness* monitor;
+    std::string line;
+    std::string reply;
+};
+
+DWORD WINAPI runStorm(void* parameter) {
+    auto* call = static_cast<StormCall*>(parameter);
+    call->reply = call->monitor->command(call->line);
+    return 0;
+}
+}  // namespace
+
+TEST(Stress, EightLibraryThreadsWhileDevicesComeAndGoAndListsAreRebuilt) {
+    MonitorHarness monitor("st02", kDevice);
+    monitor.setAppList(kList);
+    monitor.setCapabilities("NumScanners=1\nSendAppListToOpPanel=1\n");
+    removePrograms(monitor);
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, (monitor.settingsPath() + "\\logger").c_str(), 0,
+                                               KEY_SET_VALUE, &key));
+        const DWORD infoAndErrors = 9;  // every request's lines, without the traces
+        RegSetValueExA(key, "All", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&infoAndErrors), sizeof(infoAndErrors));
+        RegCloseKey(key);
+    }
+    startAndWait(monitor);
+    const HWND window = monitor.waitForWindow();
+
+    const int threads = 8, perThread = 10000;
+    StormCall storm{&monitor, "storm USB001 0 " + std::to_string(perThread) + " 77 threads=" + std::to_string(threads) +
+                                  " mutate=40" +
+                                  bases({kScanToViewer, kScanNowhere, kFax, kInk, kColorCopy, kGrayCopy, kNoButton})};
+    HANDLE stormThread = CreateThread(nullptr, 0, runStorm, &storm, 0, nullptr);
+    ASSERT_NE(nullptr, stormThread);
+
+    // Meanwhile the window thread re-enumerates, a second device comes and goes, and the panel
+    // asks for the list, which rebuilds the destination table.
+    int churns = 0;
+    while (WaitForSingleObject(stormThread, 0) == WAIT_TIMEOUT) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutA(window, WM_DEVMODECHANGE, 0, reinterpret_cast<LPARAM>("DISPLAY"), SMTO_NORMAL, 20000,
+                            &ignored);
+        EXPECT_TRUE(contains(monitor.command("arrive port=USB009 model=KV-9 hids=2"), "ok added"));
+        Sleep(100);
+        EXPECT_EQ("ok delivered result=0", monitor.command("report USB001 0 01 00 00 00 00 00 08 00"));
+        EXPECT_TRUE(contains(monitor.command("remove USB009"), "ok removed"));
+        ++churns;
+    }
+    WaitForSingleObject(stormThread, INFINITE);
+    CloseHandle(stormThread);
+
+    const StormReply result = parseStorm(storm.reply);
+    std::cout << "[ figures  ] " << storm.reply << " churn rounds=" << churns << "\n";
+    EXPECT_EQ(threads * perThread, result.sent) << storm.reply;
+    EXPECT_EQ(result.sent, result.delivered + result.unregistered);
+    for (const auto& [code, times] : result.results) {
+        EXPECT_TRUE(code == 0 || code == 13) << "result " << code << " came " << times << " times";
+    }
+    EXPECT_GT(churns, 0);
+    EXPECT_TRUE(monitor.running());
+    const std::string journal = monitor.journal();
+    const size_t stuck = journal.find("gave up waiting");
+    EXPECT_EQ(std::string::npos, stuck) << "a callback outlived an unregistration: "
+                                        << journal.substr(stuck > 3000 ? stuck - 3000 : 0, 3200);
+
+    // Every scan taken up ended with its job or a logged refusal; every started job has its
+    // file, under a name of its own.
+    const LogCounts counts = countLog(monitor.log());
+    std::cout << "[ figures  ] scans taken up=" << counts.dispatched << " ended=" << counts.ended
+              << " without destination=" << counts.noDestination << " job files=" << counts.jobs.size() << "\n";
+    EXPECT_GT(counts.dispatched, 100);
+    EXPECT_EQ(counts.dispatched, counts.ended);
+    EXPECT_EQ(0, counts.createFailed);
+    const std::set<std::string> distinct(counts.jobs.begin(), counts.jobs.end());
+    EXPECT_EQ(counts.jobs.size(), distinct.size());
+    for (const std::string& job : counts.jobs) {
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(job.c_str())) << job;
+    }
+    EXPECT_EQ(counts.jobs.size(), filesIn(monitor.tempFolder(), "LightScanXML*.xml").size());
     expectAWorkingScan(monitor);
 }
