@@ -134,10 +134,14 @@ bool AppListClient::isOcrInstalled() const {
     static const char* const kAppPaths = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
     const std::string sprint = std::string(kAppPaths) + "sprint.exe";
     const std::string kelocr = std::string(kAppPaths) + "kelocr.exe";
-    return keyOpens(HKEY_LOCAL_MACHINE, sprint.c_str(), native) ||
-           keyOpens(HKEY_CLASSES_ROOT, "Applications\\sprint.exe", native) ||
-           keyOpens(HKEY_LOCAL_MACHINE, kelocr.c_str(), native) ||
-           keyOpens(HKEY_CLASSES_ROOT, "Applications\\kelocr.exe", native) ||
+    // The classes root in the native view, as its two halves: opening the root itself with a view
+    // flag leaves a handle behind on each call on some systems, one per scan.
+    const auto classOpens = [native](const char* path) {
+        const std::string key = std::string("Software\\Classes\\") + path;
+        return keyOpens(HKEY_CURRENT_USER, key.c_str(), 0) || keyOpens(HKEY_LOCAL_MACHINE, key.c_str(), native);
+    };
+    return keyOpens(HKEY_LOCAL_MACHINE, sprint.c_str(), native) || classOpens("Applications\\sprint.exe") ||
+           keyOpens(HKEY_LOCAL_MACHINE, kelocr.c_str(), native) || classOpens("Applications\\kelocr.exe") ||
            keyOpens(HKEY_LOCAL_MACHINE, sprint.c_str(), KEY_WOW64_32KEY) ||
            keyOpens(HKEY_LOCAL_MACHINE, kelocr.c_str(), KEY_WOW64_32KEY);
 }
