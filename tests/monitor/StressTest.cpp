@@ -3,7 +3,6 @@
 #include "MonitorHarness.h"
 
 #include <gtest/gtest.h>
-#include <psapi.h>
 
 #include <cstdio>
 #include <iostream>
@@ -261,3 +260,69 @@ TEST(Stress, EightLibraryThreadsWhileDevicesComeAndGoAndListsAreRebuilt) {
     EXPECT_EQ(counts.jobs.size(), filesIn(monitor.tempFolder(), "LightScanXML*.xml").size());
     expectAWorkingScan(monitor);
 }
+
+namespace {
+struct Resources {
+    DWORD handles = 0;
+    SIZE_T privateBytes = 0;
+};
+
+// As the monitor's own process sees itself, through the simulator inside it: Wine does not
+// tell another process's handle count.
+Resources resourcesOf(MonitorHarness& monitor) {
+    Resources out;
+    unsigned long handles = 0, privateBytes = 0;
+    if (std::sscanf(monitor.command("resources").c_str(), "ok handles=%lu private=%lu", &handles, &privateBytes) == 2) {
+        out.handles = handles;
+        out.privateBytes = privateBytes;
+    }
+    return out;
+}
+
+void removeJobFiles(MonitorHarness& monitor) {
+    for (const std::string& name : filesIn(monitor.tempFolder(), "LightScanXML*.xml")) {
+        DeleteFileA((monitor.tempFolder() + name).c_str());
+    }
+}
+}  // namespace
+
+TEST(Stress, TenThousandCyclesOfEveryKindKeepHandlesAndMemoryFlat) {
+    MonitorHarness monitor("st03", kDevice);
+    monitor.setAppList(kList);
+    monitor.setCapabilities("NumScanners=1\nSendAppListToOpPanel=1\n");
+    setLogging(monitor, 0);
+    removePrograms(monitor);
+    startAndWait(monitor);
+
+    const std::string kinds = bases({kScanToViewer, kScanNowhere, kFax, kInk, kColorCopy, kGrayCopy, kCard, kAutoPrint,
+                                     kDuplex, kHostCancel, kEndSession, kNoButton, kNotPanel, "0103000000000101"});
+    const int kindCount = 14, chunks = 20, cyclesPerChunk = 500;
+    const DWORD started = GetTickCount();
+    std::vector<Resources> samples;
+    long long reports = 0;
+    for (int chunk = 0; chunk < chunks; ++chunk) {
+        const StormReply storm = parseStorm(monitor.command(
+            "storm USB001 0 " + std::to_string(cyclesPerChunk * kindCount) + " " + std::to_string(chunk) + " exact=1" + kinds));
+        ASSERT_EQ(cyclesPerChunk * kindCount, storm.delivered);
+        reports += storm.delivered;
+        if (chunk % 5 == 4) {  // a list request now and then: it waits for the panel on purpose
+            EXPECT_EQ("ok delivered result=0", monitor.command("report USB001 0 01 00 00 00 00 00 08 00"));
+        }
+        removeJobFiles(monitor);  // the folder would fill up with names, not the monitor
+        samples.push_back(resourcesOf(monitor));
+    }
+    ASSERT_TRUE(monitor.running());
+    const Resources& first = samples.front();
+    const Resources& last = samples.back();
+    SIZE_T highest = 0;
+    for (const Resources& sample : samples) highest = std::max(highest, sample.privateBytes);
+    std::cout << "[ figures  ] " << reports << " reports in " << chunks * cyclesPerChunk << " cycles of " << kindCount
+              << " kinds: handles " << first.handles << " -> " << last.handles << ", private bytes " << first.privateBytes
+              << " -> " << last.privateBytes << " (highest " << highest << "), " << (GetTickCount() - started) / 1000
+              << " s\n";
+    EXPECT_GT(first.handles, 0u) << "the system reports the monitor's handles";
+    EXPECT_LE(last.handles, first.handles + 5) << "a handle per few thousand reports would be a leak";
+    EXPECT_LE(last.privateBytes, first.privateBytes + 2 * 1024 * 1024);
+    expectAWorkingScan(monitor);
+}
+
