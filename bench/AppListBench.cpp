@@ -1,0 +1,383 @@
+// The application list: the real library's exports, loaded from a private copy, against bare
+// registry calls of the same work. HKEY_CLASSES_ROOT and HKEY_LOCAL_MACHINE of this process are
+// turned to private keys for the whole run, so the library and the bare calls see the same
+// private trees and the Wine prefix is left alone.
+#include "BenchSupport.h"
+
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace bench;
+
+namespace {
+using ListFn = LONG(WINAPI*)(wchar_t*, uint32_t, uint32_t*);
+using VoidFn = LONG(WINAPI*)();
+
+const wchar_t kAppPaths[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths";
+
+std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::wstring appEntry(int index) {
+    const std::wstring n = std::to_wstring(index);
+    return L"     <APP>\r\n          <FRIENDLY_NAME>Program " + n + L"</FRIENDLY_NAME>\r\n          <PATH>C:\\Programs\\app" +
+           n + L".exe</PATH>\r\n          <DEFAULT_FILE_TYPE>JPG</DEFAULT_FILE_TYPE>\r\n          <SUPPORTED_FILE_TYPES>JPG,BMP,"
+           L"TIF</SUPPORTED_FILE_TYPES>\r\n     </APP>\r\n";
+}
+
+void setDefault(HKEY root, const std::wstring& path, const std::wstring& value) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) return;
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+void createKey(HKEY root, const std::wstring& path) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+        RegCloseKey(key);
+    }
+}
+
+// Two private roots below a private key of the current user: "classes" and "machine".
+class PrivateRoots {
+public:
+    PrivateRoots() : key_(HKEY_CURRENT_USER) {
+        createKey(HKEY_CURRENT_USER, classes(L""));
+        createKey(HKEY_CURRENT_USER, machine(L""));
+    }
+    std::wstring classes(const std::wstring& path) const { return join(L"classes", path); }
+    std::wstring machine(const std::wstring& path) const { return join(L"machine", path); }
+    // Turns the process's two roots to these keys; null puts the system's back.
+    void use(bool on) {
+        if (!on) {
+            RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+            RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+            return;
+        }
+        HKEY classesKey = nullptr, machineKey = nullptr;
+        RegOpenKeyExW(HKEY_CURRENT_USER, classes(L"").c_str(), 0, KEY_ALL_ACCESS, &classesKey);
+        RegOpenKeyExW(HKEY_CURRENT_USER, machine(L"").c_str(), 0, KEY_ALL_ACCESS, &machineKey);
+        RegOverridePredefKey(HKEY_CLASSES_ROOT, classesKey);
+        RegOverridePredefKey(HKEY_LOCAL_MACHINE, machineKey);
+        RegCloseKey(classesKey);
+        RegCloseKey(machineKey);
+    }
+
+private:
+    std::wstring join(const std::wstring& top, const std::wstring& path) const {
+        return widen(key_.path()) + L"\\" + top + (path.empty() ? L"" : L"\\" + path);
+    }
+    PrivateKey key_;
+};
+
+std::vector<double> batches(int count, int perBatch, const std::function<void()>& work) {
+    std::vector<double> samples;
+    for (int b = 0; b < count; ++b) {
+        const double start = nowMs();
+        for (int i = 0; i < perBatch; ++i) work();
+        samples.push_back((nowMs() - start) / perBatch);
+    }
+    return samples;
+}
+
+// ---- bare registry work -------------------------------------------------------------------
+
+bool readDefault(HKEY key, std::wstring& text) {
+    wchar_t buffer[1024];
+    DWORD size = sizeof(buffer) - sizeof(wchar_t);
+    DWORD type = REG_NONE;
+    if (RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS) return false;
+    buffer[size / sizeof(wchar_t)] = L'\0';
+    text = buffer;
+    return true;
+}
+
+std::vector<std::wstring> subkeys(HKEY key) {
+    std::vector<std::wstring> names;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD length = 256;
+        if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        names.emplace_back(name, length);
+    }
+    return names;
+}
+
+// Down from one key to its "command" keys, reading each one's text.
+void walkCommands(HKEY parent, const std::wstring& name, std::vector<std::wstring>& texts) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    for (const std::wstring& child : subkeys(key)) {
+        if (_wcsicmp(child.c_str(), L"command") == 0) {
+            HKEY command = nullptr;
+            if (RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, &command) == ERROR_SUCCESS) {
+                std::wstring text;
+                if (readDefault(command, text)) texts.push_back(text);
+                RegCloseKey(command);
+            }
+        } else {
+            walkCommands(key, child, texts);
+        }
+    }
+    RegCloseKey(key);
+}
+
+// Every command text below Applications\ and every registered path: the registry reads alone.
+std::vector<std::wstring> bareEnumeration() {
+    std::vector<std::wstring> texts;
+    HKEY root = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Applications", 0, KEY_READ, &root) == ERROR_SUCCESS) {
+        for (const std::wstring& name : subkeys(root)) walkCommands(root, name, texts);
+        RegCloseKey(root);
+    }
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAppPaths, 0, KEY_READ, &root) == ERROR_SUCCESS) {
+        for (const std::wstring& name : subkeys(root)) {
+            HKEY key = nullptr;
+            if (RegOpenKeyExW(root, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
+            std::wstring text;
+            if (readDefault(key, text)) texts.push_back(text);
+            RegCloseKey(key);
+        }
+        RegCloseKey(root);
+    }
+    return texts;
+}
+
+// The path of a command text: quoted, or up to its first blank.
+std::wstring programOf(const std::wstring& text) {
+    if (!text.empty() && text[0] == L'"') return text.substr(1, text.find(L'"', 1) - 1);
+    return text.substr(0, text.find(L' '));
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool quick = shortForm(argc, argv);
+    const int rounds = quick ? 5 : 60;
+
+    Folder folder;
+    const std::string libraryPath = folder.file("keb4appmgr.dll");
+    CopyFileA((ownFolder() + productPrefix() + "appmgr.dll").c_str(), libraryPath.c_str(), FALSE);
+    PrivateRoots full, empty;
+    HMODULE library = LoadLibraryA(libraryPath.c_str());
+    if (library == nullptr) {
+        line("FAILED: the library did not load");
+        return 1;
+    }
+    auto list = reinterpret_cast<ListFn>(reinterpret_cast<void*>(GetProcAddress(library, "GetWideAppList")));
+    auto create = reinterpret_cast<VoidFn>(reinterpret_cast<void*>(GetProcAddress(library, "CreateAppList")));
+
+    // ---- GetWideAppList of 100 entries -------------------------------------------------------
+    heading("P4 GetWideAppList of 100 entries, " + std::to_string(rounds) + " batches of 20 calls");
+    std::wstring stored;
+    for (int i = 1; i <= 100; ++i) stored += appEntry(i);
+    const std::wstring storeKey = L"Software\\KelvaraInkjet\\App List Manager";
+    setDefault(HKEY_CURRENT_USER, full.machine(storeKey), L"");
+    {
+        HKEY key = nullptr;
+        RegOpenKeyExW(HKEY_CURRENT_USER, full.machine(storeKey).c_str(), 0, KEY_ALL_ACCESS, &key);
+        RegSetValueExW(key, L"AppList", 0, REG_SZ, reinterpret_cast<const BYTE*>(stored.c_str()),
+                       static_cast<DWORD>((stored.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    full.use(true);
+    uint32_t needed = 0;
+    list(nullptr, 0, &needed);
+    std::vector<wchar_t> buffer(needed + 16);
+    std::vector<BYTE> raw((stored.size() + 16) * sizeof(wchar_t));
+    const bool listed = list(buffer.data(), static_cast<uint32_t>(buffer.size()), &needed) == 0 &&
+                        std::wstring(buffer.data()).find(L"Program 100") != std::wstring::npos;
+    if (!listed) {
+        full.use(false);
+        line("FAILED: the library did not hand out the stored list");
+        return 1;
+    }
+    line("document " + std::to_string(needed) + " characters (" + std::to_string(stored.size() * 2 + 2) + " bytes stored)");
+    const std::wstring path = storeKey;
+    std::vector<double> library1, bare1, bare2, client, same, security, copies, proposed;
+    std::vector<wchar_t> kept(stored.size() + 64);
+    auto libraryCalls = [&](std::vector<BYTE>& data) {
+        HKEY key = nullptr;
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, 0x1F, &key);
+        DWORD size = 0, type = 0;
+        RegQueryValueExW(key, L"AppList", nullptr, &type, nullptr, &size);
+        data.assign(size + sizeof(wchar_t), 0);
+        RegQueryValueExW(key, L"AppList", nullptr, &type, data.data(), &size);
+        RegCloseKey(key);
+    };
+    // What a key object that may create its key builds each time: a descriptor granting Everyone.
+    auto everyone = [] {
+        SECURITY_DESCRIPTOR descriptor;
+        InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+        SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+        PSID sid = nullptr;
+        AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &sid);
+        const DWORD size = sizeof(ACL) + sizeof(ACE_HEADER) + sizeof(ACCESS_MASK) + GetLengthSid(sid);
+        std::vector<BYTE> acl(size);
+        InitializeAcl(reinterpret_cast<PACL>(acl.data()), size, ACL_REVISION);
+        AddAccessAllowedAceEx(reinterpret_cast<PACL>(acl.data()), ACL_REVISION, CONTAINER_INHERIT_ACE, GENERIC_ALL, sid);
+        SetSecurityDescriptorDacl(&descriptor, TRUE, reinterpret_cast<PACL>(acl.data()), FALSE);
+        FreeSid(sid);
+    };
+    // The list's text copied as a reader that builds the document in steps copies it.
+    auto documentCopies = [&](const std::vector<BYTE>& data) {
+        const wchar_t* chars = reinterpret_cast<const wchar_t*>(data.data());
+        std::wstring text(chars, data.size() / sizeof(wchar_t) - 1);
+        std::wstring document;
+        document += L"<APPLIST>";
+        document += text;
+        document += L"</APPLIST>";
+        document.insert(9, L"\r\n");
+        std::copy(document.begin(), document.end(), buffer.begin());
+    };
+    for (int round = 0; round < rounds; ++round) {
+        auto a = batches(1, 20, [&] { list(buffer.data(), static_cast<uint32_t>(buffer.size()), &needed); });
+        auto b = batches(1, 20, [&] {
+            HKEY key = nullptr;
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
+            DWORD size = static_cast<DWORD>(raw.size());
+            RegQueryValueExW(key, L"AppList", nullptr, nullptr, raw.data(), &size);
+            RegCloseKey(key);
+        });
+        auto c = batches(1, 20, [&] {
+            HKEY key = nullptr;
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
+            DWORD size = 0;
+            RegQueryValueExW(key, L"AppList", nullptr, nullptr, nullptr, &size);
+            std::vector<BYTE> data(size);
+            RegQueryValueExW(key, L"AppList", nullptr, nullptr, data.data(), &size);
+            RegCloseKey(key);
+        });
+        // The monitor's way: the size first, then the list.
+        auto d = batches(1, 20, [&] {
+            uint32_t size = 0;
+            list(nullptr, 0, &size);
+            std::vector<wchar_t> into(size + 1);
+            list(into.data(), size, &size);
+        });
+        std::vector<BYTE> data;
+        auto e = batches(1, 20, [&] { libraryCalls(data); });
+        auto f = batches(1, 20, [&] {
+            everyone();
+            libraryCalls(data);
+        });
+        auto g = batches(1, 20, [&] {
+            everyone();
+            libraryCalls(data);
+            documentCopies(data);
+        });
+        // One open for reading, one read into a buffer kept from the last call, already after
+        // the document's opening tag, and the closing tag written behind it.
+        auto h = batches(1, 20, [&] {
+            HKEY key = nullptr;
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key);
+            const size_t head = 11;
+            std::wcsncpy(kept.data(), L"<APPLIST>\r\n", head);
+            DWORD size = static_cast<DWORD>((kept.size() - head - 12) * sizeof(wchar_t));
+            RegQueryValueExW(key, L"AppList", nullptr, nullptr, reinterpret_cast<BYTE*>(kept.data() + head), &size);
+            RegCloseKey(key);
+            const size_t length = head + size / sizeof(wchar_t) - 1;
+            std::wcsncpy(kept.data() + length, L"</APPLIST>", 11);
+            std::copy(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(length + 11), buffer.begin());
+        });
+        same.push_back(e[0]);
+        security.push_back(f[0]);
+        copies.push_back(g[0]);
+        proposed.push_back(h[0]);
+        library1.push_back(a[0]);
+        bare1.push_back(b[0]);
+        bare2.push_back(c[0]);
+        client.push_back(d[0]);
+    }
+    full.use(false);
+    line("GetWideAppList:                         " + describe(figuresOf(library1)));
+    line("bare open + one read + close:           " + describe(figuresOf(bare1)));
+    line("bare open + size + read + close:        " + describe(figuresOf(bare2)));
+    line("size call + list call (the monitor's):  " + describe(figuresOf(client)));
+    goal("P4", figuresOf(library1).median / figuresOf(bare1).median, 2.0, "GetWideAppList / bare read of the value");
+    line("where the time goes, rebuilt from bare calls:");
+    line("  the library's registry calls (open for change, size, read, close): " + describe(figuresOf(same)));
+    line("  + a descriptor granting Everyone, built each time:               " + describe(figuresOf(security)));
+    line("  + the text copied into a document step by step:                  " + describe(figuresOf(copies)));
+    line("  one open for reading, one read in place, one copy out:           " + describe(figuresOf(proposed)) +
+         " = " + number(figuresOf(proposed).median / figuresOf(bare1).median, 2) + " x bare");
+
+    // ---- discovery over 100 Applications\ and 200 App Paths keys -----------------------------
+    heading("P4 discovery (CreateAppList) over 100 Applications\\ and 200 App Paths keys, " + std::to_string(rounds / 2 + 1) +
+            " rounds");
+    const std::string programs = folder.file("programs");
+    CreateDirectoryA(programs.c_str(), nullptr);
+    auto program = [&](const std::string& name) {
+        const std::string file = programs + "\\" + name;
+        writeFile(file, "MZ");
+        return widen(file);
+    };
+    for (int i = 0; i < 100; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof(name), i == 0 ? "MSPAINT.EXE" : "app%03d.exe", i);
+        const std::wstring exe = program(name);
+        setDefault(HKEY_CURRENT_USER, full.classes(L"Applications\\" + widen(name) + L"\\shell\\open\\command"),
+                   L"\"" + exe + L"\" \"%1\"");
+    }
+    for (int i = 0; i < 200; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof(name), i == 0 ? "pixedit.EXE" : "tool%03d.exe", i);
+        setDefault(HKEY_CURRENT_USER, full.machine(std::wstring(kAppPaths) + L"\\" + widen(name)), program(name));
+    }
+    createKey(HKEY_CURRENT_USER, empty.classes(L"Applications"));
+    createKey(HKEY_CURRENT_USER, empty.machine(kAppPaths));
+    // Discovery's probe files go to TEMP: a folder of this run.
+    SetEnvironmentVariableA("TEMP", folder.path().c_str());
+
+    std::vector<double> withKeys, withoutKeys, bare, bareFiles;
+    size_t texts = 0;
+    LONG status = 0;
+    const int discoveryRounds = rounds / 2 + 1;
+    for (int round = 0; round < discoveryRounds; ++round) {
+        full.use(true);
+        withKeys.push_back(batches(1, 1, [&] { status = create(); })[0]);
+        bare.push_back(batches(1, 1, [&] { texts = bareEnumeration().size(); })[0]);
+        // The registry reads and the check every found program gets: does its file exist.
+        bareFiles.push_back(batches(1, 1, [&] {
+            for (const std::wstring& text : bareEnumeration()) PathFileExistsW(programOf(text).c_str());
+        })[0]);
+        full.use(false);
+        empty.use(true);
+        withoutKeys.push_back(batches(1, 1, [&] { create(); })[0]);
+        empty.use(false);
+    }
+    full.use(true);
+    HKEY storeRoot = nullptr;
+    std::wstring found;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\KelvaraInkjet\\App List Manager", 0, KEY_READ, &storeRoot) == 0) {
+        std::vector<wchar_t> text(1 << 16);
+        DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t) - 2);
+        if (RegQueryValueExW(storeRoot, L"AppList", nullptr, nullptr, reinterpret_cast<BYTE*>(text.data()), &size) == 0) {
+            found = text.data();
+        }
+        RegCloseKey(storeRoot);
+    }
+    full.use(false);
+    line("CreateAppList status " + std::to_string(status) + "; " + std::to_string(texts) + " commands and paths read; " +
+         (found.find(L"MSPAINT.EXE") != std::wstring::npos && found.find(L"pixedit.EXE") != std::wstring::npos
+              ? "the two known programs among them stored"
+              : "the known programs were NOT stored"));
+    const Figures a = figuresOf(withKeys), b = figuresOf(withoutKeys), c = figuresOf(bare), d = figuresOf(bareFiles);
+    line("CreateAppList with the 300 keys:        " + describe(a));
+    line("CreateAppList with both keys empty:     " + describe(b) + " (file associations, the store)");
+    line("the keys' part (difference of medians): " + number(a.median - b.median) + " ms");
+    line("bare enumeration of the same keys:      " + describe(c));
+    line("bare enumeration + file checks:         " + describe(d));
+    goal("P4", (a.median - b.median) / c.median, 3.0, "discovery over the keys / bare enumeration");
+    line("(whole CreateAppList / bare enumeration: " + number(a.median / c.median, 2) +
+         "; the keys' part / bare enumeration with the file checks: " + number((a.median - b.median) / d.median, 2) + ")");
+    FreeLibrary(library);
+    return 0;
+}

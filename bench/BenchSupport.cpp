@@ -1,0 +1,532 @@
+#include "BenchSupport.h"
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <numeric>
+#include <sstream>
+
+namespace bench {
+namespace {
+std::atomic<unsigned> g_counter{0};
+
+std::string uniqueName(const char* start) {
+    char name[96];
+    // No "-": a registered program's path is cut there.
+    std::snprintf(name, sizeof(name), "%s%lux%lux%u", start, GetCurrentProcessId(), GetTickCount(), ++g_counter);
+    return name;
+}
+
+void removeFolder(const std::string& path) {
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = entry.cFileName;
+            if (name == "." || name == "..") continue;
+            const std::string full = path + "\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                removeFolder(full);
+            } else {
+                SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(full.c_str());
+            }
+        } while (FindNextFileA(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+void copyBeside(const std::string& from, const std::string& to) {
+    if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) {
+        std::printf("  (could not copy %s: error %lu)\n", from.c_str(), GetLastError());
+    }
+}
+
+double fileTimeMs(const FILETIME& time) {
+    ULARGE_INTEGER value;
+    value.LowPart = time.dwLowDateTime;
+    value.HighPart = time.dwHighDateTime;
+    return static_cast<double>(value.QuadPart) / 10000.0;
+}
+}  // namespace
+
+double nowMs() {
+    static const double frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return static_cast<double>(f.QuadPart);
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * 1000.0 / frequency;
+}
+
+Figures figuresOf(std::vector<double> samples) {
+    Figures figures;
+    figures.count = samples.size();
+    if (samples.empty()) return figures;
+    std::sort(samples.begin(), samples.end());
+    auto at = [&](double fraction) {
+        const size_t index = static_cast<size_t>(fraction * static_cast<double>(samples.size() - 1) + 0.5);
+        return samples[std::min(index, samples.size() - 1)];
+    };
+    figures.median = at(0.5);
+    figures.p10 = at(0.1);
+    figures.p90 = at(0.9);
+    figures.min = samples.front();
+    figures.mean = std::accumulate(samples.begin(), samples.end(), 0.0) / static_cast<double>(samples.size());
+    return figures;
+}
+
+std::string number(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof(text), "%.*f", decimals, value);
+    return text;
+}
+
+std::string describe(const Figures& f, const char* unit, int decimals) {
+    return number(f.median, decimals) + " " + unit + " median (p10 " + number(f.p10, decimals) + ", p90 " +
+           number(f.p90, decimals) + ", n=" + std::to_string(f.count) + ")";
+}
+
+bool shortForm(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--short") == 0) return true;
+    }
+    return false;
+}
+
+bool goal(const std::string& name, double value, double limit, const std::string& what) {
+    const bool met = value <= limit;
+    std::printf("  GOAL %-4s %s = %s, goal <= %s: %s\n", name.c_str(), what.c_str(), number(value, 2).c_str(),
+                number(limit, 2).c_str(), met ? "met" : "MISSED");
+    std::fflush(stdout);
+    return met;
+}
+
+void heading(const std::string& text) {
+    std::printf("\n== %s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+void line(const std::string& text) {
+    std::printf("  %s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+void note(const std::string& text) {
+    std::printf("  note: %s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+std::string ownPath() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return std::string(path, length);
+}
+
+std::string ownFolder() {
+    const std::string path = ownPath();
+    return path.substr(0, path.rfind('\\') + 1);
+}
+
+std::string productPrefix() {
+    const std::string path = ownPath();
+    return path.substr(path.rfind('\\') + 1, 4);
+}
+
+bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+void writeFile(const std::string& path, const std::string& contents) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+}
+
+size_t fileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return static_cast<size_t>(data.nFileSizeLow);
+}
+
+std::vector<std::string> filesStartingWith(const std::string& folder, const std::string& start) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((folder + "\\" + start + "*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(folder + "\\" + entry.cFileName);
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+    return names;
+}
+
+Folder::Folder() {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    path_ = std::string(temp) + uniqueName("bench");
+    removeFolder(path_);
+    CreateDirectoryA(path_.c_str(), nullptr);
+}
+
+Folder::~Folder() { removeFolder(path_); }
+
+bool deleteKeyTree(HKEY root, const std::string& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return true;
+    std::vector<std::string> children;
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        DWORD length = sizeof(name);
+        if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        children.emplace_back(name, length);
+    }
+    RegCloseKey(key);
+    for (const std::string& child : children) deleteKeyTree(root, path + "\\" + child);
+    const LONG status = RegDeleteKeyA(root, path.c_str());
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+void setDword(HKEY root, const std::string& path, const char* name, DWORD value) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    RegCloseKey(key);
+}
+
+void setText(HKEY root, const std::string& path, const char* name, const std::wstring& value) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    const std::wstring wideName = name != nullptr ? std::wstring(name, name + std::strlen(name)) : std::wstring();
+    RegSetValueExW(key, name != nullptr ? wideName.c_str() : nullptr, 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+PrivateKey::PrivateKey(HKEY root) : root_(root), path_("Software\\" + uniqueName("kvbench")) { deleteKeyTree(root_, path_); }
+
+PrivateKey::~PrivateKey() { deleteKeyTree(root_, path_); }
+
+HANDLE startProcess(const std::string& commandLine, const char* directory) {
+    std::vector<char> text(commandLine.begin(), commandLine.end());
+    text.push_back('\0');
+    STARTUPINFOA startup = {sizeof(startup)};
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, directory, &startup, &process)) {
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+int runCommand(const std::string& commandLine, DWORD timeoutMs) {
+    HANDLE process = startProcess(commandLine);
+    if (process == nullptr) return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process, &code);
+    } else {
+        TerminateProcess(process, 1);
+    }
+    CloseHandle(process);
+    return static_cast<int>(code);
+}
+
+int countLines(const std::string& text, const std::string& part) {
+    int count = 0;
+    size_t at = text.find(part);
+    while (at != std::string::npos) {
+        ++count;
+        const size_t end = text.find('\n', at);
+        if (end == std::string::npos) break;
+        at = text.find(part, end + 1);
+    }
+    return count;
+}
+
+MonitorRig::MonitorRig(const std::string& prefix, const std::string& brand, const std::string& scenario,
+                       const std::string& timings, bool logging)
+    : prefix_(prefix), brandKey_("Software\\" + brand), timings_(timings) {
+    CreateDirectoryA(tempFolder().c_str(), nullptr);
+    const std::string bin = ownFolder();
+    const std::string product = productPrefix();
+    for (const char* name : {"panelmon.exe", "devlink.dll", "scx.dll", "panelmonr.dll", "cnf.dll", "capq.dll", "lsqx.exe",
+                             "appmgr.dll"}) {
+        copyBeside(bin + product + name, file(prefix + name));
+    }
+    for (const char* name : {"QuickPrn.exe", "PhotoDock.exe", "photodesk.exe"}) copyBeside(bin + name, file(name));
+    writeFile(file(prefix + "devlink.scenario"), scenario);
+
+    // The settings below a key of this rig; logging as asked.
+    writeFile(file(prefix + "cnf.txt"), "10002=" + settings_.path() + "\n10000=Model\n10001=Kelvara\n");
+    const std::string logger = settings_.path() + "\\Model\\Scan\\logger";
+    setDword(HKEY_LOCAL_MACHINE, logger, "startLog", logging ? 1 : 0);
+    setDword(HKEY_LOCAL_MACHINE, logger, "All", logging ? 0xFFFFFFFF : 0);
+    char allUsers[MAX_PATH] = {};
+    ExpandEnvironmentStringsA("%ALLUSERSPROFILE%\\", allUsers, MAX_PATH);
+    logPath_ = std::string(allUsers) + prefix + "scan.log";
+    DeleteFileA(logPath_.c_str());
+    deleteKeyTree(HKEY_LOCAL_MACHINE, brandKey_);
+}
+
+MonitorRig::~MonitorRig() {
+    stop();
+    if (process_ != nullptr) CloseHandle(process_);
+    DeleteFileA(logPath_.c_str());
+    deleteKeyTree(HKEY_LOCAL_MACHINE, brandKey_);
+}
+
+void MonitorRig::setAppList(const std::wstring& entries) {
+    setText(HKEY_LOCAL_MACHINE, brandKey_ + "\\App List Manager", "AppList", entries);
+}
+
+namespace {
+std::string variable(const char* name) {
+    char value[32768];
+    const DWORD length = GetEnvironmentVariableA(name, value, sizeof(value));
+    return length > 0 && length < sizeof(value) ? std::string(value, length) : std::string();
+}
+
+void setVariable(const char* name, const std::string& value) {
+    SetEnvironmentVariableA(name, value.empty() ? nullptr : value.c_str());
+}
+}  // namespace
+
+bool MonitorRig::start() {
+    // The monitor inherits its own variables; this program keeps its own.
+    const std::string tmp = variable("TMP"), temp = variable("TEMP"), timings = variable("PANELMON_TIMINGS");
+    setVariable("PANELMON_TIMINGS", timings_);
+    setVariable("TMP", tempFolder() + "\\");
+    setVariable("TEMP", tempFolder() + "\\");
+    process_ = startProcess("\"" + exe() + "\"", folder_.path().c_str());
+    setVariable("TMP", tmp);
+    setVariable("TEMP", temp);
+    setVariable("PANELMON_TIMINGS", timings);
+    return process_ != nullptr;
+}
+
+bool MonitorRig::running() const {
+    return process_ != nullptr && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+HWND MonitorRig::waitForWindow(DWORD timeoutMs) {
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    using SessionFn = DWORD(WINAPI*)();
+    auto console = reinterpret_cast<SessionFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "WTSGetActiveConsoleSessionId")));
+    if (console != nullptr) session = console();
+    std::string name = "monitor_" + prefix_ + "_" + std::to_string(session) + "_running";
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (DWORD waited = 0; waited <= timeoutMs; waited += 20) {
+        window_ = FindWindowA(nullptr, name.c_str());
+        if (window_ != nullptr || !running()) return window_;
+        Sleep(20);
+    }
+    return nullptr;
+}
+
+bool MonitorRig::waitForJournal(const std::string& part, int count, DWORD timeoutMs) {
+    for (DWORD waited = 0;; waited += 10) {
+        if (countLines(journal(), part) >= count) return true;
+        if (waited >= timeoutMs) return false;
+        Sleep(10);
+    }
+}
+
+bool MonitorRig::waitForPrograms(int records, DWORD timeoutMs) {
+    for (DWORD waited = 0;; waited += 1) {
+        if (countLines(readFile(programJournalPath()), "end\r") >= records) return true;
+        if (waited >= timeoutMs) return false;
+        Sleep(1);
+    }
+}
+
+void MonitorRig::stop() {
+    if (!running()) return;
+    runCommand("\"" + exe() + "\" -u", 10000);
+    if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0) TerminateProcess(process_, 1);
+}
+
+std::string MonitorRig::command(const std::string& text) { return pipeCommand(prefix_, text); }
+
+std::string pipeCommand(const std::string& prefix, const std::string& text) {
+    const std::string pipe = "\\\\.\\pipe\\" + prefix + "devlink";
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        HANDLE handle = CreateFileA(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_PIPE_BUSY) {
+                WaitNamedPipeA(pipe.c_str(), 1000);
+            } else {
+                Sleep(20);
+            }
+            continue;
+        }
+        const std::string request = text + "\n";
+        DWORD written = 0;
+        WriteFile(handle, request.data(), static_cast<DWORD>(request.size()), &written, nullptr);
+        std::string reply;
+        char buffer[512];
+        DWORD read = 0;
+        while (reply.find('\n') == std::string::npos && ReadFile(handle, buffer, sizeof(buffer), &read, nullptr) &&
+               read > 0) {
+            reply.append(buffer, read);
+        }
+        CloseHandle(handle);
+        while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+        return reply;
+    }
+    return std::string();
+}
+
+PipeClient::~PipeClient() {
+    if (pipe_ != INVALID_HANDLE_VALUE) CloseHandle(pipe_);
+}
+
+bool PipeClient::connect() {
+    const std::string pipe = "\\\\.\\pipe\\" + prefix_ + "devlink";
+    for (int attempt = 0; attempt < 200 && pipe_ == INVALID_HANDLE_VALUE; ++attempt) {
+        pipe_ = CreateFileA(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (pipe_ == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_PIPE_BUSY) {
+                WaitNamedPipeA(pipe.c_str(), 1000);
+            } else {
+                Sleep(20);
+            }
+        }
+    }
+    pending_.clear();
+    return pipe_ != INVALID_HANDLE_VALUE;
+}
+
+std::string PipeClient::call(const std::string& text) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (pipe_ == INVALID_HANDLE_VALUE && !connect()) return std::string();
+        const std::string request = text + "\n";
+        DWORD written = 0;
+        bool broken = !WriteFile(pipe_, request.data(), static_cast<DWORD>(request.size()), &written, nullptr);
+        char buffer[512];
+        DWORD read = 0;
+        while (!broken && pending_.find('\n') == std::string::npos) {
+            broken = !ReadFile(pipe_, buffer, sizeof(buffer), &read, nullptr) || read == 0;
+            if (!broken) pending_.append(buffer, read);
+        }
+        if (broken) {
+            CloseHandle(pipe_);
+            pipe_ = INVALID_HANDLE_VALUE;
+            continue;
+        }
+        const size_t end = pending_.find('\n');
+        std::string reply = pending_.substr(0, end);
+        pending_.erase(0, end + 1);
+        if (!reply.empty() && reply.back() == '\r') reply.pop_back();
+        return reply;
+    }
+    return std::string();
+}
+
+namespace {
+using QueryFn = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+
+QueryFn systemQuery() {
+    return reinterpret_cast<QueryFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+}
+
+// One row of the system's handle list (information class 16).
+struct HandleRow {
+    ULONG ownerProcess;
+    BYTE objectType;
+    BYTE flags;
+    USHORT value;
+    void* object;
+    ULONG access;
+};
+
+}  // namespace
+
+std::vector<unsigned> handleValues(DWORD processId) {
+    std::vector<unsigned> values;
+    const QueryFn query = systemQuery();
+    if (query == nullptr) return values;
+    std::vector<BYTE> buffer(1 << 20);
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        ULONG needed = 0;
+        if (query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) == 0) {
+            const ULONG rows = *reinterpret_cast<const ULONG*>(buffer.data());
+            const auto* row = reinterpret_cast<const HandleRow*>(buffer.data() + sizeof(ULONG_PTR));
+            for (ULONG i = 0; i < rows; ++i) {
+                if (row[i].ownerProcess == processId) values.push_back(row[i].value);
+            }
+            return values;
+        }
+        buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
+    }
+    return values;
+}
+
+std::string describeHandle(HANDLE process, unsigned value) {
+    using ObjectQueryFn = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
+    auto query = reinterpret_cast<ObjectQueryFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
+    HANDLE copy = nullptr;
+    if (query == nullptr || !DuplicateHandle(process, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(value)),
+                                             GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        return "?";
+    }
+    auto text = [&](ULONG kind) {
+        alignas(8) BYTE info[2048] = {};
+        ULONG length = 0;
+        if (query(copy, kind, info, sizeof(info) - 2, &length) != 0) return std::string();
+        // Both answers start with the name as a counted wide string.
+        const USHORT bytes = *reinterpret_cast<const USHORT*>(info);
+        const wchar_t* chars = *reinterpret_cast<wchar_t* const*>(info + sizeof(void*));
+        if (chars == nullptr) return std::string();
+        std::string narrow;
+        for (USHORT i = 0; i < bytes / 2; ++i) narrow += chars[i] < 128 ? static_cast<char>(chars[i]) : '?';
+        return narrow;
+    };
+    const std::string described = text(2) + " " + text(1);
+    CloseHandle(copy);
+    return described;
+}
+
+namespace {
+// The handles a process holds, counted in the system's list of every open handle: on some
+// systems the per-process query answers only for the caller itself.
+DWORD listedHandleCount(DWORD processId) { return static_cast<DWORD>(handleValues(processId).size()); }
+}  // namespace
+
+ProcessFigures processFigures(HANDLE process) {
+    ProcessFigures figures;
+    FILETIME created, ended, kernel, user;
+    if (GetProcessTimes(process, &created, &ended, &kernel, &user)) figures.cpuMs = fileTimeMs(kernel) + fileTimeMs(user);
+    if (!GetProcessHandleCount(process, &figures.handles) || figures.handles == 0) {
+        figures.handles = listedHandleCount(GetProcessId(process));
+    }
+    PROCESS_MEMORY_COUNTERS_EX memory = {};
+    memory.cb = sizeof(memory);
+    if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory))) {
+        // The page-file figure counts the same private commit and is the one every system fills.
+        figures.privateBytes = memory.PagefileUsage;
+    }
+    return figures;
+}
+
+}  // namespace bench

@@ -1,0 +1,379 @@
+// Report to launch: a scan report handed to the monitor's callback, up to the started
+// light-scan program, against a bare program doing the system calls of the same work.
+//
+// The simulator's "report" command answers after the callback returned, so one command's round
+// trip is pipe + delivery + callback. The bare program is a minimal listener on a second copy of
+// the simulator: its callback creates, writes and closes the same job file and starts the same
+// program, nothing else. Both are driven alike and both start a process that competes for the
+// machine while the reply travels back, so the two round trips compare like with like. A report
+// that asks for nothing ("no button") costs the same pipe and delivery with an empty callback;
+// the scan's round trip minus that one, paired round by round, is the callback's own work.
+//
+// A second bare program is as large as the monitor (its private bytes and system libraries):
+// starting a process costs more from a larger parent on some systems, and that part is no
+// work of the monitor's code.
+//
+// With BENCH_PROFILE set, the program instead makes 20 reports of each kind in blocks marked by
+// named events "bench-mark ...", for a trace of the system's requests (a Wine server started
+// with -d1), and prints the two processes' ids.
+#include "BenchSupport.h"
+
+#include "DcsContract.h"
+
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace bench;
+
+namespace {
+const char kNothing[] = "report USB001 0 01 00 00 00 00 00 00 00";
+const char kList[] = "report USB001 0 01 00 00 00 00 00 08 00";
+// The panel's third name: the first program of the stored list.
+const char kScan[] = "report USB001 0 01 00 33 00 00 00 01 03";
+
+std::wstring appEntry(const std::wstring& name, const std::wstring& path, const std::wstring& type) {
+    return L"     <APP>\r\n          <FRIENDLY_NAME>" + name + L"</FRIENDLY_NAME>\r\n          <PATH>" + path +
+           L"</PATH>\r\n          <DEFAULT_FILE_TYPE>" + type + L"</DEFAULT_FILE_TYPE>\r\n          <SUPPORTED_FILE_TYPES>" +
+           type + L"</SUPPORTED_FILE_TYPES>\r\n     </APP>\r\n";
+}
+
+struct ProgramRecord {
+    std::string command;
+    std::string file;
+};
+
+ProgramRecord lastRecord(const std::string& journal) {
+    ProgramRecord record;
+    const size_t start = journal.rfind("command ");
+    if (start == std::string::npos) return record;
+    const size_t end = journal.find("\r\n", start);
+    record.command = journal.substr(start + 8, end - start - 8);
+    const size_t file = journal.find("file ", end);
+    if (file != std::string::npos) {
+        const size_t sizeEnd = journal.find("\r\n", file);
+        const size_t size = std::stoul(journal.substr(file + 5, sizeEnd - file - 5));
+        record.file = journal.substr(sizeEnd + 2, size);
+    }
+    return record;
+}
+
+// The bare work: what the monitor must do at least for one scan to an application.
+double bareLaunch(const std::string& folder, const std::string& program, const std::string& jobBytes, int round) {
+    const double start = nowMs();
+    char name[32];
+    std::snprintf(name, sizeof(name), "LightScanXML%05d.xml", round % 100000);
+    const std::string path = folder + "\\" + name;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    DWORD written = 0;
+    WriteFile(file, jobBytes.data(), static_cast<DWORD>(jobBytes.size()), &written, nullptr);
+    CloseHandle(file);
+    std::string commandLine = "\"" + program + "\" -x " + path;
+    std::vector<char> text(commandLine.begin(), commandLine.end());
+    text.push_back('\0');
+    STARTUPINFOA startup = {sizeof(startup)};
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNA;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS | NORMAL_PRIORITY_CLASS, nullptr,
+                       nullptr, &startup, &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    return nowMs() - start;
+}
+
+// ---- the bare program: started as "<this program> --bare FOLDER PREFIX PROGRAM JOBFILE" -------
+struct Bare {
+    std::string temp, program, jobBytes;
+    int round = 0;
+    DcsHandle handle = 0;
+} g_bare;
+
+LONG WINAPI bareEnum(uint32_t, DcsHandle handle) {
+    if (g_bare.handle == 0) g_bare.handle = handle;
+    return 0;
+}
+
+LONG WINAPI bareReport(uint32_t, DcsHandle, const uint8_t* report, uint32_t length) {
+    if (report == nullptr || length < 8 || report[6] == 0) return 0;
+    bareLaunch(g_bare.temp, g_bare.program, g_bare.jobBytes, ++g_bare.round);
+    return 0;
+}
+
+template <typename Fn>
+Fn entry(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// As large as the monitor: the system libraries it has loaded (listed one a line in "modules"),
+// and private memory written so it is really committed, up to the monitor's private bytes.
+void growTo(const std::string& folder, size_t sizeBytes) {
+    const std::string modules = readFile(folder + "\\modules");
+    for (size_t at = 0; at < modules.size();) {
+        const size_t end = modules.find('\n', at);
+        const std::string name = modules.substr(at, end - at);
+        if (!name.empty()) LoadLibraryA(name.c_str());
+        at = end == std::string::npos ? modules.size() : end + 1;
+    }
+    // In steps, as this process's own figure is the one to match.
+    constexpr size_t kStep = 256 * 1024;
+    while (processFigures(GetCurrentProcess()).privateBytes + kStep / 2 < sizeBytes) {
+        void* block = VirtualAlloc(nullptr, kStep, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        if (block == nullptr) break;
+        std::memset(block, 1, kStep);
+    }
+}
+
+int bareMain(const std::string& folder, const std::string& prefix, const std::string& program,
+             const std::string& jobFile, size_t sizeBytes) {
+    g_bare.temp = folder + "\\temp";
+    g_bare.program = program;
+    g_bare.jobBytes = readFile(jobFile);
+    HMODULE library = LoadLibraryA((folder + "\\" + prefix + "devlink.dll").c_str());
+    if (library == nullptr) return 2;
+    uint32_t client = 0;
+    if (entry<DcsInitializeFn>(library, "DcsInitialize")() != 0 ||
+        entry<DcsGetClientIdFn>(library, "DcsGetClientId")(&client, "") != 0 ||
+        entry<DcsEnumHidsFn>(library, "DcsEnumHids")(client, kTransportLocal, "", bareEnum) != 0 || g_bare.handle == 0 ||
+        entry<DcsHandleFn>(library, "DcsOpenHid")(client, g_bare.handle) != 0 ||
+        entry<DcsRegisterForReportsHidFn>(library, "DcsRegisterForReportsHid")(client, g_bare.handle, bareReport) != 0) {
+        return 3;
+    }
+    // Grown last, once the simulator's threads are there too.
+    if (sizeBytes > 0) growTo(folder, sizeBytes);
+    writeFile(folder + "\\ready", "ready");
+    // Ends when the benchmark removes the file.
+    while (fileExists(folder + "\\ready")) Sleep(50);
+    entry<DcsHandleFn>(library, "DcsUnregisterForReportsHid")(client, g_bare.handle);
+    entry<DcsHandleFn>(library, "DcsCloseHid")(client, g_bare.handle);
+    entry<DcsUninitializeFn>(library, "DcsUninitialize")();
+    return 0;
+}
+
+// The bare program in a folder of its own beside a copy of the simulator under `prefix`.
+class BareProgram {
+public:
+    BareProgram(const std::string& prefix, const std::string& program, const std::string& jobBytes, size_t sizeBytes = 0,
+                const std::string& modules = std::string())
+        : prefix_(prefix) {
+        writeFile(folder_.file("modules"), modules);
+        CreateDirectoryA(folder_.file("temp").c_str(), nullptr);
+        CopyFileA((ownFolder() + productPrefix() + "devlink.dll").c_str(), folder_.file(prefix + "devlink.dll").c_str(),
+                  FALSE);
+        writeFile(folder_.file(prefix + "devlink.scenario"), "device port=USB001 transport=USB1 model=KV-1 hids=1\n");
+        writeFile(folder_.file("job"), jobBytes);
+        process_ = startProcess("\"" + ownPath() + "\" --bare \"" + folder_.path() + "\" " + prefix + " \"" + program +
+                                "\" \"" + folder_.file("job") + "\" " + std::to_string(sizeBytes));
+        for (int i = 0; i < 1000 && process_ != nullptr && !fileExists(folder_.file("ready")); ++i) Sleep(10);
+    }
+    ~BareProgram() {
+        DeleteFileA(folder_.file("ready").c_str());
+        if (process_ == nullptr) return;
+        if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0) TerminateProcess(process_, 1);
+        CloseHandle(process_);
+    }
+    bool ready() const { return fileExists(folder_.file("ready")); }
+    HANDLE process() const { return process_; }
+    std::string command(const std::string& text) { return pipeCommand(prefix_, text); }
+    std::string tempFolder() const { return folder_.file("temp"); }
+
+private:
+    std::string prefix_;
+    Folder folder_;
+    HANDLE process_ = nullptr;
+};
+
+// The system libraries a process has loaded, one file name a line.
+std::string systemModules(HANDLE process) {
+    HMODULE modules[512];
+    DWORD bytes = 0;
+    if (!EnumProcessModules(process, modules, sizeof(modules), &bytes)) return std::string();
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, MAX_PATH);
+    std::string list;
+    for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < 512; ++i) {
+        char path[MAX_PATH] = {};
+        if (GetModuleFileNameExA(process, modules[i], path, MAX_PATH) == 0) continue;
+        if (_strnicmp(path, system, std::strlen(system)) != 0) continue;
+        const char* name = std::strrchr(path, '\\');
+        list += std::string(name != nullptr ? name + 1 : path) + "\n";
+    }
+    return list;
+}
+
+int moduleCount(HANDLE process) {
+    HMODULE modules[512];
+    DWORD bytes = 0;
+    return EnumProcessModules(process, modules, sizeof(modules), &bytes) ? static_cast<int>(bytes / sizeof(HMODULE)) : -1;
+}
+
+void removeJobs(const std::string& folder) {
+    for (const std::string& path : filesStartingWith(folder, "LightScanXML")) DeleteFileA(path.c_str());
+}
+
+bool runLaunch(bool logging, int rounds, const char* prefix) {
+    heading(std::string("P1 report to launch, logging ") + (logging ? "on (every level)" : "off (the default)") + ", " +
+            std::to_string(rounds) + " rounds");
+    MonitorRig rig(prefix, "OemInkjet", "device port=USB001 transport=USB1 model=KV-1 hids=1\n", "enumretry=20",
+                   logging);
+    rig.setAppList(appEntry(L"Viewer", L"C:\\v.exe", L"JPG") + appEntry(L"Paint", L"C:\\p.exe", L"BMP"));
+    if (!rig.start() || rig.waitForWindow() == nullptr || !rig.waitForJournal("DcsRegisterForReportsHid", 1)) {
+        DWORD code = 0;
+        GetExitCodeProcess(rig.process(), &code);
+        line("FAILED: the monitor did not start and register (exit " + std::to_string(code) + ")\n" + rig.journal() + rig.log());
+        return false;
+    }
+    // Steady state: the list sent to the panel (its specified 250 ms pause lies here), the
+    // capabilities read and the first programs started.
+    if (rig.command(kList).find("ok delivered") != 0) {
+        line("FAILED: the list request was not delivered");
+        return false;
+    }
+    int records = 0;
+    for (int i = 0; i < 3; ++i) {
+        rig.command(kScan);
+        if (!rig.waitForPrograms(++records)) {
+            line("FAILED: no light-scan program started");
+            return false;
+        }
+        removeJobs(rig.tempFolder());
+    }
+    const ProgramRecord sample = lastRecord(readFile(rig.programJournalPath()));
+    if (sample.file.empty()) {
+        line("FAILED: the light-scan program got no job file");
+        return false;
+    }
+    const std::string program = rig.file(std::string(prefix) + "lsqx.exe");
+    std::string barePrefix = prefix;
+    barePrefix[2] = 'b';
+    BareProgram bareProgram(barePrefix, program, sample.file);
+    // A second bare program as large as the monitor: its private bytes and system libraries.
+    const ProcessFigures monitorFigures = processFigures(rig.process());
+    const ProcessFigures bareFigures = processFigures(bareProgram.process());
+    barePrefix[2] = 'm';
+    BareProgram sizedProgram(barePrefix, program, sample.file, monitorFigures.privateBytes, systemModules(rig.process()));
+    if (!bareProgram.ready() || !sizedProgram.ready()) {
+        line("FAILED: the bare program did not start");
+        return false;
+    }
+    line("private bytes: monitor " + std::to_string(monitorFigures.privateBytes / 1024) + " KiB, bare program " +
+         std::to_string(bareFigures.privateBytes / 1024) + " KiB, sized bare program " +
+         std::to_string(processFigures(sizedProgram.process()).privateBytes / 1024) + " KiB; modules: monitor " +
+         std::to_string(moduleCount(rig.process())) + ", bare " + std::to_string(moduleCount(bareProgram.process())) +
+         ", sized bare " + std::to_string(moduleCount(sizedProgram.process())));
+
+    if (std::getenv("BENCH_PROFILE") != nullptr) {
+        // Marked blocks for a trace of the system's requests (run with WINEDEBUG=+pid,+server).
+        auto block = [&](const char* mark, auto work) {
+            CloseHandle(CreateEventA(nullptr, FALSE, FALSE, mark));
+            for (int i = 0; i < 20; ++i) work();
+        };
+        block("bench-mark monitor-scan", [&] {
+            rig.command(kScan);
+            rig.waitForPrograms(++records);
+            removeJobs(rig.tempFolder());
+        });
+        block("bench-mark monitor-nothing", [&] { rig.command(kNothing); });
+        block("bench-mark bare-scan", [&] {
+            bareProgram.command(kScan);
+            rig.waitForPrograms(++records);
+            removeJobs(bareProgram.tempFolder());
+        });
+        block("bench-mark bare-nothing", [&] { bareProgram.command(kNothing); });
+        CloseHandle(CreateEventA(nullptr, FALSE, FALSE, "bench-mark end"));
+        line("monitor pid " + std::to_string(GetProcessId(rig.process())) + ", bare pid " +
+             std::to_string(GetProcessId(bareProgram.process())));
+        return true;
+    }
+    // Seven kinds a round: no-button and scan reports to the monitor, to the bare program and to
+    // the sized bare program, and the bare calls made right here (no pipe, no competing
+    // start-up: the system calls alone).
+    std::vector<double> rtt[7];
+    std::vector<double> ownMonitor, ownBare, ownSized;
+    bool ok = true;
+    auto timed = [&](std::vector<double>& into, auto work) {
+        const double start = nowMs();
+        const bool done = work();
+        into.push_back(nowMs() - start);
+        return done;
+    };
+    auto delivered = [](const std::string& reply) { return reply == "ok delivered result=0"; };
+    for (int round = 0; round < rounds && ok; ++round) {
+        // The order turns each round, so no kind always follows the same one.
+        for (int step = 0; step < 7; ++step) {
+            const int kind = (round + step) % 7;
+            switch (kind) {
+                case 0:
+                    ok = timed(rtt[0], [&] { return delivered(rig.command(kNothing)); }) && ok;
+                    break;
+                case 1:
+                    ok = timed(rtt[1], [&] { return delivered(rig.command(kScan)); }) && ok;
+                    ok = rig.waitForPrograms(++records) && ok;
+                    break;
+                case 2:
+                    ok = timed(rtt[2], [&] { return delivered(bareProgram.command(kNothing)); }) && ok;
+                    break;
+                case 3:
+                    ok = timed(rtt[3], [&] { return delivered(bareProgram.command(kScan)); }) && ok;
+                    ok = rig.waitForPrograms(++records) && ok;
+                    break;
+                case 4:
+                    ok = timed(rtt[4], [&] { return delivered(sizedProgram.command(kNothing)); }) && ok;
+                    break;
+                case 5:
+                    ok = timed(rtt[5], [&] { return delivered(sizedProgram.command(kScan)); }) && ok;
+                    ok = rig.waitForPrograms(++records) && ok;
+                    break;
+                default:
+                    rtt[6].push_back(bareLaunch(bareProgram.tempFolder(), program, sample.file, 90000 + round));
+                    ok = rig.waitForPrograms(++records) && ok;
+                    break;
+            }
+            // The next step starts with no program running and the job names free again.
+            removeJobs(rig.tempFolder());
+            removeJobs(bareProgram.tempFolder());
+            removeJobs(sizedProgram.tempFolder());
+        }
+        ownMonitor.push_back(rtt[1].back() - rtt[0].back());
+        ownBare.push_back(rtt[3].back() - rtt[2].back());
+        ownSized.push_back(rtt[5].back() - rtt[4].back());
+    }
+    if (!ok) {
+        line("FAILED: a report was not delivered or a program did not start");
+        return false;
+    }
+    const ProgramRecord last = lastRecord(readFile(rig.programJournalPath()));
+    line("job file " + std::to_string(sample.file.size()) + " bytes; command " + last.command);
+    line("monitor, no-button round trip:           " + describe(figuresOf(rtt[0])));
+    line("monitor, scan round trip:                " + describe(figuresOf(rtt[1])));
+    line("bare program, no-button round trip:      " + describe(figuresOf(rtt[2])));
+    line("bare program, scan round trip:           " + describe(figuresOf(rtt[3])));
+    line("sized bare program, no-button round trip:" + describe(figuresOf(rtt[4])));
+    line("sized bare program, scan round trip:     " + describe(figuresOf(rtt[5])));
+    line("monitor callback (scan - no-button):     " + describe(figuresOf(ownMonitor)));
+    line("bare callback (scan - no-button):        " + describe(figuresOf(ownBare)));
+    line("sized bare callback (scan - no-button):  " + describe(figuresOf(ownSized)));
+    line("bare calls alone, in this program:       " + describe(figuresOf(rtt[6])));
+    goal("P1", figuresOf(ownMonitor).median / figuresOf(ownBare).median, 1.2,
+         std::string("monitor / bare callback, report to program started, logging ") + (logging ? "on" : "off"));
+    line("(whole round trips, monitor / bare: " + number(figuresOf(rtt[1]).median / figuresOf(rtt[3]).median, 2) +
+         "; monitor / sized bare callback: " + number(figuresOf(ownMonitor).median / figuresOf(ownSized).median, 2) + ")");
+    return true;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 7 && std::strcmp(argv[1], "--bare") == 0) {
+        return bareMain(argv[2], argv[3], argv[4], argv[5], static_cast<size_t>(std::strtoul(argv[6], nullptr, 10)));
+    }
+    const bool quick = shortForm(argc, argv);
+    bool ok = runLaunch(false, quick ? 6 : 200, "wbl1");
+    ok = runLaunch(true, quick ? 3 : 100, "wbl2") && ok;
+    return ok ? 0 : 1;
+}
