@@ -16,6 +16,15 @@
 namespace monitor_process {
 std::string prefix;
 std::string moduleDirectory;
+
+void enterModuleDirectory() {
+    char current[MAX_PATH + 1] = {};
+    const DWORD length = GetCurrentDirectoryA(MAX_PATH + 1, current);
+    std::string folder = length > 0 && length <= MAX_PATH ? std::string(current, length) : std::string();
+    if (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
+    if (!moduleDirectory.empty() && lstrcmpiA(folder.c_str(), moduleDirectory.c_str()) == 0) return;
+    SetCurrentDirectoryA(moduleDirectory.c_str());
+}
 HINSTANCE instance = nullptr;
 HMODULE resources = nullptr;
 wchar_t destinationNames[3][kNameBuffer] = {};

@@ -37,6 +37,9 @@ extern char faxProgramText[kNameBuffer];          // text 19
 extern HICON largeIcon;
 extern HICON smallIcon;
 extern HMODULE scanLibrary;
+// Makes the module's folder the current one before a program starts; asks the file system only
+// when another folder is current, since reading the current folder costs nothing.
+void enterModuleDirectory();
 }  // namespace monitor_process
 
 // "Monitor_<prefix>_<session>_running", as formatted (not lower-cased).

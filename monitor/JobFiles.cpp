@@ -165,7 +165,7 @@ LONG CMonitor::LaunchCopy(DcsHandle handle, int32_t parameter, int32_t mode) {
 
 LONG CMonitor::LaunchLightScan(const std::string& jobPath) {
     const std::string& directory = monitor_process::moduleDirectory;
-    SetCurrentDirectoryA(directory.c_str());
+    monitor_process::enterModuleDirectory();
     const std::string command = lightScanCommand(directory, prefix_, jobPath);
     logInfo("LaunchProgram =>" + command);
     CSCUtil::runProgram(command.c_str(), false, nullptr);
@@ -180,7 +180,7 @@ LONG CMonitor::ReportLocalCardInserted() {
         result = kInvalidData;
     }
     const std::string command = photoDockCommand(path);
-    SetCurrentDirectoryA(monitor_process::moduleDirectory.c_str());
+    monitor_process::enterModuleDirectory();
     logInfo("LaunchProgram =>" + command);
     CSCUtil::runProgram(command.c_str(), false, nullptr);
     return result;

@@ -96,7 +96,7 @@ void CMonitor::autoPrint(DcsHandle handle, int files, int storageId) {
     GetDeviceNames(handle, printer);
     const std::string command = quickPrintCommand(files, portName(), storageId, printer);
     EndSessionForPort(handle);
-    SetCurrentDirectoryA(monitor_process::moduleDirectory.c_str());
+    monitor_process::enterModuleDirectory();
     logInfo("LaunchProgram =>" + command);
     CSCUtil::runProgram(command.c_str(), false, nullptr);
 }
@@ -137,7 +137,7 @@ LONG CMonitor::RequestScan(int32_t code, PanelRequest request, DcsHandle handle)
     if (record.SendAppListToOpPanel == 0) ScanToComputer();
     if (!appList_.listSent()) appList_.buildDestinations();
     ScanToApplication(appIndex);
-    SetCurrentDirectoryA(monitor_process::moduleDirectory.c_str());
+    monitor_process::enterModuleDirectory();
     logInfo("LaunchProgram =>");
     return 0;
 }

@@ -174,17 +174,16 @@ void BasicLogger::write(const LoggerComponent* component, DWORD level, const cha
         const std::string line =
             formatLogLine(linePrefix(component, level, text), fields, text, lineSuffix(component, level, text));
 
+        // The file is opened once when it is there; only a file that can't be opened as it
+        // stands is reported missing and then created.
         SECURITY_ATTRIBUTES* attributes = security_.getAttributes();
-        HANDLE probe = CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   attributes, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (probe == INVALID_HANDLE_VALUE) {
+        UniqueHandle file(CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      attributes, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
             onLogFileMissing();
-        } else {
-            CloseHandle(probe);
+            file.reset(CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   attributes, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         }
-        UniqueHandle file(CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, attributes, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return;
         DWORD size = GetFileSize(file.get(), nullptr);
         SetFilePointer(file.get(), static_cast<LONG>(size), nullptr, FILE_BEGIN);

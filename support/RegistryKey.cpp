@@ -115,14 +115,18 @@ bool RegistryKey::getValue(const tstring& name, tstring& out) {
         if (type != REG_SZ) message += kWrongType;
         THROW_WIN32(message, status);
     }
-    // One spare character so a value stored without its NUL still ends.
-    std::vector<TCHAR> buffer(size / sizeof(TCHAR) + 1, 0);
-    status = RegQueryValueEx(key_.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
-    if (status != ERROR_SUCCESS) THROW_WIN32(_T("RegistryKey::getValue() ") + name, status);
-    const size_t stored = std::min<size_t>(size / sizeof(TCHAR), buffer.size() - 1);
+    // Read in place, with one spare character so a value stored without its NUL still ends.
+    const size_t capacity = size / sizeof(TCHAR) + 1;
+    out.assign(capacity, 0);
+    status = RegQueryValueEx(key_.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&out[0]), &size);
+    if (status != ERROR_SUCCESS) {
+        out.clear();
+        THROW_WIN32(_T("RegistryKey::getValue() ") + name, status);
+    }
+    const size_t stored = std::min<size_t>(size / sizeof(TCHAR), capacity - 1);
     size_t length = 0;
-    while (length < stored && buffer[length] != 0) ++length;
-    out.assign(buffer.data(), length);
+    while (length < stored && out[length] != 0) ++length;
+    out.resize(length);
     return true;
 }
 

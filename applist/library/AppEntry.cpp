@@ -60,8 +60,11 @@ std::wstring withoutDefaultMark(const std::wstring& entry) {
 }
 
 std::wstring buildDocument(const std::wstring& stored) {
+    // The element around the stored text with a line break after its open tag, built in one go.
+    static const wchar_t kOpen[] = L"<APPLIST>\r\n";
+    static const wchar_t kClose[] = L"</APPLIST>";
     std::wstring document;
-    tagtext::setElement(document, L"APPLIST", stored);
-    document.insert(9, L"\r\n");
+    document.reserve(stored.size() + 21);
+    document.append(kOpen).append(stored).append(kClose);
     return document;
 }
