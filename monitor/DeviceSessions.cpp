@@ -160,8 +160,9 @@ LONG CMonitor::deviceArrivalCallback(uint32_t, DcsHandle handle) {
     readPortName(client, handle, record.portName);
     char model[kNameBuffer + 1] = {};
     uint32_t length = 0;
-    client.getStringHid(handle, kDescriptorScannerModel, model, kNameBuffer, &length);
-    const char* printer = length == 0 ? "Null Printer" : model;
+    // A model that could not be read, too long for the buffer included, counts as none.
+    const LONG modelResult = client.getStringHid(handle, kDescriptorScannerModel, model, kNameBuffer, &length);
+    const char* printer = modelResult != 0 || length == 0 ? "Null Printer" : model;
     copyBounded(record.printerName, sizeof(record.printerName), printer, kNameBuffer);
     DcsHandle specific = 0;
     client.enumSpecificHid(record.portName, &specific);

@@ -326,3 +326,45 @@ TEST(Stress, TenThousandCyclesOfEveryKindKeepHandlesAndMemoryFlat) {
     expectAWorkingScan(monitor);
 }
 
+
+TEST(Stress, ThousandCharacterPortsPrintersNamesAndPathsAreCutNeverOverrun) {
+    MonitorHarness monitor("st04", kDevice);
+    const std::wstring longName(1000, L'n');
+    const std::string longPath = "C:\\" + std::string(1000, 'p') + "\\app.exe";
+    std::string list = "<APPLIST>\r\n     <APP>\r\n          <FRIENDLY_NAME>" + std::string(1000, 'n') +
+                       "</FRIENDLY_NAME>\r\n          <PATH>" + longPath +
+                       "</PATH>\r\n          <DEFAULT_FILE_TYPE>" + std::string(1000, 'T') +
+                       "</DEFAULT_FILE_TYPE>\r\n          <SUPPORTED_FILE_TYPES>" + std::string(1000, 'S') +
+                       "</SUPPORTED_FILE_TYPES>\r\n     </APP>\r\n</APPLIST>";
+    monitor.setAppList(list);
+    monitor.setCapabilities("NumScanners=1\nSendAppListToOpPanel=0\n");
+    startAndWait(monitor);
+
+    // A port longer than any buffer can't be looked up again by its name: that device is left
+    // alone. A model of that length doesn't fit either: the device is served as a printer
+    // without a name.
+    const std::string port(1000, 'U'), model(1000, 'M');
+    ASSERT_TRUE(contains(monitor.command("arrive port=" + port + " hids=1"), "ok added"));
+    ASSERT_TRUE(contains(monitor.command("arrive port=USB002 model=" + model + " hids=1"), "ok added"));
+    ASSERT_TRUE(monitor.waitForJournal([&](const std::string& j) { return countLines(j, "DcsRegisterForReportsHid") >= 2; }))
+        << "the long-named printer is registered";
+    EXPECT_EQ("ok not registered", monitor.command("report " + port + " 0 01 00 13 00 00 00 01 03"));
+    EXPECT_TRUE(monitor.running());
+    const std::string reports[] = {"01 00 13 00 00 00 01 03", "01 00 00 00 00 00 08 00", "01 00 00 00 00 00 05 01",
+                                   "01 00 00 00 00 00 07 00", "01 00 00 00 00 00 09 02", "01 00 00 00 00 00 0A 01",
+                                   "01 02 00 00 00 00 99 00"};
+    for (const std::string& report : reports) {
+        const std::string reply = monitor.command("report USB002 0 " + report);
+        EXPECT_TRUE(reply == "ok delivered result=0" || reply == "ok delivered result=13") << report << ": " << reply;
+        EXPECT_TRUE(monitor.running()) << report;
+    }
+    // The job the scan wrote names the long application cut to its field, not beyond.
+    EXPECT_TRUE(monitor.waitForPrograms("lsqx", 2)) << monitor.programJournal("lsqx");
+    const std::string started = monitor.programJournal("lsqx");
+    EXPECT_FALSE(contains(started, std::string(261, 'p'))) << "a path is never longer than its 260 characters";
+    EXPECT_TRUE(monitor.waitForPrograms("QuickPrn", 1));
+    const std::string printed = monitor.programJournal("QuickPrn");
+    EXPECT_TRUE(contains(printed, "/printer=Null Printer")) << printed.substr(0, 400);
+    EXPECT_TRUE(contains(monitor.log(), "Send ScanToList"));
+    expectAWorkingScan(monitor);
+}
