@@ -2,6 +2,7 @@
 // the real library's exports and the monitor's reading of the document into destinations.
 #include "AppListClient.h"
 
+#include "MangledLists.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -19,53 +20,6 @@ using NarrowListFn = LONG(WINAPI*)(char*, uint32_t, uint32_t*);
 
 // The brand key of "ke" libraries; no other test uses it.
 const wchar_t kListKey[] = L"Software\\KelvaraInkjet\\App List Manager";
-
-uint32_t nextRandom(uint32_t& state) {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    return state;
-}
-
-std::wstring entry(const std::wstring& name, const std::wstring& path, bool isDefault) {
-    return L"     <APP>\r\n          <FRIENDLY_NAME>" + name + L"</FRIENDLY_NAME>\r\n          <PATH>" + path +
-           L"</PATH>\r\n" + (isDefault ? L"          <DEFAULT_AIO_APP>true</DEFAULT_AIO_APP>\r\n" : L"") +
-           L"          <DEFAULT_FILE_TYPE>JPG</DEFAULT_FILE_TYPE>\r\n          <SUPPORTED_FILE_TYPES>JPG,BMP,TXT"
-           L"</SUPPORTED_FILE_TYPES>\r\n     </APP>\r\n";
-}
-
-// A stored text with some of its pieces cut, doubled, nested or broken.
-std::wstring mangled(uint32_t& state, uint64_t round) {
-    static const wchar_t* const pieces[] = {L"<APP>", L"</APP>", L"<FRIENDLY_NAME>", L"</FRIENDLY_NAME>", L"<PATH>",
-                                            L"</PATH>", L"<APPLIST>", L"</APPLIST>", L"<DEFAULT_AIO_APP>true",
-                                            L"</DEFAULT_AIO_APP>", L"<", L">", L"\r\n", L"\u4e2d\u6587", L"\u00e9"};
-    std::wstring text = entry(L"Viewer", L"C:\\v.exe", false) + entry(L"Editor", L"C:\\e.exe", true) +
-                        entry(L"Reader", L"C:\\r.exe", false);
-    if (round % 1000 == 7) {  // now and then a name of 100 000 characters
-        text += entry(std::wstring(100000, L'N'), L"C:\\long.exe", false);
-    }
-    for (uint32_t changes = 1 + nextRandom(state) % 6; changes-- > 0;) {
-        const size_t at = text.empty() ? 0 : nextRandom(state) % text.size();
-        switch (nextRandom(state) % 5) {
-            case 0:  // cut a span
-                text.erase(at, nextRandom(state) % 40);
-                break;
-            case 1:  // double a span
-                text.insert(at, text.substr(at, nextRandom(state) % 60));
-                break;
-            case 2:  // a tag or text where it doesn't belong
-                text.insert(at, pieces[nextRandom(state) % std::size(pieces)]);
-                break;
-            case 3:  // an APP inside an APP
-                text.insert(at, entry(L"Nested", L"C:\\n.exe", nextRandom(state) % 2 == 0));
-                break;
-            default:  // an embedded NUL
-                text.insert(at, 1, L'\0');
-                break;
-        }
-    }
-    return text;
-}
 
 void store(const std::wstring& text) {
     HKEY key = nullptr;
@@ -128,7 +82,7 @@ TEST(MalformedList, AHundredThousandMangledListsReadWithoutCrashHangOrGrowth) {
     std::wstring buffer;
     std::string narrowBuffer;
     for (int round = 0; round < rounds; ++round) {
-        const std::wstring text = mangled(state, static_cast<uint64_t>(round));
+        const std::wstring text = mangledList(state, static_cast<uint64_t>(round));
         store(text);
         // The stored text up to its first NUL, between the document's tags.
         const std::wstring kept = text.substr(0, text.find(L'\0'));

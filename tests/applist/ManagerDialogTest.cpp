@@ -4,6 +4,7 @@
 #include "AppEntry.h"
 #include "ManagerText.h"
 
+#include "MangledLists.h"
 #include "TestSupport.h"
 
 #include <commctrl.h>
@@ -981,4 +982,18 @@ TEST(ManagerDialog, AListThatCannotBeSavedIsSaidAndTheManagerStaysOpen) {
     ASSERT_TRUE(manager.closeManager());
     EXPECT_EQ(0, manager.result());
     EXPECT_EQ(names({L"A"}), storedNames()) << "a later save writes the list as shown";
+}
+
+TEST(ManagerDialog, MangledStoredListsFillTheListWithoutCrashOrHang) {
+    uint32_t state = 77;
+    for (int round = 0; round < 12; ++round) {
+        // Every third list also carries an entry with a 100 000-character name.
+        std::wstring text = mangledList(state, round % 3 == 0 ? 7 : 1);
+        const std::wstring kept = text.substr(0, text.find(L'\0'));
+        Manager manager({text});
+        ASSERT_NE(nullptr, manager.main()) << "round " << round;
+        EXPECT_EQ(static_cast<int>(splitEntries(kept).size()), itemCount(manager.list())) << "round " << round;
+        ASSERT_TRUE(manager.closeManager()) << "round " << round;
+        EXPECT_EQ(0, manager.result());
+    }
 }
