@@ -4,6 +4,8 @@
 #include <atomic>
 
 namespace {
+constexpr DWORD kStopWaitMs = 10000;
+
 // The one server of the process, reached by its window procedure.
 std::atomic<SessionController*> g_server{nullptr};
 
@@ -87,7 +89,7 @@ LONG SessionController::start() {
     if (thread_) return 0;
     ready_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!ready_) return lastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
-    thread_.reset(CreateThread(nullptr, 0, serve, this, 0, nullptr));
+    thread_.reset(CreateThread(nullptr, 0, serve, this, 0, &threadId_));
     if (!thread_) return lastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
     WaitForSingleObject(ready_.get(), INFINITE);
     if (startResult_ != 0) {
@@ -100,9 +102,14 @@ LONG SessionController::start() {
 LONG SessionController::stop() {
     HWND window = window_;
     window_ = nullptr;
-    if (window != nullptr) SendMessageA(window, WM_CLOSE, 0, 0);
+    if (window != nullptr) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_NORMAL, kStopWaitMs, &ignored);
+    }
     if (thread_) {
-        WaitForSingleObject(thread_.get(), INFINITE);
+        // The quit also reaches a thread whose window is already gone.
+        PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+        WaitForSingleObject(thread_.get(), kStopWaitMs);
         thread_.reset();
     }
     return 0;
@@ -139,6 +146,10 @@ void SessionController::close(DcsHandle handle) {
 }
 
 LRESULT CALLBACK SessionController::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);  // ends the controller's thread
+        return 0;
+    }
     SessionController* server = g_server.load();
     if (server != nullptr) {
         switch (message) {
@@ -148,9 +159,6 @@ LRESULT CALLBACK SessionController::windowProc(HWND window, UINT message, WPARAM
             case kSessionCloseMessage:
                 server->close(static_cast<DcsHandle>(lParam));
                 return 1;
-            case WM_DESTROY:
-                PostQuitMessage(0);
-                return 0;
             default:
                 break;
         }

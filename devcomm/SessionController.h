@@ -56,6 +56,7 @@ private:
     std::atomic<HWND> window_{nullptr};
     bool classRegistered_ = false;
     UniqueHandle thread_;
+    DWORD threadId_ = 0;
     UniqueHandle ready_;
     LONG startResult_ = 0;
 };

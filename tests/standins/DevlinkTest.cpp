@@ -530,7 +530,7 @@ TEST(DevlinkSimulator, ArrivalAndRemovalChangeTheDevicesAndPostDeviceChangeToThi
 
     EXPECT_TRUE(contains(sim.command("arrive port=USB002"), "error")) << "a port is there once";
     EXPECT_TRUE(contains(sim.command("arrive hids=2"), "error")) << "a device needs a port";
-    EXPECT_TRUE(contains(sim.command("arrive port=USB003 hids=17"), "error"));
+    EXPECT_TRUE(contains(sim.command("arrive port=USB003 hids=33"), "error"));
     pumpUntil(2, 300);
     EXPECT_EQ(1u, g_deviceChanges.size()) << "refused arrivals post nothing";
 
