@@ -125,13 +125,18 @@ private:
     void autoPrint(DcsHandle handle, int files, int storageId);
     bool sessionIsActive() const;
     // A job file name of its own in the temporary folder (created empty); empty when none is free.
+    // The created file stays open for the job's writer (writeJob), under scanLock_.
     std::string drawJobPath(bool seed);
+    // Writes a job to its file: through the handle drawJobPath kept for that name, else by name.
+    bool writeJob(const std::string& jobPath, const std::string& bytes);
     DestinationValues destinationValues() const;
 
     std::unique_ptr<CSCUtil> util_;
     // One scan or copy request at a time: its settings below stay its own until its job files
     // are written.
     std::mutex scanLock_;
+    std::string claimedPath_;    // the last drawn job name and its open file
+    UniqueHandle claimedFile_;
     std::string colorModeText_;
     std::string scanWidthText_;
     std::string scanHeightText_;

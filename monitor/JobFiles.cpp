@@ -50,12 +50,25 @@ std::string CMonitor::drawJobPath(bool seed) {
         const std::string path = boundedText(folder + jobFileName(std::rand()));
         UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file) return path;
+        if (file) {
+            // Kept open: the writer writes through it instead of opening the name again.
+            claimedFile_ = std::move(file);
+            claimedPath_ = path;
+            return path;
+        }
         const DWORD error = GetLastError();
         // Any other failure is the writer's to report; it gets the name.
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return path;
     }
     return std::string();
+}
+
+bool CMonitor::writeJob(const std::string& jobPath, const std::string& bytes) {
+    if (claimedFile_ && jobPath == claimedPath_) {
+        claimedPath_.clear();
+        return writeJobBytesAndClose(claimedFile_.release(), bytes) == 0;
+    }
+    return writeJobBytes(jobPath.c_str(), bytes, false) == 0;
 }
 
 DestinationValues CMonitor::destinationValues() const {
@@ -67,18 +80,18 @@ DestinationValues CMonitor::destinationValues() const {
     return values;
 }
 
-void CMonitor::buildFileJob(const std::string& jobPath) { fileJob(destinationValues()).write(jobPath.c_str()); }
+void CMonitor::buildFileJob(const std::string& jobPath) { writeJob(jobPath, fileJob(destinationValues()).bytes()); }
 
 void CMonitor::buildFolderJob(const std::string& jobPath, const PanelAppRecord& record) {
     char now[kNameBuffer] = {};
     CSCUtil::getDateTimeText(now, sizeof(now));
-    folderJob(destinationValues(), toCodePage(record.path), toCodePage(record.defaultFileType, 5), now)
-        .write(jobPath.c_str());
+    writeJob(jobPath,
+             folderJob(destinationValues(), toCodePage(record.path), toCodePage(record.defaultFileType, 5), now).bytes());
 }
 
 void CMonitor::buildApplicationJob(const std::string& jobPath, const PanelAppRecord& record) {
-    applicationJob(destinationValues(), toCodePage(record.path), toCodePage(record.defaultFileType))
-        .write(jobPath.c_str());
+    writeJob(jobPath,
+             applicationJob(destinationValues(), toCodePage(record.path), toCodePage(record.defaultFileType)).bytes());
 }
 
 void CMonitor::buildEmailJob(const std::string& jobPath) {
@@ -86,15 +99,15 @@ void CMonitor::buildEmailJob(const std::string& jobPath) {
     scx::setPortText(scanObject2_, port.c_str());
     uint8_t options[8] = {};
     scx::queryOptions(scanObject0_, options, scanObject2_);
-    emailJob(destinationValues(), options[0]).write(jobPath.c_str());
+    writeJob(jobPath, emailJob(destinationValues(), options[0]).bytes());
 }
 
-void CMonitor::buildFaxJob(const std::string& jobPath) { faxJob(destinationValues()).write(jobPath.c_str()); }
+void CMonitor::buildFaxJob(const std::string& jobPath) { writeJob(jobPath, faxJob(destinationValues()).bytes()); }
 
 void CMonitor::buildPrintJob(const std::string& jobPath, DcsHandle handle, int copies, int colorNumber) {
     char printer[kNameBuffer] = {};
     GetDeviceNames(handle, printer);
-    printJob(portName(), printer, copies, colorNumber).write(jobPath.c_str());
+    writeJob(jobPath, printJob(portName(), printer, copies, colorNumber).bytes());
 }
 
 void CMonitor::lookupPaperSize(int areaCode, float& width, float& height) {
@@ -143,7 +156,7 @@ LONG CMonitor::ScanToComputer() {
     values.photoDockPresent = photoDockPresent_;
     values.paintPath = toCodePage(appList_.paintPath(), kNameBuffer + 1);
     LONG result = 0;
-    if (jobPath.empty() || writeJobBytes(jobPath.c_str(), appJobBytes(values), false) != 0) {
+    if (jobPath.empty() || !writeJob(jobPath, appJobBytes(values))) {
         logError("Couldn't create file successfully.");
         result = kInvalidData;
     }

@@ -6,9 +6,15 @@
 
 uint32_t writeJobBytes(const char* path, const std::string& bytes, bool createNew) {
     if (path == nullptr) return ERROR_INVALID_PARAMETER;
-    UniqueHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, createNew ? CREATE_NEW : CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return GetLastError();
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, createNew ? CREATE_NEW : CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
+    return writeJobBytesAndClose(file, bytes);
+}
+
+uint32_t writeJobBytesAndClose(void* handle, const std::string& bytes) {
+    UniqueHandle file(handle);
+    if (!file) return ERROR_INVALID_HANDLE;
     DWORD error = ERROR_SUCCESS;
     size_t done = 0;
     while (done < bytes.size()) {
