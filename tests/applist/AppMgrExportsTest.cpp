@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 
 using namespace testing_support;
 
@@ -140,4 +141,31 @@ TEST(AppMgrExports, TheFileNameChoosesTheBrandKey) {
     LoadedCopy second("rvaaappmgr.dll");
     first.store(makeAppEntry(L"TQ", L"C:\\t.exe", L"JPG", L"JPG"));
     EXPECT_EQ(kEmpty, second.document());
+}
+
+TEST(AppMgrExports, AListOfLongNamesFillsABufferOfExactlyTheSizeNeeded) {
+    LoadedCopy library("nrgdappmgr.dll");  // a brand no other test uses
+    ASSERT_NE(nullptr, library.module());
+    std::wstring stored;
+    for (wchar_t c : {L'a', L'b', L'c'}) {
+        stored += L"     <APP>\r\n          <FRIENDLY_NAME>" + std::wstring(1000, c) + L"</FRIENDLY_NAME>\r\n          <PATH>C:\\" +
+                  std::wstring(1000, c) + L".exe</PATH>\r\n     </APP>\r\n";
+    }
+    library.store(stored);
+    auto wide = library.get<ListFn>("GetWideAppList");
+    auto narrow = library.get<NarrowListFn>("GetAppList");
+    uint32_t needed = 0;
+    ASSERT_EQ(ERROR_INSUFFICIENT_BUFFER, wide(nullptr, 0, &needed));
+    {
+        // The buffer ends at an inaccessible page: the terminator is the last thing written.
+        GuardedBuffer buffer(needed * sizeof(wchar_t));
+        EXPECT_EQ(0, wide(buffer.as<wchar_t>(), needed, &needed));
+        EXPECT_EQ(kEmpty.substr(0, 11) + stored + L"</APPLIST>", std::wstring(buffer.as<wchar_t>()));
+        GuardedBuffer short_(needed * sizeof(wchar_t) - sizeof(wchar_t));
+        EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, wide(short_.as<wchar_t>(), needed - 1, &needed)) << "one short";
+    }
+    ASSERT_EQ(ERROR_INSUFFICIENT_BUFFER, narrow(nullptr, 0, &needed));
+    GuardedBuffer buffer(needed);
+    EXPECT_EQ(0, narrow(buffer.as<char>(), needed, &needed));
+    EXPECT_EQ(needed - 1, std::strlen(buffer.as<char>()));
 }

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <new>
+
 namespace testing_support {
 namespace {
 std::atomic<unsigned> g_counter{0};
@@ -139,6 +141,23 @@ int runChild(const std::string& program, const std::string& name, const std::vec
     std::string line = "\"" + program + "\" --child " + name;
     for (const std::string& arg : args) line += " \"" + arg + "\"";
     return runCommand(line, timeoutMs);
+}
+
+GuardedBuffer::GuardedBuffer(size_t bytes) : size_(bytes) {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const size_t page = system.dwPageSize;
+    const size_t pages = (bytes + page - 1) / page + 1;
+    base_ = VirtualAlloc(nullptr, pages * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    if (base_ == nullptr) throw std::bad_alloc();
+    unsigned char* guard = static_cast<unsigned char*>(base_) + (pages - 1) * page;
+    DWORD old = 0;
+    VirtualProtect(guard, page, PAGE_NOACCESS, &old);
+    data_ = guard - bytes;
+}
+
+GuardedBuffer::~GuardedBuffer() {
+    if (base_ != nullptr) VirtualFree(base_, 0, MEM_RELEASE);
 }
 
 }  // namespace testing_support

@@ -48,6 +48,24 @@ private:
     std::string path_;
 };
 
+// `bytes` of writable memory that end where an inaccessible page begins: a write one byte past
+// the end faults at once instead of going unnoticed.
+class GuardedBuffer {
+public:
+    explicit GuardedBuffer(size_t bytes);
+    ~GuardedBuffer();
+    GuardedBuffer(const GuardedBuffer&) = delete;
+    GuardedBuffer& operator=(const GuardedBuffer&) = delete;
+    template <typename T>
+    T* as() const { return reinterpret_cast<T*>(data_); }
+    size_t size() const { return size_; }
+
+private:
+    void* base_ = nullptr;
+    unsigned char* data_ = nullptr;
+    size_t size_ = 0;
+};
+
 // Deletes a key and everything below it; true when it is gone.
 bool deleteKeyTree(HKEY root, const tstring& path, REGSAM view = 0);
 

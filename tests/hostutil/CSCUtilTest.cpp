@@ -233,3 +233,18 @@ TEST(CSCUtil, WriteRegistryDwordCreatesTheKeyForEveryone) {
     EXPECT_FALSE(CSCUtil::readRegistryDword(HKEY_LOCAL_MACHINE, path.c_str(), "Text", value));
     EXPECT_EQ(0xdeadbeefu, value);
 }
+
+TEST(CSCUtil, BoundedCopiesAndTheDateTextStopAtTheirCapacity) {
+    // Each target ends at an inaccessible page: one byte too many and the test faults.
+    const std::string longText(1000, 'n');
+    for (size_t capacity : {size_t(1), size_t(2), size_t(260), size_t(261)}) {
+        GuardedBuffer target(capacity);
+        copyBounded(target.as<char>(), capacity, longText.c_str(), longText.size());
+        EXPECT_EQ(capacity - 1, std::strlen(target.as<char>())) << capacity;
+    }
+    for (size_t capacity = 1; capacity <= 40; ++capacity) {
+        GuardedBuffer text(capacity);
+        CSCUtil::getDateTimeText(text.as<char>(), capacity);
+        EXPECT_LT(std::strlen(text.as<char>()), capacity) << capacity;
+    }
+}
