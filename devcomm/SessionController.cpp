@@ -4,8 +4,6 @@
 #include <atomic>
 
 namespace {
-constexpr DWORD kStopWaitMs = 10000;
-
 // The one server of the process, reached by its window procedure.
 std::atomic<SessionController*> g_server{nullptr};
 
@@ -37,86 +35,43 @@ SessionController::SessionController(const std::string& code)
 }
 
 SessionController::~SessionController() {
-    stop();
     SessionController* self = this;
     g_server.compare_exchange_strong(self, nullptr);
+    if (window_ != nullptr) DestroyWindow(window_);
 }
 
-// The window lives on a thread of its own: its clients are report callbacks on the library's
-// threads, and the monitor's main thread may be waiting inside the library for those very
-// callbacks (an unregistration while it re-enumerates). On the main thread they would wait for
-// each other for good.
-DWORD WINAPI SessionController::serve(void* parameter) {
-    auto* self = static_cast<SessionController*>(parameter);
+LONG SessionController::start() {
+    // An outside program may already serve this controller: leave the work to it.
+    if (FindWindowA("SessionController", name_.c_str()) != nullptr) return 0;
     HINSTANCE instance = GetModuleHandleA(nullptr);
-    LONG result = 0;
-    if (!self->classRegistered_) {
+    if (!classRegistered_) {
         WNDCLASSEXA windowClass = {sizeof(windowClass)};
         windowClass.lpfnWndProc = windowProc;
         windowClass.cbWndExtra = 4;
         windowClass.hInstance = instance;
         windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        windowClass.lpszClassName = self->name_.c_str();
-        if (RegisterClassExA(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-            result = static_cast<LONG>(GetLastError());
-        } else {
-            self->classRegistered_ = true;
+        windowClass.lpszClassName = name_.c_str();
+        if (RegisterClassExA(&windowClass) == 0) {
+            DWORD error = GetLastError();
+            if (error != ERROR_CLASS_ALREADY_EXISTS) return static_cast<LONG>(error);
         }
+        classRegistered_ = true;
     }
-    HWND window = nullptr;
-    if (result == 0) {
-        window = CreateWindowExA(0, self->name_.c_str(), self->name_.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
-        if (window == nullptr) result = lastErrorOr(ERROR_INVALID_WINDOW_HANDLE);
-    }
-    self->window_ = window;
-    self->startResult_ = result;
-    SetEvent(self->ready_.get());
-    if (window == nullptr) return 0;
-    MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-    if (IsWindow(window)) DestroyWindow(window);
+    window_ = CreateWindowExA(0, name_.c_str(), name_.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                              CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+    if (window_ == nullptr) return lastErrorOr(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
-}
-
-LONG SessionController::start() {
-    // An outside program may already serve this controller: leave the work to it.
-    if (FindWindowA("SessionController", name_.c_str()) != nullptr) return 0;
-    if (thread_) return 0;
-    ready_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!ready_) return lastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
-    thread_.reset(CreateThread(nullptr, 0, serve, this, 0, &threadId_));
-    if (!thread_) return lastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
-    WaitForSingleObject(ready_.get(), INFINITE);
-    if (startResult_ != 0) {
-        WaitForSingleObject(thread_.get(), INFINITE);
-        thread_.reset();
-    }
-    return startResult_;
 }
 
 LONG SessionController::stop() {
     HWND window = window_;
     window_ = nullptr;
-    if (window != nullptr) {
-        DWORD_PTR ignored = 0;
-        SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_NORMAL, kStopWaitMs, &ignored);
-    }
-    if (thread_) {
-        // The quit also reaches a thread whose window is already gone.
-        PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
-        WaitForSingleObject(thread_.get(), kStopWaitMs);
-        thread_.reset();
-    }
+    if (window != nullptr) SendMessageA(window, WM_CLOSE, 0, 0);
     return 0;
 }
 
 LONG SessionController::holders(DcsHandle handle) const {
-    std::lock_guard<std::mutex> hold(sessionsLock_);
     for (const Session& session : sessions_) {
         if (session.handle == handle) return session.count;
     }
@@ -124,7 +79,6 @@ LONG SessionController::holders(DcsHandle handle) const {
 }
 
 void SessionController::open(DcsHandle handle) {
-    std::lock_guard<std::mutex> hold(sessionsLock_);
     for (Session& session : sessions_) {
         if (session.handle == handle) {
             ++session.count;
@@ -135,7 +89,6 @@ void SessionController::open(DcsHandle handle) {
 }
 
 void SessionController::close(DcsHandle handle) {
-    std::lock_guard<std::mutex> hold(sessionsLock_);
     auto found = std::find_if(sessions_.begin(), sessions_.end(),
                               [handle](const Session& session) { return session.handle == handle; });
     if (found == sessions_.end()) return;
@@ -146,10 +99,6 @@ void SessionController::close(DcsHandle handle) {
 }
 
 LRESULT CALLBACK SessionController::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_DESTROY) {
-        PostQuitMessage(0);  // ends the controller's thread
-        return 0;
-    }
     SessionController* server = g_server.load();
     if (server != nullptr) {
         switch (message) {
