@@ -18,19 +18,6 @@ const char kTimings[] = "poll=300,reenum=100,enumretry=20";
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// Journal lines of one entry point that also contain `part`.
-int calls(const std::string& journal, const std::string& entry, const std::string& part = " -> 0") {
-    int count = 0;
-    size_t start = 0;
-    while (start < journal.size()) {
-        size_t end = journal.find('\n', start);
-        if (end == std::string::npos) end = journal.size();
-        const std::string line = journal.substr(start, end - start);
-        if (line.compare(0, entry.size() + 1, entry + " ") == 0 && contains(line, part)) ++count;
-        start = end + 1;
-    }
-    return count;
-}
 
 template <typename Predicate>
 bool waitUntil(Predicate predicate, DWORD timeoutMs = 15000) {
@@ -41,32 +28,6 @@ bool waitUntil(Predicate predicate, DWORD timeoutMs = 15000) {
     }
 }
 
-struct ProgramRecord {
-    std::string command;
-    bool hasFile = false;
-    std::string file;
-};
-
-// The recorder's journal: "command <line>", then "file <n>" with n bytes or "nofile", then "end".
-std::vector<ProgramRecord> records(const std::string& journal) {
-    std::vector<ProgramRecord> out;
-    size_t at = 0;
-    while (at < journal.size()) {
-        size_t end = journal.find("\r\n", at);
-        if (end == std::string::npos) break;
-        const std::string line = journal.substr(at, end - at);
-        at = end + 2;
-        if (line.compare(0, 8, "command ") == 0) {
-            out.push_back(ProgramRecord{line.substr(8)});
-        } else if (line.compare(0, 5, "file ") == 0 && !out.empty()) {
-            const size_t size = std::stoul(line.substr(5));
-            out.back().hasFile = true;
-            out.back().file = journal.substr(at, size);
-            at += size + 2;
-        }
-    }
-    return out;
-}
 
 std::string viewerList() {
     return "<APPLIST>\r\n     <APP>\r\n          <FRIENDLY_NAME>Viewer</FRIENDLY_NAME>\r\n"

@@ -11,19 +11,6 @@ using namespace testing_support;
 namespace {
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// The journal lines of one entry point that ended with `result`.
-int calls(const std::string& journal, const std::string& entry, const std::string& result = " -> 0") {
-    int count = 0;
-    size_t start = 0;
-    while (start < journal.size()) {
-        size_t end = journal.find('\n', start);
-        if (end == std::string::npos) end = journal.size();
-        const std::string line = journal.substr(start, end - start);
-        if (line.compare(0, entry.size() + 1, entry + " ") == 0 && contains(line, result)) ++count;
-        start = end + 1;
-    }
-    return count;
-}
 
 // A call of `entry` whose line also contains `part` (client identities vary between calls).
 bool hasCall(const std::string& journal, const std::string& entry, const std::string& part) {

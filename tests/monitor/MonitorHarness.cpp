@@ -31,6 +31,39 @@ int countLines(const std::string& text, const std::string& part) {
     return count;
 }
 
+int calls(const std::string& journal, const std::string& entry, const std::string& part) {
+    int count = 0;
+    size_t start = 0;
+    while (start < journal.size()) {
+        size_t end = journal.find('\n', start);
+        if (end == std::string::npos) end = journal.size();
+        const std::string line = journal.substr(start, end - start);
+        if (line.compare(0, entry.size() + 1, entry + " ") == 0 && line.find(part) != std::string::npos) ++count;
+        start = end + 1;
+    }
+    return count;
+}
+
+std::vector<ProgramRecord> records(const std::string& journal) {
+    std::vector<ProgramRecord> out;
+    size_t at = 0;
+    while (at < journal.size()) {
+        size_t end = journal.find("\r\n", at);
+        if (end == std::string::npos) break;
+        const std::string line = journal.substr(at, end - at);
+        at = end + 2;
+        if (line.compare(0, 8, "command ") == 0) {
+            out.push_back(ProgramRecord{line.substr(8)});
+        } else if (line.compare(0, 5, "file ") == 0 && !out.empty()) {
+            const size_t size = std::stoul(line.substr(5));
+            out.back().hasFile = true;
+            out.back().file = journal.substr(at, size);
+            at += size + 2;
+        }
+    }
+    return out;
+}
+
 MonitorHarness::MonitorHarness(const std::string& prefix, const std::string& scenario, const std::string& timings,
                                const HarnessOptions& options)
     : prefix_(prefix), timings_(timings) {

@@ -86,3 +86,13 @@ private:
 
 // Counts the lines of `text` that contain `part`.
 int countLines(const std::string& text, const std::string& part);
+// The simulator journal's lines of one entry point that also contain `part`.
+int calls(const std::string& journal, const std::string& entry, const std::string& part = " -> 0");
+
+struct ProgramRecord {
+    std::string command;
+    bool hasFile = false;
+    std::string file;
+};
+// A recorder's journal: "command <line>", then "file <n>" with n bytes or "nofile", then "end".
+std::vector<ProgramRecord> records(const std::string& journal);

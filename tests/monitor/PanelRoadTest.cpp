@@ -12,32 +12,6 @@ using namespace testing_support;
 namespace {
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-struct ProgramRecord {
-    std::string command;
-    bool hasFile = false;
-    std::string file;
-};
-
-// The recorder's journal: "command <line>", then "file <n>" with n bytes or "nofile", then "end".
-std::vector<ProgramRecord> records(const std::string& journal) {
-    std::vector<ProgramRecord> out;
-    size_t at = 0;
-    while (at < journal.size()) {
-        size_t end = journal.find("\r\n", at);
-        if (end == std::string::npos) break;
-        const std::string line = journal.substr(at, end - at);
-        at = end + 2;
-        if (line.compare(0, 8, "command ") == 0) {
-            out.push_back(ProgramRecord{line.substr(8)});
-        } else if (line.compare(0, 5, "file ") == 0 && !out.empty()) {
-            const size_t size = std::stoul(line.substr(5));
-            out.back().hasFile = true;
-            out.back().file = journal.substr(at, size);
-            at += size + 2;
-        }
-    }
-    return out;
-}
 
 // The job file named after " -x " in a light-scan command line.
 std::string jobPathOf(const std::string& command) {
