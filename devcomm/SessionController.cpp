@@ -4,6 +4,8 @@
 #include <atomic>
 
 namespace {
+constexpr DWORD kStopWaitMs = 10000;
+
 // The one server of the process, reached by its window procedure.
 std::atomic<SessionController*> g_server{nullptr};
 
@@ -35,43 +37,88 @@ SessionController::SessionController(const std::string& code)
 }
 
 SessionController::~SessionController() {
+    // Unhooked first: a request that arrives while the thread winds down must not reach a
+    // controller that is going away.
     SessionController* self = this;
     g_server.compare_exchange_strong(self, nullptr);
-    if (window_ != nullptr) DestroyWindow(window_);
+    stop();
 }
 
-LONG SessionController::start() {
-    // An outside program may already serve this controller: leave the work to it.
-    if (FindWindowA("SessionController", name_.c_str()) != nullptr) return 0;
+// The window lives on a thread of its own: its clients are report callbacks on the library's
+// threads, and the monitor's main thread may be waiting inside the library for those very
+// callbacks (an unregistration while it re-enumerates). On the main thread they would wait for
+// each other for good.
+DWORD WINAPI SessionController::serve(void* parameter) {
+    auto* self = static_cast<SessionController*>(parameter);
     HINSTANCE instance = GetModuleHandleA(nullptr);
-    if (!classRegistered_) {
+    LONG result = 0;
+    if (!self->classRegistered_) {
         WNDCLASSEXA windowClass = {sizeof(windowClass)};
         windowClass.lpfnWndProc = windowProc;
         windowClass.cbWndExtra = 4;
         windowClass.hInstance = instance;
         windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        windowClass.lpszClassName = name_.c_str();
-        if (RegisterClassExA(&windowClass) == 0) {
-            DWORD error = GetLastError();
-            if (error != ERROR_CLASS_ALREADY_EXISTS) return static_cast<LONG>(error);
+        windowClass.lpszClassName = self->name_.c_str();
+        if (RegisterClassExA(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+            result = static_cast<LONG>(GetLastError());
+        } else {
+            self->classRegistered_ = true;
         }
-        classRegistered_ = true;
     }
-    window_ = CreateWindowExA(0, name_.c_str(), name_.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                              CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
-    if (window_ == nullptr) return lastErrorOr(ERROR_INVALID_WINDOW_HANDLE);
+    HWND window = nullptr;
+    if (result == 0) {
+        window = CreateWindowExA(0, self->name_.c_str(), self->name_.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+        if (window == nullptr) result = lastErrorOr(ERROR_INVALID_WINDOW_HANDLE);
+    }
+    self->window_ = window;
+    self->startResult_ = result;
+    SetEvent(self->ready_.get());
+    if (window == nullptr) return 0;
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    if (IsWindow(window)) DestroyWindow(window);
     return 0;
+}
+
+LONG SessionController::start() {
+    // An outside program may already serve this controller: leave the work to it.
+    if (FindWindowA("SessionController", name_.c_str()) != nullptr) return 0;
+    if (thread_) return 0;
+    ready_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!ready_) return lastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
+    thread_.reset(CreateThread(nullptr, 0, serve, this, 0, &threadId_));
+    if (!thread_) return lastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
+    WaitForSingleObject(ready_.get(), INFINITE);
+    if (startResult_ != 0) {
+        WaitForSingleObject(thread_.get(), INFINITE);
+        thread_.reset();
+    }
+    return startResult_;
 }
 
 LONG SessionController::stop() {
     HWND window = window_;
     window_ = nullptr;
-    if (window != nullptr) SendMessageA(window, WM_CLOSE, 0, 0);
+    if (window != nullptr) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_NORMAL, kStopWaitMs, &ignored);
+    }
+    if (thread_) {
+        // The quit also reaches a thread whose window is already gone.
+        PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+        WaitForSingleObject(thread_.get(), kStopWaitMs);
+        thread_.reset();
+    }
     return 0;
 }
 
 LONG SessionController::holders(DcsHandle handle) const {
+    std::lock_guard<std::mutex> hold(sessionsLock_);
     for (const Session& session : sessions_) {
         if (session.handle == handle) return session.count;
     }
@@ -79,6 +126,7 @@ LONG SessionController::holders(DcsHandle handle) const {
 }
 
 void SessionController::open(DcsHandle handle) {
+    std::lock_guard<std::mutex> hold(sessionsLock_);
     for (Session& session : sessions_) {
         if (session.handle == handle) {
             ++session.count;
@@ -89,6 +137,7 @@ void SessionController::open(DcsHandle handle) {
 }
 
 void SessionController::close(DcsHandle handle) {
+    std::lock_guard<std::mutex> hold(sessionsLock_);
     auto found = std::find_if(sessions_.begin(), sessions_.end(),
                               [handle](const Session& session) { return session.handle == handle; });
     if (found == sessions_.end()) return;
@@ -99,6 +148,10 @@ void SessionController::close(DcsHandle handle) {
 }
 
 LRESULT CALLBACK SessionController::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);  // ends the controller's thread
+        return 0;
+    }
     SessionController* server = g_server.load();
     if (server != nullptr) {
         switch (message) {
@@ -126,9 +179,8 @@ LONG SessionControllerClient::send(UINT message) {
     DcsHandle handle = 0;
     LONG result = client.enumSpecificScanner(portName_.c_str(), &handle);
     if (result != 0) return result;
-    // Bounded: the controller's thread may itself be waiting inside the device library for the
-    // report callback this request comes from (an unregistration during re-enumeration), and an
-    // unbounded send would then hold both threads for good.
+    // Bounded: the controller may be served by an outside program, or be busy inside the device
+    // library; a report callback must not hang on it.
     SetLastError(0);
     DWORD_PTR answer = 0;
     if (SendMessageTimeoutA(window, message, 0, static_cast<LPARAM>(handle), SMTO_NORMAL, kSessionRequestWaitMs,

@@ -1,12 +1,15 @@
-// Keeps a device's scanner open for holders that come and go: a hidden window on the monitor's
-// thread counts open requests per scanner handle; short-lived clients find it by name.
+// Keeps a device's scanner open for holders that come and go: a hidden window on a thread of its
+// own counts open requests per scanner handle; short-lived clients find it by name.
 #pragma once
 
 #include "DcsClient.h"
+#include "Handles.h"
 
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -38,6 +41,7 @@ public:
 
 private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static DWORD WINAPI serve(void* parameter);
     void open(DcsHandle handle);
     void close(DcsHandle handle);
 
@@ -47,9 +51,14 @@ private:
     };
     std::string name_;
     std::unique_ptr<DcsClient> client_;
+    mutable std::mutex sessionsLock_;
     std::vector<Session> sessions_;
-    HWND window_ = nullptr;
+    std::atomic<HWND> window_{nullptr};
     bool classRegistered_ = false;
+    UniqueHandle thread_;
+    DWORD threadId_ = 0;
+    UniqueHandle ready_;
+    LONG startResult_ = 0;
 };
 
 class SessionControllerClient {

@@ -134,3 +134,36 @@ TEST(SessionController, AHungControllerTimesTheRequestOut) {
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 20000));
     for (HANDLE handle : {thread, busy.ready, busy.release}) CloseHandle(handle);
 }
+
+namespace {
+struct Request {
+    HANDLE done;
+    LONG result;
+};
+
+DWORD WINAPI openFromAnotherThread(void* parameter) {
+    auto* request = static_cast<Request*>(parameter);
+    request->result = SessionControllerClient("sct5", "USB001").openSession();
+    SetEvent(request->done);
+    return 0;
+}
+}  // namespace
+
+TEST(SessionController, RequestsAreServedWhileTheStartingThreadIsBlocked) {
+    // The monitor's main thread may wait inside the device library for a report callback that
+    // is itself asking the controller for a session.
+    SimulatorCopy simulator("sct5", "device port=USB001 hids=1\n");
+    SessionController server("sct5");
+    ASSERT_EQ(0, server.start());
+    Request request{CreateEventA(nullptr, TRUE, FALSE, nullptr), -1};
+    HANDLE thread = CreateThread(nullptr, 0, openFromAnotherThread, &request, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(request.done, 4000)) << "this thread pumps no message meanwhile";
+    EXPECT_EQ(0, request.result);
+    EXPECT_EQ(1, server.holders(kScanner));
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    CloseHandle(request.done);
+    server.stop();
+    EXPECT_EQ(nullptr, FindWindowA(server.name().c_str(), server.name().c_str())) << "stop ends the window";
+}
