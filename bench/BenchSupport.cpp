@@ -3,45 +3,13 @@
 #include <psapi.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <numeric>
-#include <sstream>
 
 namespace bench {
 namespace {
-std::atomic<unsigned> g_counter{0};
-
-std::string uniqueName(const char* start) {
-    char name[96];
-    // No "-": a registered program's path is cut there.
-    std::snprintf(name, sizeof(name), "%s%lux%lux%u", start, GetCurrentProcessId(), GetTickCount(), ++g_counter);
-    return name;
-}
-
-void removeFolder(const std::string& path) {
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = entry.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string full = path + "\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                removeFolder(full);
-            } else {
-                SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(full.c_str());
-            }
-        } while (FindNextFileA(find, &entry));
-        FindClose(find);
-    }
-    RemoveDirectoryA(path.c_str());
-}
-
 void copyBeside(const std::string& from, const std::string& to) {
     if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) {
         std::printf("  (could not copy %s: error %lu)\n", from.c_str(), GetLastError());
@@ -125,34 +93,9 @@ void note(const std::string& text) {
     std::fflush(stdout);
 }
 
-std::string ownPath() {
-    char path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return std::string(path, length);
-}
-
-std::string ownFolder() {
-    const std::string path = ownPath();
-    return path.substr(0, path.rfind('\\') + 1);
-}
-
 std::string productPrefix() {
     const std::string path = ownPath();
     return path.substr(path.rfind('\\') + 1, 4);
-}
-
-bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    return contents.str();
-}
-
-void writeFile(const std::string& path, const std::string& contents) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << contents;
 }
 
 size_t fileSize(const std::string& path) {
@@ -173,32 +116,6 @@ std::vector<std::string> filesStartingWith(const std::string& folder, const std:
     return names;
 }
 
-Folder::Folder() {
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    path_ = std::string(temp) + uniqueName("bench");
-    removeFolder(path_);
-    CreateDirectoryA(path_.c_str(), nullptr);
-}
-
-Folder::~Folder() { removeFolder(path_); }
-
-bool deleteKeyTree(HKEY root, const std::string& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return true;
-    std::vector<std::string> children;
-    for (DWORD index = 0;; ++index) {
-        char name[256];
-        DWORD length = sizeof(name);
-        if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        children.emplace_back(name, length);
-    }
-    RegCloseKey(key);
-    for (const std::string& child : children) deleteKeyTree(root, path + "\\" + child);
-    const LONG status = RegDeleteKeyA(root, path.c_str());
-    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
-}
-
 void setDword(HKEY root, const std::string& path, const char* name, DWORD value) {
     HKEY key = nullptr;
     if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
@@ -217,47 +134,6 @@ void setText(HKEY root, const std::string& path, const char* name, const std::ws
     RegSetValueExW(key, name != nullptr ? wideName.c_str() : nullptr, 0, REG_SZ,
                    reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
-}
-
-PrivateKey::PrivateKey(HKEY root) : root_(root), path_("Software\\" + uniqueName("kvbench")) { deleteKeyTree(root_, path_); }
-
-PrivateKey::~PrivateKey() { deleteKeyTree(root_, path_); }
-
-HANDLE startProcess(const std::string& commandLine, const char* directory) {
-    std::vector<char> text(commandLine.begin(), commandLine.end());
-    text.push_back('\0');
-    STARTUPINFOA startup = {sizeof(startup)};
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, directory, &startup, &process)) {
-        return nullptr;
-    }
-    CloseHandle(process.hThread);
-    return process.hProcess;
-}
-
-int runCommand(const std::string& commandLine, DWORD timeoutMs) {
-    HANDLE process = startProcess(commandLine);
-    if (process == nullptr) return -1;
-    DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process, &code);
-    } else {
-        TerminateProcess(process, 1);
-    }
-    CloseHandle(process);
-    return static_cast<int>(code);
-}
-
-int countLines(const std::string& text, const std::string& part) {
-    int count = 0;
-    size_t at = text.find(part);
-    while (at != std::string::npos) {
-        ++count;
-        const size_t end = text.find('\n', at);
-        if (end == std::string::npos) break;
-        at = text.find(part, end + 1);
-    }
-    return count;
 }
 
 MonitorRig::MonitorRig(const std::string& prefix, const std::string& brand, const std::string& scenario,
@@ -365,35 +241,6 @@ void MonitorRig::stop() {
 }
 
 std::string MonitorRig::command(const std::string& text) { return pipeCommand(prefix_, text); }
-
-std::string pipeCommand(const std::string& prefix, const std::string& text) {
-    const std::string pipe = "\\\\.\\pipe\\" + prefix + "devlink";
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        HANDLE handle = CreateFileA(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) {
-            if (GetLastError() == ERROR_PIPE_BUSY) {
-                WaitNamedPipeA(pipe.c_str(), 1000);
-            } else {
-                Sleep(20);
-            }
-            continue;
-        }
-        const std::string request = text + "\n";
-        DWORD written = 0;
-        WriteFile(handle, request.data(), static_cast<DWORD>(request.size()), &written, nullptr);
-        std::string reply;
-        char buffer[512];
-        DWORD read = 0;
-        while (reply.find('\n') == std::string::npos && ReadFile(handle, buffer, sizeof(buffer), &read, nullptr) &&
-               read > 0) {
-            reply.append(buffer, read);
-        }
-        CloseHandle(handle);
-        while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
-        return reply;
-    }
-    return std::string();
-}
 
 PipeClient::~PipeClient() {
     if (pipe_ != INVALID_HANDLE_VALUE) CloseHandle(pipe_);

@@ -1,8 +1,9 @@
-// Small helpers shared by the benchmarks: a clock, figures, private folders and registry keys,
-// child processes, and the real monitor run from a folder of its own beside copies of the
-// stand-ins. Only the standard library and Win32; narrow system calls throughout, so a wide
-// benchmark can use it too.
+// Small helpers shared by the benchmarks: a clock, figures, and the real monitor run from a
+// folder of its own beside copies of the stand-ins; folders, keys and processes come from the
+// tests' GoogleTest-free support. Only the standard library and Win32, built narrow.
 #pragma once
+
+#include "TestSupport.h"
 
 #include <windows.h>
 
@@ -11,6 +12,20 @@
 #include <vector>
 
 namespace bench {
+
+// Folders, keys, files, processes and the simulator's pipe, as the tests have them.
+using Folder = testing_support::TempFolder;
+using PrivateKey = testing_support::TestRegistryKey;
+using testing_support::countLines;
+using testing_support::deleteKeyTree;
+using testing_support::fileExists;
+using testing_support::ownFolder;
+using testing_support::ownPath;
+using testing_support::pipeCommand;
+using testing_support::readFile;
+using testing_support::runCommand;
+using testing_support::startProcess;
+using testing_support::writeFile;
 
 // Milliseconds from the performance counter.
 double nowMs();
@@ -32,58 +47,15 @@ void heading(const std::string& text);
 void line(const std::string& text);
 void note(const std::string& text);
 
-std::string ownPath();
-std::string ownFolder();  // ends with "\"
 // The first four letters of this program's file name: the product prefix of the build.
 std::string productPrefix();
 
-bool fileExists(const std::string& path);
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& contents);
 size_t fileSize(const std::string& path);
 // Files of `folder` whose names start with `start`.
 std::vector<std::string> filesStartingWith(const std::string& folder, const std::string& start);
 
-// A unique, empty folder in the temporary directory, removed with its contents afterwards.
-class Folder {
-public:
-    Folder();
-    ~Folder();
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
-    const std::string& path() const { return path_; }  // no trailing separator
-    std::string file(const std::string& name) const { return path_ + "\\" + name; }
-
-private:
-    std::string path_;
-};
-
-bool deleteKeyTree(HKEY root, const std::string& path);
 void setDword(HKEY root, const std::string& path, const char* name, DWORD value);
 void setText(HKEY root, const std::string& path, const char* name, const std::wstring& value);
-
-// A unique key below Software of a root, deleted with its tree before and after use.
-class PrivateKey {
-public:
-    explicit PrivateKey(HKEY root = HKEY_LOCAL_MACHINE);
-    ~PrivateKey();
-    PrivateKey(const PrivateKey&) = delete;
-    PrivateKey& operator=(const PrivateKey&) = delete;
-    HKEY root() const { return root_; }
-    const std::string& path() const { return path_; }
-
-private:
-    HKEY root_;
-    std::string path_;
-};
-
-// Starts a command line; the process handle, or null.
-HANDLE startProcess(const std::string& commandLine, const char* directory = nullptr);
-// Runs a command line to its end; the exit code or -1.
-int runCommand(const std::string& commandLine, DWORD timeoutMs = 60000);
-
-// One command to the simulator copy named `prefix`devlink.dll; its reply line, or "" when unreachable.
-std::string pipeCommand(const std::string& prefix, const std::string& line);
 
 // One connection to a simulator's pipe kept for many commands, so the simulator starts no
 // thread a command in the process it serves; reconnects when the simulator dropped it.
@@ -101,8 +73,6 @@ private:
     HANDLE pipe_ = INVALID_HANDLE_VALUE;
     std::string pending_;
 };
-
-int countLines(const std::string& text, const std::string& part);
 
 // The real monitor under a prefix of its own, in a private folder with copies of the stand-ins
 // and the real application-list library, TMP and TEMP pointing into that folder.

@@ -6,13 +6,7 @@
 #include "BenchSupport.h"
 
 #include "BasicLogger.h"
-#include "Exception.h"
-#include "Handles.h"
-#include "InterProcessLock.h"
-#include "LogLine.h"
-#include "Mutex.h"
 #include "SCXLogger.h"
-#include "SecurityEveryone.h"
 
 #include <memory>
 
@@ -42,62 +36,6 @@ void appendBare(const std::string& path, const std::string& bytes) {
     CloseHandle(file);
 }
 
-// The monitor's logger with one change to its line writing: the file is opened once, and only
-// when it is missing is it reported missing and created. The product's writer opens and closes
-// the file first to see whether it exists, then opens it again to append. Measured here beside
-// the product's to show what that change is worth; nothing else differs.
-class OneOpenLogger : public SCXLogger {
-public:
-    OneOpenLogger() : mutex_(false, mutexName(), true) {}
-    void write(const LoggerComponent* component, DWORD level, const char* text) override {
-        if (component == nullptr) return;
-        if (text == nullptr) text = "";
-        try {
-            DWORD clock = 0, processId = 0, threadId = 0;
-            getSetting("Clocktime_In_Header", clock, 1, kLogSettingMaxAgeMs);
-            getSetting("Proc_Id_In_Header", processId, 0, kLogSettingMaxAgeMs);
-            getSetting("Thread_Id_In_Header", threadId, 0, kLogSettingMaxAgeMs);
-            InterProcessLock lock(mutex_, kLogMutexWaitMs);
-            if (!lock.held()) return;
-            LogLineFields fields;
-            LogClock now;
-            if (clock != 0) {
-                SYSTEMTIME local;
-                GetLocalTime(&local);
-                now = {local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond, local.wMilliseconds};
-                fields.clock = &now;
-            }
-            fields.withProcessId = processId != 0;
-            fields.processId = GetCurrentProcessId();
-            fields.withThreadId = threadId != 0;
-            fields.threadId = GetCurrentThreadId();
-            fields.component = component->name();
-            fields.columnWidth = 25;
-            fields.depth = depth();
-            const std::string line =
-                formatLogLine(linePrefix(component, level, text), fields, text, lineSuffix(component, level, text));
-            SECURITY_ATTRIBUTES* attributes = security_.getAttributes();
-            UniqueHandle file(CreateFileA(path().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                          attributes, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (!file) {
-                onLogFileMissing();
-                file.reset(CreateFileA(path().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       attributes, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-            }
-            if (!file) return;
-            DWORD size = GetFileSize(file.get(), nullptr);
-            SetFilePointer(file.get(), static_cast<LONG>(size), nullptr, FILE_BEGIN);
-            DWORD written = 0;
-            WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-        } catch (const Win32Exception&) {
-        }
-    }
-
-private:
-    Mutex mutex_;
-    SecurityEveryone security_{false};
-};
-
 std::string lastLine(const std::string& text) {
     const size_t end = text.rfind("\r\n");
     if (end == std::string::npos) return std::string();
@@ -119,7 +57,6 @@ int costChild(const std::string& out, int batches) {
     const std::string mutexPath = folder + "mutex.log";
     const std::string probePath = folder + "probe.log";
     HANDLE mutex = CreateMutexA(nullptr, FALSE, "wblg-bench-mutex");
-    OneOpenLogger oneOpen;
     constexpr int kBatch = 40;
     std::map<std::string, std::vector<double>> samples;
     auto batch = [&](const char* name, auto work) {
@@ -145,16 +82,13 @@ int costChild(const std::string& out, int batches) {
             appendBare(probePath, bytes);
             ReleaseMutex(mutex);
         });
-        batch("one-open logger (proposed)", [&] {
-            if (oneOpen.isEnabled(&g_logPanelmon, LOG_INFO)) oneOpen.writeText(&g_logPanelmon, LOG_INFO, kText);
-        });
         batch("switches only", [] {
             volatile bool on = BasicLogger::getInstance()->isEnabled(&g_logPanelmon, LOG_INFO);
             (void)on;
         });
     }
     std::string report = "line " + std::to_string(bytes.size() - 2) + " bytes + CR LF\n";
-    for (const char* name : {"logger", "bare", "bare+mutex", "bare+mutex+probe", "one-open logger (proposed)", "switches only"}) {
+    for (const char* name : {"logger", "bare", "bare+mutex", "bare+mutex+probe", "switches only"}) {
         report += std::string(name) + " " + number(figuresOf(samples[name]).median, 4) + " " +
                   number(figuresOf(samples[name]).p10, 4) + " " + number(figuresOf(samples[name]).p90, 4) + "\n";
     }
@@ -312,10 +246,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     note("bare appends: the same bytes, FILE_APPEND_DATA, no mutex");
-    note("logger = the switches read (cached, re-read every 5 s), the line formatted, the log mutex, an open and");
-    note("close to see the file exists, an open, size, seek, write and close");
+    note("logger = the switches read (cached, re-read every 5 s), the line formatted, the log mutex, one open");
+    note("(created only when missing), size, seek, write and close");
     goal("P3", median["logger"] / median["bare"], 2.0, "logger line / bare open-append-close");
-    line("(with the proposed one-open write: " + number(median["one-open logger (proposed)"] / median["bare"], 2) + ")");
 
     heading("P3 lines a second, " + std::to_string(lines) + " lines a process");
     bool ok = true;

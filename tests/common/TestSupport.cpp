@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -65,11 +66,11 @@ TestRegistryKey::TestRegistryKey(HKEY root, REGSAM view)
 
 TestRegistryKey::~TestRegistryKey() { deleteKeyTree(root_, path_, view_); }
 
-TempFolder::TempFolder() {
+TempFolder::TempFolder(const char* stem) {
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
-    char name[64];
-    sprintf(name, "kvabtest-%lu-%lu-%u", GetCurrentProcessId(), GetTickCount(), ++g_counter);
+    char name[96];
+    snprintf(name, sizeof(name), "%.40s%lux%lux%u", stem, GetCurrentProcessId(), GetTickCount(), ++g_counter);
     path_ = std::string(temp) + name;
     removeFolder(path_);
     CreateDirectoryA(path_.c_str(), nullptr);
@@ -117,23 +118,68 @@ int runRegisteredChild(int argc, char** argv, bool& handled) {
     return found->second(args);
 }
 
-int runCommand(const std::string& commandLine, DWORD timeoutMs) {
+HANDLE startProcess(const std::string& commandLine, const char* directory) {
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
     STARTUPINFOA startup = {sizeof(startup)};
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        return -1;
-    }
-    DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process.hProcess, &code);
-    } else {
-        TerminateProcess(process.hProcess, 1);
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, directory, &startup, &process)) {
+        return nullptr;
     }
     CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    return process.hProcess;
+}
+
+int runCommand(const std::string& commandLine, DWORD timeoutMs) {
+    HANDLE process = startProcess(commandLine);
+    if (process == nullptr) return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process, &code);
+    } else {
+        TerminateProcess(process, 1);
+    }
+    CloseHandle(process);
     return static_cast<int>(code);
+}
+
+std::string pipeCommand(const std::string& prefix, const std::string& line, int attempts) {
+    const std::string pipe = "\\\\.\\pipe\\" + prefix + "devlink";
+    // The simulator may be between two clients, or its host may still be loading it.
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        HANDLE handle = CreateFileA(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_PIPE_BUSY) WaitNamedPipeA(pipe.c_str(), 1000);
+            else Sleep(50);
+            continue;
+        }
+        const std::string request = line + "\n";
+        DWORD written = 0;
+        WriteFile(handle, request.data(), static_cast<DWORD>(request.size()), &written, nullptr);
+        std::string reply;
+        char buffer[512];
+        DWORD read = 0;
+        while (reply.find('\n') == std::string::npos && ReadFile(handle, buffer, sizeof(buffer), &read, nullptr) &&
+               read > 0) {
+            reply.append(buffer, read);
+        }
+        CloseHandle(handle);
+        while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+        return reply;
+    }
+    return std::string();
+}
+
+int countLines(const std::string& text, const std::string& part) {
+    int count = 0;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        if (text.substr(start, end - start).find(part) != std::string::npos) ++count;
+        start = end + 1;
+    }
+    return count;
 }
 
 int runChild(const std::string& program, const std::string& name, const std::vector<std::string>& args,

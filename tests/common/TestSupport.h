@@ -1,5 +1,5 @@
-// Helpers shared by the tests: a private registry key, a private folder, and child processes
-// made from the test program itself.
+// Helpers shared by the tests and the benchmarks: a private registry key, a private folder,
+// child processes made from the test program itself, and the device simulator's pipe.
 #pragma once
 
 #include <windows.h>
@@ -37,7 +37,9 @@ private:
 // A unique, empty folder in the temporary directory, removed with its contents afterwards.
 class TempFolder {
 public:
-    TempFolder();
+    // `stem` starts the folder's name; the rest makes it unique and holds no "-", which cuts a
+    // registered program's path.
+    explicit TempFolder(const char* stem = "kvabtest");
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
@@ -90,8 +92,17 @@ bool registerChild(const std::string& name, ChildMain main);
 // code, or -1 when it could not be started or did not end within the timeout.
 int runChild(const std::string& program, const std::string& name, const std::vector<std::string>& args = {},
              DWORD timeoutMs = 60000);
+// Starts a command line; the process handle, or null.
+HANDLE startProcess(const std::string& commandLine, const char* directory = nullptr);
 // Runs a whole command line and waits; the exit code or -1.
 int runCommand(const std::string& commandLine, DWORD timeoutMs = 60000);
+
+// One command line to the device simulator named `prefix`devlink.dll; its reply without the line
+// end, or "" when its pipe can't be reached in `attempts` tries (some 50 ms each).
+std::string pipeCommand(const std::string& prefix, const std::string& line, int attempts = 100);
+
+// How many lines of `text` contain `part`.
+int countLines(const std::string& text, const std::string& part);
 
 // Used by the test main.
 int runRegisteredChild(int argc, char** argv, bool& handled);

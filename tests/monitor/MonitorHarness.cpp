@@ -19,18 +19,6 @@ DWORD consoleSession() {
 }
 }  // namespace
 
-int countLines(const std::string& text, const std::string& part) {
-    int count = 0;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        if (text.substr(start, end - start).find(part) != std::string::npos) ++count;
-        start = end + 1;
-    }
-    return count;
-}
-
 int calls(const std::string& journal, const std::string& entry, const std::string& part) {
     int count = 0;
     size_t start = 0;
@@ -174,31 +162,7 @@ bool MonitorHarness::running() const {
     return process_ != nullptr && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
 }
 
-std::string MonitorHarness::command(const std::string& line) {
-    const std::string pipe = "\\\\.\\pipe\\" + prefix_ + "devlink";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        HANDLE handle = CreateFileA(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) {
-            if (GetLastError() == ERROR_PIPE_BUSY) WaitNamedPipeA(pipe.c_str(), 1000);
-            else Sleep(50);
-            continue;
-        }
-        const std::string request = line + "\n";
-        DWORD written = 0;
-        WriteFile(handle, request.data(), static_cast<DWORD>(request.size()), &written, nullptr);
-        std::string reply;
-        char buffer[512];
-        DWORD read = 0;
-        while (reply.find('\n') == std::string::npos && ReadFile(handle, buffer, sizeof(buffer), &read, nullptr) &&
-               read > 0) {
-            reply.append(buffer, read);
-        }
-        CloseHandle(handle);
-        while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
-        return reply;
-    }
-    return std::string();
-}
+std::string MonitorHarness::command(const std::string& line) { return pipeCommand(prefix_, line); }
 
 bool MonitorHarness::waitForLog(const std::string& text, DWORD timeoutMs) {
     for (DWORD waited = 0;; waited += 50) {

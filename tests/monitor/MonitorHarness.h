@@ -84,8 +84,7 @@ private:
     HANDLE process_ = nullptr;
 };
 
-// Counts the lines of `text` that contain `part`.
-int countLines(const std::string& text, const std::string& part);
+using testing_support::countLines;
 // The simulator journal's lines of one entry point that also contain `part`.
 int calls(const std::string& journal, const std::string& entry, const std::string& part = " -> 0");
 

@@ -97,19 +97,7 @@ public:
 
     // One line to the control pipe; the reply without its line end, or "" when unreachable.
     std::string command(const std::string& line, int attempts = 50) const {
-        UniqueHandle handle = connect(attempts);
-        if (!handle) return std::string();
-        const std::string request = line + "\n";
-        DWORD written = 0;
-        WriteFile(handle.get(), request.data(), static_cast<DWORD>(request.size()), &written, nullptr);
-        std::string reply;
-        char buffer[512];
-        DWORD read = 0;
-        while (reply.find('\n') == std::string::npos &&
-               ReadFile(handle.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-            reply.append(buffer, read);
-        }
-        return reply.substr(0, reply.find('\n'));
+        return pipeCommand(prefix_, line, attempts);
     }
 
     DcsInitializeFn initialize = nullptr;
