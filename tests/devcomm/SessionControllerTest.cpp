@@ -166,4 +166,14 @@ TEST(SessionController, RequestsAreServedWhileTheStartingThreadIsBlocked) {
     CloseHandle(request.done);
     server.stop();
     EXPECT_EQ(nullptr, FindWindowA(server.name().c_str(), server.name().c_str())) << "stop ends the window";
+    EXPECT_EQ(1, server.holders(kScanner)) << "stopping keeps the sessions";
+    EXPECT_NE(0, SessionControllerClient("sct5", "USB001").closeSession()) << "nobody serves now";
+
+    // Started again, it serves the sessions it kept.
+    ASSERT_EQ(0, server.start());
+    EXPECT_EQ(0, SessionControllerClient("sct5", "USB001").closeSession());
+    EXPECT_EQ(0, server.holders(kScanner));
+    server.stop();
+    server.stop();
+    EXPECT_EQ(nullptr, FindWindowA(server.name().c_str(), server.name().c_str()));
 }
