@@ -132,9 +132,12 @@ private:
     DestinationValues destinationValues() const;
 
     std::unique_ptr<CSCUtil> util_;
-    // One scan or copy request at a time: its settings below stay its own until its job files
-    // are written.
-    std::mutex scanLock_;
+    // One report's work at a time: the port it sets (portName_), a scan's settings below and the
+    // shared scan objects stay its own until its job files are written or its list is sent, even
+    // when two devices' reports arrive on two library threads. Taken again by the scan and copy
+    // requests, which are also entered on their own.
+    std::recursive_mutex scanLock_;
+    std::atomic<unsigned> jobNameStep_{0};
     std::string claimedPath_;    // the last drawn job name and its open file
     UniqueHandle claimedFile_;
     std::string colorModeText_;

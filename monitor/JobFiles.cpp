@@ -9,6 +9,7 @@
 #include "MonitorLog.h"
 #include "ScanJob.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <cwchar>
@@ -17,7 +18,9 @@ using namespace monitor_log;
 
 namespace {
 constexpr LONG kInvalidData = ERROR_INVALID_DATA;
-constexpr int kJobNameAttempts = 64;
+constexpr int kJobNameAttempts = 256;
+constexpr unsigned kJobNameCount = 32768;  // the generator's range
+constexpr unsigned kJobNameStride = 7919;  // odd: the steps reach every name
 constexpr size_t kNameCompareLength = 30;
 
 std::string temporaryFolder() {
@@ -26,14 +29,20 @@ std::string temporaryFolder() {
     return length > 0 && length < kNameBuffer ? std::string(folder, length) : std::string();
 }
 
-// Wide text in the system code page, at most `capacity` - 1 bytes.
+bool isCodePageLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
+
+// Wide text in the system code page, cut to at most `capacity` - 1 bytes. Converted whole and
+// then cut: a conversion into a buffer too small gives nothing at all, and a path of two-byte
+// characters would then lose every character instead of the ones past its room.
 std::string toCodePage(const std::wstring& text, size_t capacity = kNameBuffer) {
-    if (text.empty()) return std::string();
-    std::string out(capacity, '\0');
-    const int written = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &out[0],
-                                            static_cast<int>(capacity - 1), nullptr, nullptr);
+    if (text.empty() || capacity == 0) return std::string();
+    const int length = static_cast<int>(std::min<size_t>(text.size(), 1u << 20));
+    const int needed = WideCharToMultiByte(CP_ACP, 0, text.c_str(), length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) return std::string();
+    std::string out(static_cast<size_t>(needed), '\0');
+    const int written = WideCharToMultiByte(CP_ACP, 0, text.c_str(), length, &out[0], needed, nullptr, nullptr);
     out.resize(written > 0 ? static_cast<size_t>(written) : 0);
-    return out;
+    return cutAtCharacter(out, capacity - 1, isCodePageLeadByte);
 }
 
 bool sameDestinationName(const std::wstring& name, const wchar_t* fixed) {
@@ -45,9 +54,13 @@ std::string CMonitor::drawJobPath(bool seed) {
     const std::string folder = temporaryFolder();
     if (seed) std::srand(static_cast<unsigned>(std::time(nullptr)));
     // Two requests in one second draw the same first number: a name already taken is never
-    // replaced, so the second request draws on until it creates a file of its own.
+    // replaced, so the second request draws on until it creates a file of its own. Threads
+    // seeded alike would replay each other's taken names, so the draws after a taken one are
+    // moved along by a process-wide step.
     for (int attempt = 0; attempt < kJobNameAttempts; ++attempt) {
-        const std::string path = boundedText(folder + jobFileName(std::rand()));
+        unsigned number = static_cast<unsigned>(std::rand());
+        if (attempt > 0) number = (number + jobNameStep_.fetch_add(1) * kJobNameStride) % kJobNameCount;
+        const std::string path = boundedText(folder + jobFileName(static_cast<int>(number)));
         UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file) {
@@ -165,7 +178,7 @@ LONG CMonitor::ScanToComputer() {
 }
 
 LONG CMonitor::LaunchCopy(DcsHandle handle, int32_t parameter, int32_t mode) {
-    std::lock_guard<std::mutex> scanning(scanLock_);
+    std::lock_guard<std::recursive_mutex> scanning(scanLock_);
     const std::string jobPath = drawJobPath(true);
     if (jobPath.empty()) {
         logError("Couldn't create file successfully.");

@@ -11,6 +11,16 @@ std::string boundedText(const std::string& text, size_t capacity) {
     return text.size() < capacity ? text : text.substr(0, capacity - 1);
 }
 
+std::string cutAtCharacter(const std::string& text, size_t limit, bool (*isLeadByte)(unsigned char)) {
+    size_t end = 0;
+    while (end < text.size()) {
+        const size_t step = isLeadByte(static_cast<unsigned char>(text[end])) && end + 1 < text.size() ? 2 : 1;
+        if (end + step > limit) break;
+        end += step;
+    }
+    return text.substr(0, end);
+}
+
 std::string jobFileName(int number) { return "LightScanXML" + std::to_string(number) + ".xml"; }
 
 std::string appJobBytes(const AppJobValues& values) {

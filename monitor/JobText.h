@@ -10,6 +10,10 @@ constexpr size_t kTextBuffer = 260;  // the fixed text buffers of the job and co
 // At most capacity - 1 characters, as a bounded format into a buffer of `capacity` would keep.
 std::string boundedText(const std::string& text, size_t capacity = kTextBuffer);
 
+// At most `limit` bytes of code-page text, ending at a character's end: a byte for which
+// `isLeadByte` holds starts a two-byte character, which is kept whole or not at all.
+std::string cutAtCharacter(const std::string& text, size_t limit, bool (*isLeadByte)(unsigned char));
+
 // "LightScanXML<number>.xml".
 std::string jobFileName(int number);
 

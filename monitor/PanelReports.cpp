@@ -26,6 +26,7 @@ LONG CMonitor::reportCallback(uint32_t first, DcsHandle handle, const uint8_t* r
     if (decodePanelReport(report, request, code) != 0) return 0;
     const uint8_t parameter = report[7];
 
+    std::lock_guard<std::recursive_mutex> serving(scanLock_);
     switch (panelActionFor(request.origin, code)) {
         case PanelAction::Invalid:
             return kInvalidData;
@@ -119,7 +120,7 @@ LONG CMonitor::RequestScan(int32_t code, PanelRequest request, DcsHandle handle)
 
     // One request's settings stay together until its job files are written, even when two
     // library threads deliver scans at once.
-    std::lock_guard<std::mutex> scanning(scanLock_);
+    std::lock_guard<std::recursive_mutex> scanning(scanLock_);
     colorModeText_ = code == 2 ? "grayscale" : "color";
     char printer[kNameBuffer] = {};
     if (GetDeviceNames(handle, printer) != 0) {

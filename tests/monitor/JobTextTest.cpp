@@ -56,3 +56,30 @@ TEST(JobText, CardReportAndCommandLines) {
     EXPECT_EQ("\"C:\\kv\\photodesk.exe\" -h202 /", photoDeskCommand("C:\\kv\\photodesk.exe", ""))
         << "an empty printer name ends in a space and a slash";
 }
+
+namespace {
+bool noLeadBytes(unsigned char) { return false; }
+bool highBytesLead(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+}  // namespace
+
+TEST(JobText, CodePageTextIsCutAtACharactersEnd) {
+    EXPECT_EQ("abc", cutAtCharacter("abcdef", 3, noLeadBytes));
+    EXPECT_EQ("abcdef", cutAtCharacter("abcdef", 259, noLeadBytes)) << "short text stays whole";
+    EXPECT_EQ("", cutAtCharacter("abc", 0, noLeadBytes));
+
+    // Two-byte characters are kept whole or not at all, wherever the limit falls.
+    const std::string wide = "\xA4\xA4\xA4\xE5" "a" "\xB8\xEA";  // two characters, a letter, one more
+    EXPECT_EQ("", cutAtCharacter(wide, 1, highBytesLead));
+    EXPECT_EQ("\xA4\xA4", cutAtCharacter(wide, 2, highBytesLead));
+    EXPECT_EQ("\xA4\xA4", cutAtCharacter(wide, 3, highBytesLead));
+    EXPECT_EQ("\xA4\xA4\xA4\xE5" "a", cutAtCharacter(wide, 6, highBytesLead));
+    EXPECT_EQ(wide, cutAtCharacter(wide, 7, highBytesLead));
+    // A lead byte at the very end (a broken text) counts as one byte.
+    EXPECT_EQ("a\xA4", cutAtCharacter("a\xA4", 2, highBytesLead));
+
+    // 300 two-byte characters keep 129 of them in 259 bytes, not none.
+    std::string path;
+    for (int i = 0; i < 300; ++i) path += "\xA4\xA4";
+    const std::string cut = cutAtCharacter(path, 259, highBytesLead);
+    EXPECT_EQ(258u, cut.size());
+}

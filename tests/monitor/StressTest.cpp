@@ -25,10 +25,10 @@ const char* const kScanNowhere = "0100330000000109";   // color scan to an index
 const char* const kFax = "0100000000000400";
 const char* const kInk = "0100000000000600";
 const char* const kColorCopy = "0100000000000501";
-const char* const kGrayCopy = "0100000000000202";
+const char* const kGrayCopy = "0100000000000A02";
 const char* const kCard = "0100000000000700";
 const char* const kAutoPrint = "0100000000000902";
-const char* const kDuplex = "0100000000000A01";
+const char* const kDuplex = "0100000000001001";
 const char* const kHostCancel = "0102000000009900";
 const char* const kEndSession = "0100000000009900";
 const char* const kNoButton = "0102000000000500";
@@ -259,6 +259,48 @@ TEST(Stress, EightLibraryThreadsWhileDevicesComeAndGoAndListsAreRebuilt) {
     }
     EXPECT_EQ(counts.jobs.size(), filesIn(monitor.tempFolder(), "LightScanXML*.xml").size());
     expectAWorkingScan(monitor);
+}
+
+TEST(Stress, TwoDevicesAtOnceKeepEachJobOnItsOwnPort) {
+    // Scans from one device while the other's reports (cancel, end of session, duplex button,
+    // auto-print) set the port of the report they serve: no job may carry the other port.
+    MonitorHarness monitor("st06", std::string(kDevice) + "device port=USB002 transport=USB1 model=KV-2 hids=1\n");
+    monitor.setAppList(kList);
+    monitor.setCapabilities("NumScanners=1\nSendAppListToOpPanel=1\n");
+    setLogging(monitor, 0);
+    removePrograms(monitor);
+    ASSERT_TRUE(monitor.start());
+    ASSERT_NE(nullptr, monitor.waitForWindow());
+    ASSERT_TRUE(monitor.waitForJournal([](const std::string& j) { return countLines(j, "DcsRegisterForReportsHid") >= 2; }))
+        << monitor.journal();
+
+    StormCall scans{&monitor, "storm USB001 0 300 11 threads=2 exact=1" + bases({kScanToViewer})};
+    StormCall others{&monitor, "storm USB002 0 3000 12 threads=2 exact=1" +
+                                   bases({kHostCancel, kDuplex, kEndSession, kAutoPrint})};
+    HANDLE scanThread = CreateThread(nullptr, 0, runStorm, &scans, 0, nullptr);
+    HANDLE otherThread = CreateThread(nullptr, 0, runStorm, &others, 0, nullptr);
+    ASSERT_NE(nullptr, scanThread);
+    ASSERT_NE(nullptr, otherThread);
+    WaitForSingleObject(scanThread, INFINITE);
+    WaitForSingleObject(otherThread, INFINITE);
+    CloseHandle(scanThread);
+    CloseHandle(otherThread);
+    EXPECT_EQ(600, parseStorm(scans.reply).delivered) << scans.reply;
+    EXPECT_EQ(6000, parseStorm(others.reply).delivered) << others.reply;
+
+    const std::vector<std::string> jobs = filesIn(monitor.tempFolder(), "LightScanXML*.xml");
+    int ownPort = 0, otherPort = 0;
+    for (const std::string& name : jobs) {
+        const std::string job = readFile(monitor.tempFolder() + name);
+        ownPort += contains(job, "USB001") ? 1 : 0;
+        otherPort += contains(job, "USB002") ? 1 : 0;
+    }
+    std::cout << "[ figures  ] two devices: " << jobs.size() << " scan jobs, " << ownPort << " on their own port, "
+              << otherPort << " on the other device's\n";
+    EXPECT_EQ(600u, jobs.size());
+    EXPECT_EQ(static_cast<int>(jobs.size()), ownPort);
+    EXPECT_EQ(0, otherPort);
+    EXPECT_TRUE(monitor.running());
 }
 
 namespace {
