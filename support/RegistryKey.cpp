@@ -105,47 +105,71 @@ bool RegistryKey::getValue(const tstring& name, DWORD& out) {
     return true;
 }
 
+namespace {
+// Another writer may grow the value between the size query and the read: the read then answers
+// more-data with the new size, and is tried again with that size.
+constexpr int kValueReadAttempts = 8;
+}  // namespace
+
 bool RegistryKey::getValue(const tstring& name, tstring& out) {
     DWORD type = REG_NONE;
     DWORD size = 0;
     LONG status = RegQueryValueEx(key_.get(), name.c_str(), nullptr, &type, nullptr, &size);
-    if (status == ERROR_FILE_NOT_FOUND) return false;
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
-        tstring message = _T("RegistryKey::getValue(string) ") + name;
-        if (type != REG_SZ) message += kWrongType;
-        THROW_WIN32(message, status);
+    for (int attempt = 1;; ++attempt) {
+        // The output is left as it was unless a read into it has begun.
+        if (status == ERROR_FILE_NOT_FOUND) {
+            if (attempt > 1) out.clear();
+            return false;
+        }
+        if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+            if (attempt > 1) out.clear();
+            tstring message = _T("RegistryKey::getValue(string) ") + name;
+            if (type != REG_SZ && type != REG_EXPAND_SZ) message += kWrongType;
+            THROW_WIN32(message, status);
+        }
+        // Read in place, with one spare character so a value stored without its NUL still ends.
+        const size_t capacity = size / sizeof(TCHAR) + 1;
+        out.assign(capacity, 0);
+        size = static_cast<DWORD>(capacity * sizeof(TCHAR));
+        status = RegQueryValueEx(key_.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&out[0]), &size);
+        if (status == ERROR_MORE_DATA && attempt < kValueReadAttempts) {
+            status = ERROR_SUCCESS;
+            continue;
+        }
+        if (status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
+            const size_t stored = std::min<size_t>(size / sizeof(TCHAR), capacity - 1);
+            size_t length = 0;
+            while (length < stored && out[length] != 0) ++length;
+            out.resize(length);
+            return true;
+        }
     }
-    // Read in place, with one spare character so a value stored without its NUL still ends.
-    const size_t capacity = size / sizeof(TCHAR) + 1;
-    out.assign(capacity, 0);
-    status = RegQueryValueEx(key_.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&out[0]), &size);
-    if (status != ERROR_SUCCESS) {
-        out.clear();
-        THROW_WIN32(_T("RegistryKey::getValue() ") + name, status);
-    }
-    const size_t stored = std::min<size_t>(size / sizeof(TCHAR), capacity - 1);
-    size_t length = 0;
-    while (length < stored && out[length] != 0) ++length;
-    out.resize(length);
-    return true;
 }
 
 bool RegistryKey::getValue(const tstring& name, std::vector<BYTE>& out) {
     DWORD type = REG_NONE;
     DWORD size = 0;
     LONG status = RegQueryValueEx(key_.get(), name.c_str(), nullptr, &type, nullptr, &size);
-    if (status == ERROR_FILE_NOT_FOUND) return false;
-    if (status != ERROR_SUCCESS || type != REG_BINARY) {
-        tstring message = _T("RegistryKey::getValue(binary) ") + name;
-        if (type != REG_BINARY) message += kWrongType;
-        THROW_WIN32(message, status);
+    std::vector<BYTE> data;
+    for (int attempt = 1;; ++attempt) {
+        if (status == ERROR_FILE_NOT_FOUND) return false;
+        if (status != ERROR_SUCCESS || type != REG_BINARY) {
+            tstring message = _T("RegistryKey::getValue(binary) ") + name;
+            if (type != REG_BINARY) message += kWrongType;
+            THROW_WIN32(message, status);
+        }
+        data.assign(size, 0);
+        status = RegQueryValueEx(key_.get(), name.c_str(), nullptr, &type, data.data(), &size);
+        if (status == ERROR_MORE_DATA && attempt < kValueReadAttempts) {
+            status = ERROR_SUCCESS;
+            continue;
+        }
+        if (status == ERROR_SUCCESS && type == REG_BINARY) {
+            data.resize(size);
+            out = std::move(data);
+            return true;
+        }
     }
-    std::vector<BYTE> data(size);
-    status = RegQueryValueEx(key_.get(), name.c_str(), nullptr, &type, data.data(), &size);
-    if (status != ERROR_SUCCESS) THROW_WIN32(_T("RegistryKey::getValue() ") + name, status);
-    data.resize(size);
-    out = std::move(data);
-    return true;
 }
 
 void RegistryKey::setValue(const tstring& name, DWORD value) {

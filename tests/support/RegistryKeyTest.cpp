@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <iostream>
 #include <set>
+#include <thread>
 
 using testing_support::TestRegistryKey;
 
@@ -275,4 +278,35 @@ TEST(RegistryKey32, ReachesThe32BitViewNotTheNativeOne) {
     EXPECT_FALSE(rawKeyExists(kRoot, created.path(), KEY_WOW64_64KEY));
 
     EXPECT_FALSE(RegistryKey32::keyExists(created.sub(_T("Missing")), kRoot));
+}
+
+TEST(RegistryKey, AValueGrowingWhileItIsReadComesBackWhole) {
+    // Another process may store a longer list between the size query and the read: the read
+    // must give one of the stored texts whole, never fail or give an empty text.
+    TestRegistryKey test;
+    RegistryKey writer(test.path(), true, kRoot);
+    const tstring shortText(10, _T('s')), longText(40000, _T('L'));
+    writer.setValue(_T("List"), shortText);
+    std::atomic<bool> stop{false};
+    std::thread grow([&] {
+        for (bool big = true; !stop; big = !big) writer.setValue(_T("List"), big ? longText : shortText);
+    });
+    RegistryKey reader(test.path(), false, kRoot);
+    int shortReads = 0, longReads = 0, failures = 0;
+    for (int i = 0; i < 3000; ++i) {
+        tstring text;
+        try {
+            if (!reader.getValue(_T("List"), text)) ++failures;
+        } catch (const Win32Exception&) {
+            ++failures;
+        }
+        if (text == shortText) ++shortReads;
+        else if (text == longText) ++longReads;
+        else ++failures;
+    }
+    stop = true;
+    grow.join();
+    std::cout << "[ figures  ] reads: " << shortReads << " short, " << longReads << " long\n";
+    EXPECT_EQ(0, failures);
+    EXPECT_EQ(3000, shortReads + longReads);
 }
