@@ -67,7 +67,8 @@ LONG launchManager() {
     if (lock == nullptr) return static_cast<LONG>(GetLastError());
     WaitForSingleObject(lock, INFINITE);
     if (HWND running = FindWindowW(guiName.c_str(), nullptr)) {
-        SetForegroundWindow(running);
+        // The found window is the manager's hidden owner: its dialog is what comes forward.
+        SetForegroundWindow(GetLastActivePopup(running));
         ReleaseMutex(lock);
         CloseHandle(lock);
         return ERROR_ALREADY_EXISTS;
