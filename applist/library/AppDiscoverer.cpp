@@ -19,6 +19,9 @@ const wchar_t kApplicationsKey[] = L"Applications\\";
 const wchar_t kAppPathsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
 constexpr DWORD kApplicationsListed = 100;
 constexpr DWORD kCommandKeysListed = 100;
+// How deep below an application's key the command search goes: its commands sit three levels
+// down (shell\<verb>\command); a registry link back to an ancestor would otherwise never end.
+constexpr int kCommandSearchDepth = 16;
 constexpr DWORD kAppPathsListed = 200;
 constexpr int kMaxLoadedText = 260;
 constexpr DWORD kLongPathBuffer = 520;
@@ -39,7 +42,10 @@ LONG listSubkeys(HKEY key, DWORD maxCount, std::vector<std::wstring>& names) {
         const LONG status = RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
         if (status != ERROR_SUCCESS) return status;
-        names.emplace_back(name, std::min<DWORD>(length, static_cast<DWORD>(std::size(name) - 1)));
+        const size_t kept = std::min<DWORD>(length, static_cast<DWORD>(std::size(name) - 1));
+        // A name with a NUL in it can't be opened by name: it would open the key itself.
+        if (std::find(name, name + kept, L'\0') != name + kept) continue;
+        names.emplace_back(name, kept);
     }
     return ERROR_SUCCESS;
 }
@@ -259,7 +265,8 @@ DWORD AppDiscoverer::scanApplications() {
     return status;
 }
 
-DWORD AppDiscoverer::searchCommands(HKEY parent, const std::wstring& name) {
+DWORD AppDiscoverer::searchCommands(HKEY parent, const std::wstring& name, int depth) {
+    if (depth > kCommandSearchDepth) return 0;
     UniqueKey key;
     LONG result = openForReading(parent, name, key);
     if (result != ERROR_SUCCESS) return unlessNotFound(result);
@@ -268,7 +275,7 @@ DWORD AppDiscoverer::searchCommands(HKEY parent, const std::wstring& name) {
     if (result != ERROR_SUCCESS) return unlessNotFound(result);
     for (const std::wstring& child : children) {
         if (!discovery::equalIgnoringAsciiCase(child, L"command")) {
-            searchCommands(key.get(), child);  // a failure below is that key's own business
+            searchCommands(key.get(), child, depth + 1);  // a failure below is that key's own business
             continue;
         }
         UniqueKey command;

@@ -49,7 +49,7 @@ private:
     bool offerCandidate(const std::wstring& path);
     void scanAssociations();
     DWORD scanApplications();
-    DWORD searchCommands(HKEY parent, const std::wstring& name);
+    DWORD searchCommands(HKEY parent, const std::wstring& name, int depth = 0);
     DWORD scanAppPaths();
 
     std::vector<KnownApp> table_;

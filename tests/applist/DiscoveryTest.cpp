@@ -732,3 +732,82 @@ TEST(Discovery, ListingFailuresCarryTheirCode) {
         EXPECT_EQ(static_cast<DWORD>(ERROR_MORE_DATA), roots.discover(finder, false));
     }
 }
+
+namespace {
+// The native path of a key below HKEY_CURRENT_USER, as a registry link names its target.
+std::wstring currentUserNativePath(const std::wstring& path) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::wstring();
+    BYTE buffer[256];
+    DWORD size = 0;
+    std::wstring sid;
+    if (GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size)) {
+        wchar_t* text = nullptr;
+        if (ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) {
+            sid = text;
+            LocalFree(text);
+        }
+    }
+    CloseHandle(token);
+    return sid.empty() ? std::wstring() : L"\\Registry\\User\\" + sid + L"\\" + path;
+}
+
+// A registry link: created, and deleted as the link itself, not what it points to.
+class RegistryLink {
+public:
+    RegistryLink(const std::wstring& path, const std::wstring& target) : path_(path) {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                            KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+            return;
+        }
+        made_ = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
+                               static_cast<DWORD>(target.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+        RegCloseKey(key);
+        if (!made_) remove();
+    }
+    ~RegistryLink() { remove(); }
+    bool made() const { return made_; }
+
+private:
+    void remove() {
+        using DeleteKeyFn = LONG(WINAPI*)(HANDLE);
+        auto deleteKey = reinterpret_cast<DeleteKeyFn>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), "NtDeleteKey")));
+        HKEY key = nullptr;
+        if (deleteKey != nullptr &&
+            RegOpenKeyExW(HKEY_CURRENT_USER, path_.c_str(), REG_OPTION_OPEN_LINK, DELETE | KEY_READ, &key) == ERROR_SUCCESS) {
+            deleteKey(key);
+            RegCloseKey(key);
+        }
+    }
+    std::wstring path_;
+    bool made_ = false;
+};
+}  // namespace
+
+TEST(Discovery, ALinkBackToAnAncestorEndsTheCommandSearch) {
+    // A key below an application's key that links back to it makes an endless tree; the search
+    // goes a bounded depth down and then on to the next application.
+    LibraryCopy library(L"kvsbappmgr.dll");
+    ProgramFolder folder;
+    const Witnesses witness(folder);
+    AppDiscoverer finder;
+    PrivateRoots roots;
+    createKey(HKEY_CURRENT_USER, roots.applications(L"loop.exe\\shell"));
+    const std::wstring target = currentUserNativePath(roots.applications(L"loop.exe"));
+    ASSERT_FALSE(target.empty());
+    const RegistryLink link(roots.applications(L"loop.exe\\shell\\again"), target);
+    if (!link.made()) GTEST_SKIP() << "registry links are refused";
+    {
+        HKEY through = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, roots.applications(L"loop.exe\\shell\\again\\shell").c_str(),
+                                               0, KEY_READ, &through))
+            << "the link leads back to the application's key";
+        RegCloseKey(through);
+    }
+    witness.addCommand(roots, L"z.exe");
+    createKey(HKEY_CURRENT_USER, roots.appPaths(L""));
+    EXPECT_EQ(0u, roots.discover(finder));
+    EXPECT_TRUE(listsPath(finder.discovered(), witness.command)) << describe(finder.discovered());
+}
