@@ -165,10 +165,20 @@ LONG CMonitor::deviceArrivalCallback(uint32_t, DcsHandle handle) {
     const char* printer = modelResult != 0 || length == 0 ? "Null Printer" : model;
     copyBounded(record.printerName, sizeof(record.printerName), printer, kNameBuffer);
     DcsHandle specific = 0;
-    client.enumSpecificHid(record.portName, &specific);
+    const LONG lookup = client.enumSpecificHid(record.portName, &specific);
+    // A device whose handle can't be learnt now is left to the next device change: a record
+    // without a handle could never be opened, and every broadcast would add another.
+    if (lookup != 0 || specific == 0) {
+        logError(LogText("CMonitor::deviceArrivalCallback(") << handle << ") no handle for port " << record.portName
+                                                              << ": " << lookup);
+        return E_FAIL;
+    }
     record.handle = specific;
     record.isLocal = transportIsUsb(client, specific) ? 1 : 0;
     std::lock_guard<std::mutex> hold(devicesLock_);
+    for (const DeviceRecord& known : devices_) {
+        if (known.handle == specific) return E_FAIL;
+    }
     devices_.push_back(record);
     deviceCount_ = static_cast<int>(devices_.size());
     return 0;
