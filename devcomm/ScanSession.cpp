@@ -32,8 +32,9 @@ bool setPortText(void* session, const char* text) {
     return true;
 }
 
+// A null session object is never handed on: the library would call through it.
 bool queryOptions(void* options, uint8_t (&result)[8], void* session) {
-    if (options == nullptr) return false;
+    if (options == nullptr || session == nullptr) return false;
     slot<void(__thiscall*)(void*, uint8_t*, void*)>(options, 5)(options, result, session);
     return true;
 }
@@ -51,7 +52,7 @@ bool setDefaultName(void* list, const wchar_t* name) {
 }
 
 bool sendList(void* options, void* session, void* list) {
-    if (options == nullptr) return false;
+    if (options == nullptr || session == nullptr || list == nullptr) return false;
     slot<void(__thiscall*)(void*, void*, void*)>(options, 11)(options, session, list);
     return true;
 }

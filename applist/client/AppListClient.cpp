@@ -87,7 +87,7 @@ bool AppListClient::sendPanelList(void* sessionObject) {
     scx::setDefaultName(list, defaultName.c_str());
     void* options = create(kScanObjectOptions);
     if (options == nullptr) return false;
-    scx::sendList(options, sessionObject, list);
+    if (!scx::sendList(options, sessionObject, list)) return false;
     setListSent(true);
     return true;
 }

@@ -50,6 +50,12 @@ TEST(ScanSessionLibrary, CallsEachSlotWithItsArgumentsAndKeepsTheStackBalanced) 
         const wchar_t name[] = L"Photo Editor";
         EXPECT_TRUE(scx::addName(list, name, 12, 5));
         EXPECT_TRUE(scx::setDefaultName(list, L"Photo Editor"));
+        // A missing session or list object is never handed to the library.
+        uint8_t untouched[8] = {9};
+        EXPECT_FALSE(scx::queryOptions(options, untouched, nullptr));
+        EXPECT_EQ(9, untouched[0]);
+        EXPECT_FALSE(scx::sendList(options, nullptr, list));
+        EXPECT_FALSE(scx::sendList(options, session, nullptr));
         EXPECT_TRUE(scx::sendList(options, session, list));
         EXPECT_TRUE(library.destroy(kScanObjectList, list));
         EXPECT_TRUE(library.destroy(kScanObjectSession, session));
@@ -60,7 +66,8 @@ TEST(ScanSessionLibrary, CallsEachSlotWithItsArgumentsAndKeepsTheStackBalanced) 
     EXPECT_TRUE(contains(journal, "answer=128")) << journal;
     EXPECT_TRUE(contains(journal, "addName name=Photo Editor length=12 value=5\r\n")) << journal;
     EXPECT_TRUE(contains(journal, "setDefault name=Photo Editor\r\n")) << journal;
-    EXPECT_TRUE(contains(journal, "sendList session=")) << journal;
+    EXPECT_EQ(1, countLines(journal, "sendList session=")) << journal;
+    EXPECT_EQ(3, countLines(journal, "answer=128")) << journal;
     EXPECT_TRUE(contains(journal, "destroy kind=0")) << journal;
 }
 
