@@ -235,6 +235,8 @@ int CMonitor::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
+    // The process winds down its statics next: no report may reach them on a library thread.
+    UnregisterHids();
     return static_cast<int>(message.wParam);
 }
 

@@ -303,6 +303,28 @@ TEST(Stress, TwoDevicesAtOnceKeepEachJobOnItsOwnPort) {
     EXPECT_TRUE(monitor.running());
 }
 
+TEST(Stress, AnUnloadDuringAStormEndsTheMonitorCleanly) {
+    // Reports keep arriving on the library's threads while "-u" closes the monitor: it stops
+    // them before the process winds down, and ends with 0.
+    MonitorHarness monitor("st07", kDevice);
+    monitor.setAppList(kList);
+    setLogging(monitor, 0);
+    removePrograms(monitor);
+    startAndWait(monitor);
+    StormCall storm{&monitor, "storm USB001 0 200000 21 threads=4" + bases({kScanToViewer, kHostCancel, kDuplex, kNoButton})};
+    HANDLE stormThread = CreateThread(nullptr, 0, runStorm, &storm, 0, nullptr);
+    ASSERT_NE(nullptr, stormThread);
+    ASSERT_TRUE(monitor.waitForJournal([](const std::string& j) { return contains(j, "storm"); })) << monitor.journal();
+    Sleep(300);
+    EXPECT_EQ(0, monitor.runToEnd("-u"));
+    EXPECT_EQ(0, monitor.waitForExit());
+    WaitForSingleObject(stormThread, 30000);
+    CloseHandle(stormThread);
+    const std::string journal = monitor.journal();
+    EXPECT_EQ(1, calls(journal, "DcsUnregisterForReportsHid")) << journal.substr(journal.size() > 3000 ? journal.size() - 3000 : 0);
+    EXPECT_EQ(std::string::npos, journal.find("gave up waiting"));
+}
+
 namespace {
 struct Resources {
     DWORD handles = 0;
