@@ -44,6 +44,8 @@ std::vector<std::wstring> splitEntries(const std::wstring& stored) {
 std::wstring entryValue(const std::wstring& entry, const wchar_t* name) { return tagtext::elementOrEmpty(entry, name); }
 
 std::wstring withDefaultMark(const std::wstring& entry) {
+    // Marked once: a second line could never be cleared with one unmarking.
+    if (entry.find(kDefaultAioLine) != std::wstring::npos) return entry;
     const size_t path = entry.find(L"</PATH>");
     if (path == std::wstring::npos) return entry;
     std::wstring marked = entry;

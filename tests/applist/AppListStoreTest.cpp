@@ -40,6 +40,7 @@ TEST(AppEntry, LinesLayoutAndTheDefaultLine) {
     const std::wstring marked = entry(L"Viewer", L"C:\\v.exe", true);
     EXPECT_EQ(marked, withDefaultMark(entry(L"Viewer", L"C:\\v.exe"))) << "the line goes right after the PATH line";
     EXPECT_EQ(entry(L"Viewer", L"C:\\v.exe"), withoutDefaultMark(marked));
+    EXPECT_EQ(marked, withDefaultMark(marked)) << "an entry already marked is marked once";
     EXPECT_EQ(std::wstring(kDefaultAioLine).size(), 51u);
     EXPECT_EQ(L"<APP>no path</APP>", withDefaultMark(L"<APP>no path</APP>"));
     // Only the exact line is recognised.
