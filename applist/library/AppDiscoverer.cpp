@@ -240,7 +240,16 @@ DWORD AppDiscoverer::discover(bool onlyKnown) {
 }
 
 void AppDiscoverer::scanAssociations() {
-    const std::wstring folder = expandEnvironment(L"%TEMP%");
+    std::wstring folder = expandEnvironment(L"%TEMP%");
+    if (folder.empty() || folder.find(L'%') != std::wstring::npos) {
+        // No TEMP variable: the system's temporary folder, not a folder named "%TEMP%" in the
+        // current one.
+        wchar_t temp[MAX_PATH + 1] = {};
+        const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+        folder.assign(temp, length > 0 && length <= MAX_PATH ? length : 0);
+        while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+        if (folder.empty()) return;
+    }
     CreateDirectoryW(folder.c_str(), nullptr);  // an existing folder is fine
     for (const wchar_t* type : kAssociationTypes) {
         const std::wstring probePath = folder + L"\\" + probePrefix_ + L"app" + type;

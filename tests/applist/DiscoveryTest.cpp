@@ -811,3 +811,24 @@ TEST(Discovery, ALinkBackToAnAncestorEndsTheCommandSearch) {
     EXPECT_EQ(0u, roots.discover(finder));
     EXPECT_TRUE(listsPath(finder.discovered(), witness.command)) << describe(finder.discovered());
 }
+
+TEST(Discovery, WithoutATempVariableTheProbesGoToTheSystemsTemporaryFolder) {
+    LibraryCopy library(L"kvstappmgr.dll");
+    ProgramFolder here;
+    wchar_t saved[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, saved);
+    wchar_t temp[32768] = {};
+    const DWORD length = GetEnvironmentVariableW(L"TEMP", temp, 32768);
+    ASSERT_TRUE(SetCurrentDirectoryW(here.path().c_str()));
+    SetEnvironmentVariableW(L"TEMP", nullptr);
+    AppDiscoverer finder;
+    PrivateRoots roots;
+    createKey(HKEY_CURRENT_USER, roots.applications(L""));
+    createKey(HKEY_CURRENT_USER, roots.appPaths(L""));
+    EXPECT_EQ(0u, roots.discover(finder));
+    const DWORD made = GetFileAttributesW((here.path() + L"\\%TEMP%").c_str());
+    SetEnvironmentVariableW(L"TEMP", length > 0 ? temp : nullptr);
+    SetCurrentDirectoryW(saved);
+    RemoveDirectoryW((here.path() + L"\\%TEMP%").c_str());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, made) << "no folder named after the unset variable";
+}
