@@ -7,6 +7,10 @@
 
 #include <cstdlib>
 
+namespace {
+bool highBytesLead(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput input(data, size);
     const uint8_t pick = input.byte();
@@ -48,5 +52,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                     quickPrintCommand(copies, path, copies, type)}) {
         if (line.size() >= kTextBuffer) std::abort();
     }
+
+    // A cut code-page text is a prefix within its limit that ends at a character's end.
+    const size_t limit = pick;
+    const std::string cut = cutAtCharacter(app.paintPath, limit, highBytesLead);
+    if (cut.size() > limit || app.paintPath.compare(0, cut.size(), cut) != 0) std::abort();
+    size_t at = 0;
+    while (at < cut.size()) at += highBytesLead(static_cast<unsigned char>(cut[at])) && at + 1 < app.paintPath.size() ? 2 : 1;
+    if (at != cut.size()) std::abort();
+    if (cut.size() + 2 <= limit && cut.size() < app.paintPath.size()) std::abort();  // nothing left out that fits
     return 0;
 }
