@@ -88,7 +88,13 @@ DWORD WINAPI SessionController::serve(void* parameter) {
 LONG SessionController::start() {
     // An outside program may already serve this controller: leave the work to it.
     if (FindWindowA("SessionController", name_.c_str()) != nullptr) return 0;
-    if (thread_) return 0;
+    if (thread_) {
+        // Still serving; a thread whose window someone else closed ends, and is started anew.
+        HWND window = window_;
+        if (window != nullptr && IsWindow(window)) return 0;
+        if (WaitForSingleObject(thread_.get(), kStopWaitMs) != WAIT_OBJECT_0) return ERROR_BUSY;
+        thread_.reset();
+    }
     ready_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!ready_) return lastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
     thread_.reset(CreateThread(nullptr, 0, serve, this, 0, &threadId_));
@@ -111,8 +117,8 @@ LONG SessionController::stop() {
     if (thread_) {
         // The quit also reaches a thread whose window is already gone.
         PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
-        WaitForSingleObject(thread_.get(), kStopWaitMs);
-        thread_.reset();
+        // A thread that does not end is kept, so a later start serves with it, not beside it.
+        if (WaitForSingleObject(thread_.get(), kStopWaitMs) == WAIT_OBJECT_0) thread_.reset();
     }
     return 0;
 }

@@ -90,7 +90,7 @@ public:
     LONG LaunchCopy(DcsHandle handle, int32_t parameter, int32_t mode);
     LONG LaunchLightScan(const std::string& jobPath);
     LONG ReportLocalCardInserted();
-    bool launchPhotoDesk();
+    bool launchPhotoDesk(DcsHandle handle);
     int setDuplexerButtonStatus(DcsHandle handle, DWORD state);
     void buildFileJob(const std::string& jobPath);
     void buildFolderJob(const std::string& jobPath, const PanelAppRecord& record);

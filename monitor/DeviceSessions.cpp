@@ -344,6 +344,7 @@ LONG CMonitor::EndSessionForPort(DcsHandle handle) {
 
 LONG CMonitor::SendScanToList(DcsHandle handle) {
     Sleep(250);
+    std::lock_guard<std::recursive_mutex> serving(scanLock_);
     appList_.setListSent(false);
     appList_.clearDestinations();
     // The session is opened for the port of the previous report, before the refresh below.

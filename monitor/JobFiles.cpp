@@ -212,9 +212,10 @@ LONG CMonitor::ReportLocalCardInserted() {
     return result;
 }
 
-bool CMonitor::launchPhotoDesk() {
+bool CMonitor::launchPhotoDesk(DcsHandle handle) {
     char printer[kNameBuffer] = {};
-    if (GetDeviceNames(lastHandle_, printer) != 0) return false;
+    // The card's own device, not whichever report came last.
+    if (GetDeviceNames(handle, printer) != 0) return false;
     const std::string command = photoDeskCommand(photoDeskPath_, printer);
     logInfo("LaunchProgram =>" + command);
     return CSCUtil::runProgram(command.c_str(), false, nullptr);

@@ -26,8 +26,11 @@ LONG CMonitor::reportCallback(uint32_t first, DcsHandle handle, const uint8_t* r
     if (decodePanelReport(report, request, code) != 0) return 0;
     const uint8_t parameter = report[7];
 
-    std::lock_guard<std::recursive_mutex> serving(scanLock_);
-    switch (panelActionFor(request.origin, code)) {
+    // A list request waits its 250 ms before it takes the lock (SendScanToList).
+    const PanelAction action = panelActionFor(request.origin, code);
+    std::unique_lock<std::recursive_mutex> serving(scanLock_, std::defer_lock);
+    if (action != PanelAction::HostSendList && action != PanelAction::PanelSendList) serving.lock();
+    switch (action) {
         case PanelAction::Invalid:
             return kInvalidData;
         case PanelAction::NoButton:
@@ -71,7 +74,7 @@ LONG CMonitor::reportCallback(uint32_t first, DcsHandle handle, const uint8_t* r
             if (photoDockPresent_) {
                 ReportLocalCardInserted();
             } else {
-                launchPhotoDesk();
+                launchPhotoDesk(handle);
             }
             return 0;
         case PanelAction::PanelSendList:

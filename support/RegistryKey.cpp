@@ -158,7 +158,9 @@ bool RegistryKey::getValue(const tstring& name, std::vector<BYTE>& out) {
             if (type != REG_BINARY) message += kWrongType;
             THROW_WIN32(message, status);
         }
-        data.assign(size, 0);
+        // Never a null buffer: that would make the read another size query.
+        data.assign(std::max<DWORD>(size, 1), 0);
+        size = static_cast<DWORD>(data.size());
         status = RegQueryValueEx(key_.get(), name.c_str(), nullptr, &type, data.data(), &size);
         if (status == ERROR_MORE_DATA && attempt < kValueReadAttempts) {
             status = ERROR_SUCCESS;

@@ -43,7 +43,18 @@ void removeFolder(const std::string& path) {
 }
 }  // namespace
 
-bool deleteKeyTree(HKEY root, const tstring& path, REGSAM view) {
+namespace {
+// Deep enough for any test tree; a registry link back to an ancestor ends here.
+constexpr int kKeyTreeDepth = 64;
+
+bool deleteKeyTreeAt(HKEY root, const tstring& path, REGSAM view, int depth);
+}  // namespace
+
+bool deleteKeyTree(HKEY root, const tstring& path, REGSAM view) { return deleteKeyTreeAt(root, path, view, 0); }
+
+namespace {
+bool deleteKeyTreeAt(HKEY root, const tstring& path, REGSAM view, int depth) {
+    if (depth > kKeyTreeDepth) return false;
     HKEY key = nullptr;
     if (RegOpenKeyEx(root, path.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) return true;
     std::vector<tstring> children;
@@ -54,10 +65,11 @@ bool deleteKeyTree(HKEY root, const tstring& path, REGSAM view) {
         children.emplace_back(name, length);
     }
     RegCloseKey(key);
-    for (const tstring& child : children) deleteKeyTree(root, path + _T("\\") + child, view);
+    for (const tstring& child : children) deleteKeyTreeAt(root, path + _T("\\") + child, view, depth + 1);
     LONG status = RegDeleteKeyEx(root, path.c_str(), view, 0);
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
+}  // namespace
 
 TestRegistryKey::TestRegistryKey(HKEY root, REGSAM view)
     : root_(root), view_(view), path_(_T("Software\\") + uniqueName()) {

@@ -173,6 +173,14 @@ TEST(SessionController, RequestsAreServedWhileTheStartingThreadIsBlocked) {
     ASSERT_EQ(0, server.start());
     EXPECT_EQ(0, SessionControllerClient("sct5", "USB001").closeSession());
     EXPECT_EQ(0, server.holders(kScanner));
+
+    // Its window closed by another sender: the next start serves again.
+    SendMessageA(FindWindowA(server.name().c_str(), server.name().c_str()), WM_CLOSE, 0, 0);
+    EXPECT_EQ(nullptr, FindWindowA(server.name().c_str(), server.name().c_str()));
+    ASSERT_EQ(0, server.start());
+    EXPECT_NE(nullptr, FindWindowA(server.name().c_str(), server.name().c_str()));
+    EXPECT_EQ(0, SessionControllerClient("sct5", "USB001").openSession());
+    EXPECT_EQ(1, server.holders(kScanner));
     server.stop();
     server.stop();
     EXPECT_EQ(nullptr, FindWindowA(server.name().c_str(), server.name().c_str()));
