@@ -46,37 +46,7 @@ void createKey(HKEY root, const std::wstring& path) {
     }
 }
 
-// Two private roots below a private key of the current user: "classes" and "machine".
-class PrivateRoots {
-public:
-    PrivateRoots() : key_(HKEY_CURRENT_USER) {
-        createKey(HKEY_CURRENT_USER, classes(L""));
-        createKey(HKEY_CURRENT_USER, machine(L""));
-    }
-    std::wstring classes(const std::wstring& path) const { return join(L"classes", path); }
-    std::wstring machine(const std::wstring& path) const { return join(L"machine", path); }
-    // Turns the process's two roots to these keys; null puts the system's back.
-    void use(bool on) {
-        if (!on) {
-            RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
-            RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-            return;
-        }
-        HKEY classesKey = nullptr, machineKey = nullptr;
-        RegOpenKeyExW(HKEY_CURRENT_USER, classes(L"").c_str(), 0, KEY_ALL_ACCESS, &classesKey);
-        RegOpenKeyExW(HKEY_CURRENT_USER, machine(L"").c_str(), 0, KEY_ALL_ACCESS, &machineKey);
-        RegOverridePredefKey(HKEY_CLASSES_ROOT, classesKey);
-        RegOverridePredefKey(HKEY_LOCAL_MACHINE, machineKey);
-        RegCloseKey(classesKey);
-        RegCloseKey(machineKey);
-    }
-
-private:
-    std::wstring join(const std::wstring& top, const std::wstring& path) const {
-        return widen(key_.path()) + L"\\" + top + (path.empty() ? L"" : L"\\" + path);
-    }
-    PrivateKey key_;
-};
+using PrivateRoots = testing_support::PrivateRegistryRoots;
 
 std::vector<double> batches(int count, int perBatch, const std::function<void()>& work) {
     std::vector<double> samples;
@@ -187,7 +157,7 @@ int main(int argc, char** argv) {
                        static_cast<DWORD>((stored.size() + 1) * sizeof(wchar_t)));
         RegCloseKey(key);
     }
-    full.use(true);
+    full.use(KEY_ALL_ACCESS);
     uint32_t needed = 0;
     list(nullptr, 0, &needed);
     std::vector<wchar_t> buffer(needed + 16);
@@ -195,7 +165,7 @@ int main(int argc, char** argv) {
     const bool listed = list(buffer.data(), static_cast<uint32_t>(buffer.size()), &needed) == 0 &&
                         std::wstring(buffer.data()).find(L"Program 100") != std::wstring::npos;
     if (!listed) {
-        full.use(false);
+        full.release();
         line("FAILED: the library did not hand out the stored list");
         return 1;
     }
@@ -296,7 +266,7 @@ int main(int argc, char** argv) {
         bare2.push_back(c[0]);
         client.push_back(d[0]);
     }
-    full.use(false);
+    full.release();
     line("GetWideAppList:                         " + describe(figuresOf(library1)));
     line("bare open + one read + close:           " + describe(figuresOf(bare1)));
     line("bare open + size + read + close:        " + describe(figuresOf(bare2)));
@@ -341,19 +311,19 @@ int main(int argc, char** argv) {
     LONG status = 0;
     const int discoveryRounds = rounds / 2 + 1;
     for (int round = 0; round < discoveryRounds; ++round) {
-        full.use(true);
+        full.use(KEY_ALL_ACCESS);
         withKeys.push_back(batches(1, 1, [&] { status = create(); })[0]);
         bare.push_back(batches(1, 1, [&] { texts = bareEnumeration().size(); })[0]);
         // The registry reads and the check every found program gets: does its file exist.
         bareFiles.push_back(batches(1, 1, [&] {
             for (const std::wstring& text : bareEnumeration()) PathFileExistsW(programOf(text).c_str());
         })[0]);
-        full.use(false);
+        full.release();
         empty.use(true);
         withoutKeys.push_back(batches(1, 1, [&] { create(); })[0]);
         empty.use(false);
     }
-    full.use(true);
+    full.use(KEY_ALL_ACCESS);
     HKEY storeRoot = nullptr;
     std::wstring found;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\KelvaraInkjet\\App List Manager", 0, KEY_READ, &storeRoot) == 0) {
@@ -364,7 +334,7 @@ int main(int argc, char** argv) {
         }
         RegCloseKey(storeRoot);
     }
-    full.use(false);
+    full.release();
     line("CreateAppList status " + std::to_string(status) + "; " + std::to_string(texts) + " commands and paths read; " +
          (found.find(L"MSPAINT.EXE") != std::wstring::npos && found.find(L"pixedit.EXE") != std::wstring::npos
               ? "the two known programs among them stored"

@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -304,36 +305,25 @@ bool runLaunch(bool logging, int rounds, const char* prefix) {
         return done;
     };
     auto delivered = [](const std::string& reply) { return reply == "ok delivered result=0"; };
+    const std::function<std::string(const std::string&)> targets[] = {
+        [&](const std::string& report) { return rig.command(report); },
+        [&](const std::string& report) { return bareProgram.command(report); },
+        [&](const std::string& report) { return sizedProgram.command(report); },
+    };
     for (int round = 0; round < rounds && ok; ++round) {
         // The order turns each round, so no kind always follows the same one.
         for (int step = 0; step < 7; ++step) {
             const int kind = (round + step) % 7;
-            switch (kind) {
-                case 0:
-                    ok = timed(rtt[0], [&] { return delivered(rig.command(kNothing)); }) && ok;
-                    break;
-                case 1:
-                    ok = timed(rtt[1], [&] { return delivered(rig.command(kScan)); }) && ok;
-                    ok = rig.waitForPrograms(++records) && ok;
-                    break;
-                case 2:
-                    ok = timed(rtt[2], [&] { return delivered(bareProgram.command(kNothing)); }) && ok;
-                    break;
-                case 3:
-                    ok = timed(rtt[3], [&] { return delivered(bareProgram.command(kScan)); }) && ok;
-                    ok = rig.waitForPrograms(++records) && ok;
-                    break;
-                case 4:
-                    ok = timed(rtt[4], [&] { return delivered(sizedProgram.command(kNothing)); }) && ok;
-                    break;
-                case 5:
-                    ok = timed(rtt[5], [&] { return delivered(sizedProgram.command(kScan)); }) && ok;
-                    ok = rig.waitForPrograms(++records) && ok;
-                    break;
-                default:
-                    rtt[6].push_back(bareLaunch(bareProgram.tempFolder(), program, sample.file, 90000 + round));
-                    ok = rig.waitForPrograms(++records) && ok;
-                    break;
+            if (kind < 6) {
+                // Kinds 0-5: a no-button then a scan report to the monitor, the bare program and
+                // the sized bare program in turn.
+                const bool scan = kind % 2 == 1;
+                const std::function<std::string(const std::string&)>& send = targets[kind / 2];
+                ok = timed(rtt[kind], [&] { return delivered(send(scan ? kScan : kNothing)); }) && ok;
+                if (scan) ok = rig.waitForPrograms(++records) && ok;
+            } else {
+                rtt[6].push_back(bareLaunch(bareProgram.tempFolder(), program, sample.file, 90000 + round));
+                ok = rig.waitForPrograms(++records) && ok;
             }
             // The next step starts with no program running and the job names free again.
             removeJobs(rig.tempFolder());

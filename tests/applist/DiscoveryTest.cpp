@@ -554,40 +554,21 @@ TEST(Discovery, RegisteredProgramsAreFoundThroughEverySource) {
 namespace {
 // The process's HKEY_CLASSES_ROOT and HKEY_LOCAL_MACHINE turned to two private keys while a
 // discovery runs, so that failing keys there disturb no other process.
-class PrivateRoots {
+class PrivateRoots : public PrivateRegistryRoots {
 public:
-    PrivateRoots() : key_(HKEY_CURRENT_USER) {
-        createKey(HKEY_CURRENT_USER, classes(L""));
-        createKey(HKEY_CURRENT_USER, machine(L""));
-    }
-    std::wstring classes(const std::wstring& path) const { return join(L"classes", path); }
-    std::wstring machine(const std::wstring& path) const { return join(L"machine", path); }
     std::wstring appPaths(const std::wstring& name) const { return machine(kAppPaths + name); }
     std::wstring applications(const std::wstring& name) const { return classes(L"Applications\\" + name); }
     void deny(const std::wstring& path) { keys_.deny(HKEY_CURRENT_USER, path); }
 
     DWORD discover(AppDiscoverer& finder, bool onlyKnown = true) {
-        HKEY classesKey = nullptr, machineKey = nullptr;
-        RegOpenKeyExW(HKEY_CURRENT_USER, classes(L"").c_str(), 0, KEY_READ, &classesKey);
-        RegOpenKeyExW(HKEY_CURRENT_USER, machine(L"").c_str(), 0, KEY_READ, &machineKey);
-        EXPECT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_CLASSES_ROOT, classesKey));
-        EXPECT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_LOCAL_MACHINE, machineKey));
+        EXPECT_EQ(ERROR_SUCCESS, use());
         const DWORD status = finder.discover(onlyKnown);
-        RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
-        RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-        RegCloseKey(classesKey);
-        RegCloseKey(machineKey);
+        release();
         return status;
     }
 
 private:
-    std::wstring join(const std::wstring& top, std::wstring path) const {
-        while (!path.empty() && path.back() == L'\\') path.pop_back();
-        return key_.sub(path.empty() ? top : top + L"\\" + path);
-    }
-
-    TestRegistryKey key_;
-    KeyCleanup keys_;  // opened up before key_ deletes the tree
+    KeyCleanup keys_;  // opened up before the private key's tree is deleted
 };
 
 // A known program registered in both places; found only when its scan runs and gets to it.

@@ -78,6 +78,39 @@ TestRegistryKey::TestRegistryKey(HKEY root, REGSAM view)
 
 TestRegistryKey::~TestRegistryKey() { deleteKeyTree(root_, path_, view_); }
 
+PrivateRegistryRoots::PrivateRegistryRoots() : key_(HKEY_CURRENT_USER) {
+    for (const std::wstring& path : {classes(L""), machine(L"")}) {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+            ERROR_SUCCESS) {
+            RegCloseKey(key);
+        }
+    }
+}
+
+std::wstring PrivateRegistryRoots::join(const std::wstring& top, std::wstring path) const {
+    while (!path.empty() && path.back() == L'\\') path.pop_back();
+    const tstring& own = key_.path();
+    return std::wstring(own.begin(), own.end()) + L"\\" + top + (path.empty() ? L"" : L"\\" + path);
+}
+
+LONG PrivateRegistryRoots::use(REGSAM access) {
+    HKEY classesKey = nullptr, machineKey = nullptr;
+    LONG status = RegOpenKeyExW(HKEY_CURRENT_USER, classes(L"").c_str(), 0, access, &classesKey);
+    if (status == ERROR_SUCCESS) status = RegOpenKeyExW(HKEY_CURRENT_USER, machine(L"").c_str(), 0, access, &machineKey);
+    if (status == ERROR_SUCCESS) status = RegOverridePredefKey(HKEY_CLASSES_ROOT, classesKey);
+    if (status == ERROR_SUCCESS) status = RegOverridePredefKey(HKEY_LOCAL_MACHINE, machineKey);
+    // The roots keep keys of their own: these handles are not needed any more.
+    if (classesKey != nullptr) RegCloseKey(classesKey);
+    if (machineKey != nullptr) RegCloseKey(machineKey);
+    return status;
+}
+
+void PrivateRegistryRoots::release() {
+    RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+}
+
 TempFolder::TempFolder(const char* stem) {
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);

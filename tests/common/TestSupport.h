@@ -34,6 +34,25 @@ private:
     tstring path_;
 };
 
+// The process's HKEY_CLASSES_ROOT and HKEY_LOCAL_MACHINE turned to two private keys, "classes"
+// and "machine" below a private key of the current user, so that work on those roots disturbs
+// no other process.
+class PrivateRegistryRoots {
+public:
+    PrivateRegistryRoots();
+    // Paths below HKEY_CURRENT_USER of a key in each private root ("" for the root itself).
+    std::wstring classes(const std::wstring& path) const { return join(L"classes", path); }
+    std::wstring machine(const std::wstring& path) const { return join(L"machine", path); }
+    // Turns the two roots to the private keys, opened with `access`: 0, or the first failure.
+    LONG use(REGSAM access = KEY_READ);
+    // Puts the system's roots back.
+    void release();
+
+private:
+    std::wstring join(const std::wstring& top, std::wstring path) const;
+    TestRegistryKey key_;
+};
+
 // A unique, empty folder in the temporary directory, removed with its contents afterwards.
 class TempFolder {
 public:
