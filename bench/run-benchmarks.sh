@@ -14,7 +14,7 @@ for name in logger applist launch scale idle; do
         continue
     fi
     started=$(date +%s)
-    wine "$program" "$@" </dev/null 2>/dev/null | tr -d '\r'
+    "${WINE:-wine}" "$program" "$@" </dev/null 2>/dev/null | tr -d '\r'
     status=${PIPESTATUS[0]}
     printf '  (%s: %d s, exit %d)\n' "$name" $(( $(date +%s) - started )) "$status"
     [ "$status" -eq 0 ] || failed=1

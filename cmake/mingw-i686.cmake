@@ -1,15 +1,6 @@
-# Cross build for 32-bit Windows with Debian's mingw-w64 (posix threads model).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for 32-bit Windows (x86) with Debian's mingw-w64 (posix threads model).
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
-set(CMAKE_C_COMPILER   i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER  i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# Tests run through Wine; the prefix and server are prepared by ./run.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+set(MINGW_TRIPLE i686-w64-mingw32)
+# Debian's wine command takes the 32-bit loader whenever it is installed.
+set(WINE_LOADER wine CACHE STRING "Wine loader that runs the x86 tests")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,14 +1,16 @@
 // The binary contract with the device communication library: callback types, entry-point
 // types and the shared string vocabulary. Every entry point is __stdcall, exported under its
-// bare name, and returns a 32-bit code (0 success). Values are 32 bits wide.
+// bare name, and returns a 32-bit code (0 success). Values are 32 bits wide on x86 and x64
+// alike; only pointers widen on x64.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 
-using DcsHandle = uint32_t;   // opaque; 0 is never valid
-using DcsValue = uintptr_t;   // a value passed through unchanged (32 bits on this platform)
+using DcsHandle = uint32_t;   // opaque; 0 is never valid; 32 bits on x64 too
+using DcsValue = uintptr_t;   // a value passed through unchanged: pointer-sized
+static_assert(sizeof(DcsHandle) == 4, "device handles are 32-bit values on x86 and x64");
 
 // Called once per device found, synchronously, before the enumeration call returns.
 using EnumCallback = LONG(WINAPI*)(uint32_t first, DcsHandle handle);

@@ -20,6 +20,14 @@ bool isWow64Process() {
     return isWow64(GetCurrentProcess(), &flag) && flag == TRUE;
 }
 
+REGSAM registryView32() {
+#ifdef _WIN64
+    return KEY_WOW64_32KEY;
+#else
+    return isWow64Process() ? KEY_WOW64_32KEY : 0;
+#endif
+}
+
 std::vector<tstring> cumulativeKeyPaths(const tstring& path) {
     std::vector<tstring> prefixes;
     tstring prefix;
@@ -220,11 +228,11 @@ RegistryKey32::RegistryKey32(const tstring& path, bool create, HKEY root) : Regi
     open(path, create, root);
 }
 
-void RegistryKey32::initAccess() { access_ = KEY_ALL_ACCESS | (isWow64Process() ? KEY_WOW64_32KEY : 0); }
+void RegistryKey32::initAccess() { access_ = KEY_ALL_ACCESS | registryView32(); }
 
 bool RegistryKey32::keyExists(const tstring& path, HKEY root) {
     HKEY key = nullptr;
-    const REGSAM access = KEY_READ | (isWow64Process() ? KEY_WOW64_32KEY : 0);
+    const REGSAM access = KEY_READ | registryView32();
     if (RegOpenKeyEx(root, path.c_str(), 0, access, &key) != ERROR_SUCCESS) return false;
     RegCloseKey(key);
     return true;

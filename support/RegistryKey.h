@@ -48,7 +48,8 @@ protected:
     REGSAM access_ = KEY_ALL_ACCESS;
 };
 
-// The 32-bit registry view, requested explicitly under the 32-bit emulation layer.
+// The 32-bit registry view, requested explicitly by a 64-bit process and by a 32-bit one under
+// the 32-bit emulation layer (a 32-bit system has only that view).
 class RegistryKey32 : public RegistryKey {
 public:
     RegistryKey32(const tstring& path, bool create, HKEY root);
@@ -59,6 +60,9 @@ public:
 
 // True when this process runs under the 32-bit emulation layer of a 64-bit system.
 bool isWow64Process();
+// The access flag that names the 32-bit view from this process: KEY_WOW64_32KEY, or 0 for a
+// 32-bit process on a 32-bit system.
+REGSAM registryView32();
 
 // "A\B\C" -> "A", "A\B", "A\B\C": the keys created one at a time where the system cannot
 // create a whole path in one call.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole road from the operator panel to the started programs, on Wine, for a person to read.
-# Called by "./run demo" with BIN (the built binaries) and WINEPREFIX set and Wine running.
+# Called by "./run demo" with BIN (the built binaries), WINEPREFIX, WINE (the loader) and ARCH
+# (x86 or x64) set and Wine running.
 #   tools/demo.sh [--keep] [--check] [--prefix ABCD]
 #     --keep    prepare, create the list and start the monitor, then leave it running for the
 #               panel tool instead of playing the script
@@ -18,6 +19,10 @@ while [ $# -gt 0 ]; do
     shift
 done
 : "${BIN:?BIN must name the folder of the built binaries}"
+# The Wine loader and the registry view of the build's architecture: a 64-bit build keeps its
+# list and finds applications in the 64-bit view.
+: "${WINE:=wine}" "${ARCH:=x86}"
+if [ "$ARCH" = x64 ]; then view=/reg:64; else view=/reg:32; fi
 
 drive="$WINEPREFIX/drive_c"
 demo="$drive/KV Scan Demo"          # C:\KV Scan Demo: the monitor's folder, with a space in it
@@ -25,7 +30,7 @@ apps="$drive/Demo Apps"             # sample programs for discovery to find
 log="$drive/ProgramData/${prefix}scan.log"
 failures=0
 
-w() { wine "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+w() { "$WINE" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 panel() { w "$demo/${prefix}panel.exe" "$@"; }
 title() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 show() { [ "$check" = 1 ] || printf '%s\n' "$@"; }
@@ -64,8 +69,8 @@ printf 'device port=USB001 transport=USB1 model="KV Scan 100" hids=1\n' > "$demo
 cp "$BIN/kvablsqx.exe" "$apps/Photo Edit/pixedit.EXE"
 cp "$BIN/kvablsqx.exe" "$apps/Paint/MSPAINT.EXE"
 app_paths='HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths'
-w reg add "$app_paths\\pixedit.EXE" /ve /d 'C:\Demo Apps\Photo Edit\pixedit.EXE' /f /reg:32 >/dev/null
-w reg add "$app_paths\\MSPAINT.EXE" /ve /d 'C:\Demo Apps\Paint\MSPAINT.EXE' /f /reg:32 >/dev/null
+w reg add "$app_paths\\pixedit.EXE" /ve /d 'C:\Demo Apps\Photo Edit\pixedit.EXE' /f $view >/dev/null
+w reg add "$app_paths\\MSPAINT.EXE" /ve /d 'C:\Demo Apps\Paint\MSPAINT.EXE' /f $view >/dev/null
 logger='HKLM\Software\Kelvara\KV Model\Scan\logger'
 for value in startLog:1 Clocktime_In_Header:1; do
     w reg add "$logger" /v "${value%%:*}" /t REG_DWORD /d "${value#*:}" /f >/dev/null
@@ -76,11 +81,11 @@ show "  $(cd "$demo" && ls | tr '\n' ' ')" "  logging on: $logger\\startLog = 1"
 # 2. The installation run creates the list; with no monitor running, that process then goes on
 #    as the monitor, against the simulated device.
 title "Installation run: ${prefix}panelmon.exe -a stores the list, then runs as the monitor"
-w reg delete 'HKLM\Software\KelvaraLaser\App List Manager' /f /reg:32 >/dev/null
+w reg delete 'HKLM\Software\KelvaraLaser\App List Manager' /f $view >/dev/null
 log_mark
-wine "$demo/${prefix}panelmon.exe" -a </dev/null >/dev/null 2>&1 &
-expect "the monitor answers through the simulator" wait_for 30 bash -c "wine '$demo/${prefix}panel.exe' ping </dev/null >/dev/null 2>&1"
-stored=$(w reg query 'HKLM\Software\KelvaraLaser\App List Manager' /v AppList /reg:32)
+"$WINE" "$demo/${prefix}panelmon.exe" -a </dev/null >/dev/null 2>&1 &
+expect "the monitor answers through the simulator" wait_for 30 bash -c "'$WINE' '$demo/${prefix}panel.exe' ping </dev/null >/dev/null 2>&1"
+stored=$(w reg query 'HKLM\Software\KelvaraLaser\App List Manager' /v AppList $view)
 names=$(printf '%s' "$stored" | grep -o '<FRIENDLY_NAME>[^<]*' | sed 's/<FRIENDLY_NAME>/    /')
 show "  HKLM\\Software\\KelvaraLaser\\App List Manager\\AppList holds:" "$names"
 expect "the list was stored with the sample applications" grep -q 'pixedit.EXE' <<<"$stored"
@@ -89,11 +94,11 @@ new_log | grep 'DCS\|Opening\|register' | indent
 
 if [ "$keep" = 1 ]; then
     title "The monitor keeps running. Press buttons with the panel tool:"
-    show "  WINEPREFIX=$WINEPREFIX wine \"$demo/${prefix}panel.exe\" scan --app 3 --color" \
+    show "  WINEPREFIX=$WINEPREFIX $WINE \"$demo/${prefix}panel.exe\" scan --app 3 --color" \
          "  (list, copy --count 2, card, duplex on, cancel, ...; --help lists them)" \
          "  log:      $log" \
          "  programs: $demo/<program>.journal" \
-         "  stop:     WINEPREFIX=$WINEPREFIX wine \"$demo/${prefix}panelmon.exe\" -u"
+         "  stop:     WINEPREFIX=$WINEPREFIX $WINE \"$demo/${prefix}panelmon.exe\" -u"
     exit 0
 fi
 
@@ -138,7 +143,7 @@ wait_for 5 grep -q '10 01' "$log" || true
 new_log | grep 'HID Report' | indent
 show "  The state goes to HKLM\\<brand>\\IjPrtSettings\\<printer's friendly name>\\DuplexerButtonStatus." \
      "  Wine has no printer, so the spooler can't name one and nothing is written:"
-show "    $(w reg query 'HKLM\Software\Kelvara\IjPrtSettings' /s /reg:32 | grep -c DuplexerButtonStatus) DuplexerButtonStatus values"
+show "    $(w reg query 'HKLM\Software\Kelvara\IjPrtSettings' /s $view | grep -c DuplexerButtonStatus) DuplexerButtonStatus values"
 expect "the monitor took the duplex report" grep -q 'HID Report = 01 00 00 00 00 00 10 01' "$log"
 
 step "Cancel on the panel" cancel
@@ -148,9 +153,9 @@ new_log | grep 'Ending Session' | indent
 # 5. Stop.
 title "Stopping the monitor: ${prefix}panelmon.exe -u"
 w "$demo/${prefix}panelmon.exe" -u >/dev/null
-expect "the monitor has ended" wait_for 10 bash -c "! wine '$demo/${prefix}panel.exe' ping </dev/null >/dev/null 2>&1"
-w reg delete "$app_paths\\pixedit.EXE" /f /reg:32 >/dev/null
-w reg delete "$app_paths\\MSPAINT.EXE" /f /reg:32 >/dev/null
+expect "the monitor has ended" wait_for 10 bash -c "! '$WINE' '$demo/${prefix}panel.exe' ping </dev/null >/dev/null 2>&1"
+w reg delete "$app_paths\\pixedit.EXE" /f $view >/dev/null
+w reg delete "$app_paths\\MSPAINT.EXE" /f $view >/dev/null
 
 printf '\n'
 if [ "$failures" -eq 0 ]; then

@@ -129,21 +129,22 @@ std::wstring AppListClient::paintPath() const {
     return paintPath_;
 }
 
-bool AppListClient::isOcrInstalled() const {
+// App Paths and the classes root in the native view (the 64-bit one on a 64-bit system, which
+// a 32-bit process under WoW64 names with KEY_WOW64_64KEY), or App Paths in the 32-bit view.
+bool AppListClient::programRegistered(const std::string& exeName, bool nativeView) {
+    const std::string appPath = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + exeName;
+    if (!nativeView) return keyOpens(HKEY_LOCAL_MACHINE, appPath.c_str(), KEY_WOW64_32KEY);
     const REGSAM native = nativeViewIsWow64() ? KEY_WOW64_64KEY : 0;
-    static const char* const kAppPaths = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
-    const std::string sprint = std::string(kAppPaths) + "sprint.exe";
-    const std::string kelocr = std::string(kAppPaths) + "kelocr.exe";
-    // The classes root in the native view, as its two halves: opening the root itself with a view
-    // flag leaves a handle behind on each call on some systems, one per scan.
-    const auto classOpens = [native](const char* path) {
-        const std::string key = std::string("Software\\Classes\\") + path;
-        return keyOpens(HKEY_CURRENT_USER, key.c_str(), 0) || keyOpens(HKEY_LOCAL_MACHINE, key.c_str(), native);
-    };
-    return keyOpens(HKEY_LOCAL_MACHINE, sprint.c_str(), native) || classOpens("Applications\\sprint.exe") ||
-           keyOpens(HKEY_LOCAL_MACHINE, kelocr.c_str(), native) || classOpens("Applications\\kelocr.exe") ||
-           keyOpens(HKEY_LOCAL_MACHINE, sprint.c_str(), KEY_WOW64_32KEY) ||
-           keyOpens(HKEY_LOCAL_MACHINE, kelocr.c_str(), KEY_WOW64_32KEY);
+    // The classes root as its two halves: opening the root itself with a view flag leaves a
+    // handle behind on each call on some systems, one per scan.
+    const std::string classes = "Software\\Classes\\Applications\\" + exeName;
+    return keyOpens(HKEY_LOCAL_MACHINE, appPath.c_str(), native) || keyOpens(HKEY_CURRENT_USER, classes.c_str(), 0) ||
+           keyOpens(HKEY_LOCAL_MACHINE, classes.c_str(), native);
+}
+
+bool AppListClient::isOcrInstalled() const {
+    return programRegistered("sprint.exe", true) || programRegistered("kelocr.exe", true) ||
+           programRegistered("sprint.exe", false) || programRegistered("kelocr.exe", false);
 }
 
 bool AppListClient::hasFaxProgram() const {

@@ -36,6 +36,9 @@ public:
     std::wstring paintPath() const;
 
     bool isOcrInstalled() const;
+    // Whether a program is registered in the native view (App Paths or the classes root) or,
+    // with nativeView false, under App Paths in the 32-bit view.
+    static bool programRegistered(const std::string& exeName, bool nativeView);
     bool hasFaxProgram() const;
     void setFaxVendorName(const std::string& name);
     std::string faxVendorName() const;

@@ -1,5 +1,6 @@
 // The monitor with the real application-list library: the list the panel receives, the scan
 // that resolves the panel's index through it, and the installation run "-a".
+#include "AppListClient.h"
 #include "MonitorHarness.h"
 
 #include <gtest/gtest.h>
@@ -188,4 +189,28 @@ TEST(AppListRoad, SwitchSOpensTheManagerOnceAndASecondBringsItForward) {
     EXPECT_EQ(0, monitor.runToEnd("-u"));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(second.hProcess, 20000));
     CloseHandle(second.hProcess);
+}
+
+TEST(AppListRoad, AnOcrProgramCountsInTheNativeViewAndInThe32BitOne) {
+    // The native view is the 64-bit one on both builds: a 32-bit monitor names it explicitly.
+    TestRegistryKey name;  // a unique name, used here as a program name under App Paths
+    const std::string exe = name.path().substr(name.path().rfind('\\') + 1) + ".exe";
+    const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + exe;
+    for (REGSAM view : {static_cast<REGSAM>(KEY_WOW64_64KEY), static_cast<REGSAM>(KEY_WOW64_32KEY)}) {
+        SCOPED_TRACE(view == KEY_WOW64_64KEY ? "registered in the 64-bit view" : "registered in the 32-bit view");
+        HKEY created = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view,
+                                                 nullptr, &created, nullptr));
+        RegCloseKey(created);
+        EXPECT_TRUE(AppListClient::programRegistered(exe, view == KEY_WOW64_64KEY));
+        // Wine shares App Paths between the views where Windows keeps one in each: only where
+        // they are apart does the other lookup miss.
+        const REGSAM other = view == KEY_WOW64_64KEY ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+        HKEY seen = nullptr;
+        const bool shared = RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | other, &seen) == ERROR_SUCCESS;
+        if (seen != nullptr) RegCloseKey(seen);
+        EXPECT_EQ(shared, AppListClient::programRegistered(exe, view != KEY_WOW64_64KEY));
+        deleteKeyTree(HKEY_LOCAL_MACHINE, key, view);
+        EXPECT_FALSE(AppListClient::programRegistered(exe, true) || AppListClient::programRegistered(exe, false));
+    }
 }

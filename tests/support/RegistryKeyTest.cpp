@@ -255,9 +255,19 @@ TEST(RegistryKey, CumulativeKeyPathsListEachPrefixInOrder) {
 }
 
 TEST(RegistryKey32, ReachesThe32BitViewNotTheNativeOne) {
-    // Wine runs this 32-bit program under its 64-bit emulation layer, as a 64-bit Windows does;
-    // on a 32-bit system there is only one view and nothing to tell apart.
-    if (!isWow64Process()) GTEST_SKIP() << "not running under the 32-bit emulation layer";
+    // Wine runs a 32-bit program under its 64-bit emulation layer, as a 64-bit Windows does; a
+    // 64-bit program names the 32-bit view itself. Only a 32-bit system has one view alone.
+    if (sizeof(void*) == 4 && !isWow64Process()) GTEST_SKIP() << "a 32-bit system: one view only";
+    EXPECT_EQ(sizeof(void*) == 4, isWow64Process());
+    EXPECT_EQ(static_cast<REGSAM>(KEY_WOW64_32KEY), registryView32());
+
+    // The default view is the process's own: the 64-bit one for a 64-bit build.
+    const REGSAM ownView = sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    TestRegistryKey plain(kRoot, ownView);
+    { RegistryKey key(plain.path(), true, kRoot); }
+    EXPECT_TRUE(rawKeyExists(kRoot, plain.path(), ownView));
+    EXPECT_FALSE(rawKeyExists(kRoot, plain.path(), otherView));
 
     TestRegistryKey native(kRoot, KEY_WOW64_64KEY);
     rawCreateKey(kRoot, native.path(), KEY_WOW64_64KEY);

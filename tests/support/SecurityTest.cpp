@@ -12,7 +12,8 @@ TEST(SecurityEveryone, AttributesGrantEveryoneAllInOneEntry) {
         EXPECT_TRUE(security.isNt());
         SECURITY_ATTRIBUTES* attributes = security.getAttributes();
         ASSERT_NE(nullptr, attributes);
-        EXPECT_EQ(12u, attributes->nLength);
+        // The record holds a pointer: 12 bytes on x86, 24 on x64.
+        EXPECT_EQ(sizeof(void*) == 8 ? 24u : 12u, attributes->nLength);
         EXPECT_EQ(1, attributes->bInheritHandle);
         ASSERT_NE(nullptr, attributes->lpSecurityDescriptor);
         EXPECT_TRUE(IsValidSecurityDescriptor(attributes->lpSecurityDescriptor)) << GetLastError();

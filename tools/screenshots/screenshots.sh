@@ -1,20 +1,25 @@
 #!/usr/bin/env bash
 # Screenshots of the manager's dialogs 101-104 into docs/manager-101.png ... manager-104.png.
-#   tools/screenshots/screenshots.sh        (BUILD_DIR picks the build folder, default build/)
+#   tools/screenshots/screenshots.sh [--arch x86|x64|auto]   (BUILD_DIR picks the build root)
 # Builds what is missing, then runs the dialogs in a Wine virtual desktop on a private X server
 # with its own Wine prefix (drawn windows need a real graphics driver, not the tests' null one).
 # Needs Xvfb and ImageMagick's convert; as root on Debian it installs them when missing.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/../.." && pwd)
-build=${BUILD_DIR:-$here/build}
+build_root=${BUILD_DIR:-$here/build}
+source "$here/tools/platform.sh"
+request=${PANELMON_ARCH:-auto}
+[ "${1:-}" = --arch ] && request=${2:?--arch takes x86, x64 or auto}
+mkdir -p "$build_root"
+resolve_arch "$request" "$build_root"
+say "$ARCH: $ARCH_WHY"
+use_arch "$ARCH" "$build_root"
 shots=$build/screenshots
 display=${SHOTS_DISPLAY:-:93}
 export WINEPREFIX=$shots/wineprefix
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-
-say() { printf '==> %s\n' "$*"; }
 
 missing=()
 command -v Xvfb >/dev/null || missing+=(xvfb)
@@ -23,15 +28,15 @@ command -v convert >/dev/null || missing+=(imagemagick)
 [ -f /usr/share/wine/fonts/marlett.ttf ] || missing+=(fonts-wine)  # Marlett, for the caption buttons
 if [ ${#missing[@]} -gt 0 ]; then
     if [ "$(id -u)" -ne 0 ]; then echo "install: ${missing[*]}" >&2; exit 1; fi
-    apt-get update -q
+    apt-get update -q || warn "some package indexes could not be refreshed; going on with the indexes at hand"
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-[ -f "$build/bin/kvabappmgr.dll" ] || BUILD_DIR=$build "$here/run" build
+[ -f "$build/bin/kvabappmgr.dll" ] || BUILD_DIR=$build_root "$here/run" build --arch "$ARCH"
 
 say "building the dialog driver"
 mkdir -p "$shots"
-i686-w64-mingw32-g++-posix -std=c++17 -O1 -Wall -Wextra -municode -DUNICODE -D_UNICODE -static \
+"$triple-g++-posix" -std=c++17 -O1 -Wall -Wextra -municode -DUNICODE -D_UNICODE -static \
     -I"$here/applist/library" "$here/tools/screenshots/ManagerShots.cpp" "$here/applist/library/AppEntry.cpp" \
     -o "$shots/kvabshots.exe" -lcomctl32 -lgdi32
 
@@ -40,7 +45,7 @@ Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 export DISPLAY=$display
 cleanup() {
-    wineserver -k </dev/null >/dev/null 2>&1 || true
+    "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
     kill "$xvfb" 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -48,18 +53,18 @@ sleep 1
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     say "preparing the Wine prefix $WINEPREFIX"
-    wineboot -i </dev/null >/dev/null 2>&1 || true
+    "$WINE" wineboot -i </dev/null >/dev/null 2>&1 || true
     # Wine has no 新細明體: the dialogs' font maps to an installed CJK face.
-    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '新細明體' /d 'WenQuanYi Micro Hei' /f \
+    "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '新細明體' /d 'WenQuanYi Micro Hei' /f \
         </dev/null >/dev/null 2>&1
     # Marlett draws the caption buttons; this Wine reads it from the prefix's font folder only.
     cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
     # Captions and message boxes use Tahoma, which has no Chinese: it falls back to the same face.
     for face in Tahoma 'Microsoft Sans Serif' 'MS Shell Dlg'; do
-        wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" \
+        "$WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" \
             /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1
     done
-    wineserver -w </dev/null >/dev/null 2>&1 || true
+    "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
 fi
 
 work="$WINEPREFIX/drive_c/shots"
@@ -67,7 +72,7 @@ rm -rf "$work" && mkdir -p "$work"
 cp "$build/bin/kvabappmgr.dll" "$shots/kvabshots.exe" "$work/"
 
 say "opening the dialogs"
-wine explorer /desktop=shots,800x560 'C:\shots\kvabshots.exe' </dev/null >"$shots/driver.log" 2>&1 &
+"$WINE" explorer /desktop=shots,800x560 'C:\shots\kvabshots.exe' </dev/null >"$shots/driver.log" 2>&1 &
 driver=$!
 
 mkdir -p "$here/docs"

@@ -1,0 +1,144 @@
+# Shell helpers shared by ./run and the tools, sourced: which architecture to build and run,
+# Wine's loader and server for it, and the toolchain's installation on Debian.
+
+say() { printf '==> %s\n' "$*"; }
+warn() { printf '==> warning: %s\n' "$*" >&2; }
+
+# A 96-byte static i386 ELF program that exits with 42. The kernel starts it only where 32-bit
+# x86 code can execute (the compatibility mode 32-bit Wine needs too); elsewhere the exec fails
+# with "Exec format error" or the program faults.
+x86_probe_elf='\177\105\114\106\001\001\001\000\000\000\000\000\000\000\000\000'\
+'\002\000\003\000\001\000\000\000\124\200\004\010\064\000\000\000\000\000\000\000'\
+'\000\000\000\000\064\000\040\000\001\000\000\000\000\000\000\000'\
+'\001\000\000\000\000\000\000\000\000\200\004\010\000\200\004\010'\
+'\140\000\000\000\140\000\000\000\005\000\000\000\000\020\000\000'\
+'\273\052\000\000\000\270\001\000\000\000\315\200'
+
+# can_run_x86 DIR: whether this machine executes 32-bit x86 code (the probe is written to DIR,
+# which must allow execution).
+can_run_x86() {
+    local dir=$1 probe status
+    mkdir -p "$dir" 2>/dev/null || return 1
+    probe="$dir/.x86-probe.$$"
+    printf "$x86_probe_elf" >"$probe" 2>/dev/null && chmod +x "$probe" || { rm -f "$probe"; return 1; }
+    ("$probe") >/dev/null 2>&1
+    status=$?
+    rm -f "$probe"
+    [ "$status" -eq 42 ]
+}
+
+# resolve_arch REQUEST DIR: sets ARCH (x86 or x64) and ARCH_WHY from REQUEST (x86, x64, auto).
+resolve_arch() {
+    case "$1" in
+        x86 | x64)
+            ARCH=$1
+            ARCH_WHY="asked for"
+            ;;
+        auto | '')
+            if can_run_x86 "$2"; then
+                ARCH=x86 ARCH_WHY="this machine can execute 32-bit x86 code"
+            else
+                ARCH=x64 ARCH_WHY="this machine cannot execute 32-bit x86 code"
+            fi
+            ;;
+        *)
+            echo "unknown architecture '$1': x86, x64 or auto" >&2
+            return 2
+            ;;
+    esac
+}
+
+# The 64-bit loader by name: Debian's wine command takes the 32-bit loader whenever wine32 is
+# installed, even on a machine that cannot execute it.
+wine64_loader() {
+    if [ -x /usr/lib/wine/wine64 ]; then echo /usr/lib/wine/wine64
+    else command -v wine64; fi
+}
+wine64_server() {
+    if [ -x /usr/lib/wine/wineserver64 ]; then echo /usr/lib/wine/wineserver64
+    else command -v wineserver; fi
+}
+
+# use_arch ARCH ROOT: the build folder ROOT/ARCH, its Wine prefix, the cross compiler's triple
+# and toolchain file, and the Wine loader (WINE) and server (WINESERVER) that run its programs.
+use_arch() {
+    arch=$1
+    build=$2/$1
+    export WINEPREFIX=$build/wineprefix
+    case "$arch" in
+        x86)
+            triple=i686-w64-mingw32 toolchain=mingw-i686.cmake
+            WINE=wine WINESERVER=wineserver
+            unset WINELOADER
+            ;;
+        x64)
+            triple=x86_64-w64-mingw32 toolchain=mingw-x86_64.cmake
+            WINE=$(wine64_loader || echo wine64) WINESERVER=$(wine64_server || echo wineserver)
+            # Programs the 64-bit loader starts are started by the same loader.
+            export WINELOADER=$WINE
+            ;;
+    esac
+    export WINE WINESERVER
+}
+
+# check_toolchain "BUILD-ARCHS" "RUN-ARCHS": sets missing_tools and missing_pkgs (Debian
+# packages) for building the given architectures and running the given ones on Wine.
+check_toolchain() {
+    missing_tools=() missing_pkgs=()
+    local a
+    lack() { missing_tools+=("$1"); shift; missing_pkgs+=("$@"); }
+    for a in $1; do
+        case "$a" in
+            x86) command -v i686-w64-mingw32-g++-posix >/dev/null || lack i686-w64-mingw32-g++-posix g++-mingw-w64-i686 mingw-w64-i686-dev ;;
+            x64) command -v x86_64-w64-mingw32-g++-posix >/dev/null || lack x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64 mingw-w64-x86-64-dev ;;
+        esac
+    done
+    for a in $2; do
+        case "$a" in
+            x86) [ -x /usr/lib/wine/wine ] || lack "32-bit Wine (/usr/lib/wine/wine)" wine wine32:i386 wine64 ;;
+            x64) wine64_loader >/dev/null || lack "64-bit Wine (/usr/lib/wine/wine64)" wine wine64 ;;
+        esac
+    done
+    command -v cmake >/dev/null || lack cmake cmake
+    command -v ninja >/dev/null || lack ninja ninja-build
+    [ -f /usr/src/googletest/CMakeLists.txt ] || lack "GoogleTest sources" googletest
+    command -v Xvfb >/dev/null || lack Xvfb xvfb xauth
+    command -v clang++ >/dev/null || lack clang++ clang
+    ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || lack "libFuzzer runtime" libclang-rt-dev
+    [ -d /usr/share/fonts/truetype/wqy ] || lack "a CJK font" fonts-wqy-microhei
+    return 0
+}
+
+# install_toolchain "BUILD-ARCHS" "RUN-ARCHS": installs what check_toolchain finds missing.
+# A mirror caught mid-sync can fail one index of the refresh and leave the machine's libraries
+# at versions the other indexes lack: the refresh's failure is a warning, and a failed install
+# is tried once more with the base release pinned. Fails naming the tools still missing.
+install_toolchain() {
+    check_toolchain "$@"
+    [ ${#missing_pkgs[@]} -eq 0 ] && return 0
+    local pkgs codename
+    mapfile -t pkgs < <(printf '%s\n' "${missing_pkgs[@]}" | awk '!seen[$0]++')
+    say "installing ${pkgs[*]}"
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "run as root, or install: ${pkgs[*]}" >&2
+        return 1
+    fi
+    if printf '%s\n' "${pkgs[@]}" | grep -q ':i386$'; then
+        dpkg --add-architecture i386
+    fi
+    if ! apt-get update -q; then
+        warn "some package indexes could not be refreshed (a mirror mid-sync?); going on with the indexes at hand"
+    fi
+    if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${pkgs[@]}"; then
+        codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
+        if [ -n "$codename" ]; then
+            warn "the installation failed; trying once more with the base release pinned (-t $codename)"
+            DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends -t "$codename" "${pkgs[@]}" || true
+        fi
+    fi
+    check_toolchain "$@"
+    if [ ${#missing_tools[@]} -gt 0 ]; then
+        echo "the installation failed; still missing: ${missing_tools[*]}" >&2
+        return 1
+    fi
+}
