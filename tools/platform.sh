@@ -142,3 +142,27 @@ install_toolchain() {
         return 1
     fi
 }
+
+# The architecture a command runs on Wine ($primary, asked for as $request): x86 only where this
+# machine can execute it.
+check_run_arch() {
+    if [ "$primary" = x86 ] && [ "$request" = x86 ] && ! can_run_x86 "$build_root"; then
+        echo "x86 was asked for, but this machine cannot execute 32-bit x86 code: use --arch x64" >&2
+        exit 1
+    fi
+}
+
+# install_for_run "BUILD-ARCHS" "MORE-RUN-ARCHS": what building and running the primary
+# architecture need. Where x86 was chosen on its own but 32-bit Wine can't be installed (the
+# mirror's i386 side out of step with the machine's libraries), the run goes to x64, which
+# needs no i386 package.
+install_for_run() {
+    check_run_arch
+    if ! install_toolchain "$1" "$primary $2"; then
+        [ "$request" = auto ] && [ "$primary" = x86 ] || exit 1
+        warn "32-bit Wine could not be installed: running x64 instead"
+        primary=x64 ARCH_WHY="32-bit Wine could not be installed here"
+        install_toolchain "$1 x64" "x64" || exit 1
+    fi
+    say "$primary: $ARCH_WHY"
+}

@@ -2,7 +2,7 @@
 # The toolchain installation against a mirror caught mid-sync, without the network: a fake
 # apt-get on PATH fails the index refresh with 100 and the first install, as such a mirror does.
 # The run goes on, the second install is the one with the base release pinned, and a failure
-# that stays names the tools still missing.
+# that stays names the tools still missing; an x86 run that can't get 32-bit Wine goes to x64.
 set -uo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 source "$here/tools/platform.sh"
@@ -66,5 +66,19 @@ rm -f "$fake/calls" "$fake/pinned-fails"
 touch "$fake/installed"
 install_toolchain "x86 x64" "x86" >"$fake/out" 2>&1
 check "a complete machine installs nothing" test ! -e "$fake/calls"
+
+# 4. x86 chosen on its own, but 32-bit Wine can't be installed: the run goes to x64 and installs
+#    only what x64 needs.
+rm -f "$fake/calls" "$fake/installed"
+check_toolchain() {
+    missing_tools=() missing_pkgs=()
+    case " $2 " in *" x86 "*) missing_tools=("32-bit Wine"); missing_pkgs=(wine32:i386) ;; esac
+}
+request=auto primary=x86 ARCH_WHY="this machine can execute 32-bit x86 code" build_root=$fake
+(install_for_run "x86 x64" "x64" && echo "primary=$primary") >"$fake/out" 2>&1
+check "the run goes on on x64" grep -q '^primary=x64$' "$fake/out"
+check "and says why" grep -q 'x64: 32-bit Wine could not be installed here' "$fake/out"
+(request=x86; install_for_run x86 "") >"$fake/out" 2>&1
+check "x86 asked for by name does not fall back" test $? -ne 0
 
 [ "$failures" -eq 0 ]
