@@ -1,6 +1,7 @@
 #include "CSCUtil.h"
 
 #include "DateTimeFormat.h"
+#include "RegistryRead.h"
 
 #include <aclapi.h>
 #include <winspool.h>
@@ -177,18 +178,7 @@ std::string CSCUtil::getAllUsersDir() {
 }
 
 bool CSCUtil::readRegistryDword(HKEY root, const char* subKey, const char* valueName, DWORD& value) {
-    UniqueKey key;
-    if (RegOpenKeyExA(root, subKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
-    DWORD type = REG_NONE;
-    DWORD data = 0;
-    DWORD size = sizeof(data);
-    if (RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_DWORD) {
-        return false;
-    }
-    value = data;
-    return true;
+    return readDwordAt(root, subKey, valueName, value);
 }
 
 bool CSCUtil::writeRegistryDword(HKEY root, const char* subKey, const char* valueName, DWORD value) {

@@ -1,7 +1,6 @@
 #include "CMonitor.h"
 
-#include "BasicLogger.h"
-#include "SCXLogger.h"
+#include "MonitorLog.h"
 
 #include <dbt.h>
 #include <imm.h>
@@ -34,15 +33,10 @@ HICON smallIcon = nullptr;
 HMODULE scanLibrary = nullptr;
 }  // namespace monitor_process
 
+using namespace monitor_log;
+
 namespace {
 std::atomic<CMonitor*> g_monitor{nullptr};
-
-BasicLogger* logger() { return BasicLogger::getInstance(); }
-
-void logInfo(const std::string& text) {
-    BasicLogger* log = logger();
-    if (log->isEnabled(&g_logPanelmon, LOG_INFO)) log->writeText(&g_logPanelmon, LOG_INFO, text);
-}
 
 LRESULT CALLBACK monitorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     CMonitor* monitor = CMonitor::instance();

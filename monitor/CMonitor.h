@@ -4,11 +4,13 @@
 
 #include "AppListClient.h"
 #include "CSCUtil.h"
+#include "ClaimedJob.h"
 #include "DcsClient.h"
 #include "Destinations.h"
-#include "DeviceRecord.h"
+#include "DeviceTable.h"
 #include "MonitorTimings.h"
 #include "PanelRequest.h"
+#include "ScanRequest.h"
 #include "ScanSession.h"
 #include "SessionController.h"
 
@@ -18,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,6 +60,8 @@ public:
     CMonitor(const CMonitor&) = delete;
     CMonitor& operator=(const CMonitor&) = delete;
 
+    // The printer name into `printerNameOut` (260 chars) and the port into `portName`; 0, or
+    // 1168 for a handle neither the table nor the library knows.
     virtual LONG GetDeviceNames(DcsHandle handle, char* printerNameOut);
     virtual void ClearDevices();
     virtual void LogScanDataMsg(const void* message);
@@ -76,6 +81,9 @@ public:
     int IsLocalDevice(DcsHandle handle);
     LONG EndSessionForPort(DcsHandle handle);
     LONG SendScanToList(DcsHandle handle);
+    // The port and printer of a handle, from the table or else the library; none when neither
+    // knows it. Each look-up is also kept as the last port looked up (portName()).
+    std::optional<DeviceNames> lookupDevice(DcsHandle handle);
 
     // Library callbacks, reached through the process-wide monitor pointer.
     LONG enumHidsCallback(uint32_t first, DcsHandle handle);
@@ -83,32 +91,32 @@ public:
     LONG notificationCallback(DcsHandle handle, uint32_t notificationClass, uint32_t code);
     LONG reportCallback(uint32_t first, DcsHandle handle, const uint8_t* report, uint32_t length);
 
-    // Reports, scans and the job files they become.
+    // Reports, scans and the job files they become. Each request's values travel as a
+    // ScanRequest; two devices' requests may run at once.
     LONG RequestScan(int32_t code, PanelRequest request, DcsHandle handle);
-    LONG ScanToApplication(int32_t appIndex);
-    LONG ScanToComputer();
+    LONG ScanToApplication(int32_t appIndex, const ScanRequest& scan);
+    LONG ScanToComputer(const ScanRequest& scan);
     LONG LaunchCopy(DcsHandle handle, int32_t parameter, int32_t mode);
     LONG LaunchLightScan(const std::string& jobPath);
     LONG ReportLocalCardInserted();
     bool launchPhotoDesk(DcsHandle handle);
     int setDuplexerButtonStatus(DcsHandle handle, DWORD state);
-    void buildFileJob(const std::string& jobPath);
-    void buildFolderJob(const std::string& jobPath, const PanelAppRecord& record);
-    void buildApplicationJob(const std::string& jobPath, const PanelAppRecord& record);
-    void buildEmailJob(const std::string& jobPath);
-    void buildFaxJob(const std::string& jobPath);
-    void buildPrintJob(const std::string& jobPath, DcsHandle handle, int copies, int colorNumber);
-    void lookupPaperSize(int areaCode, float& width, float& height);
+    void buildFileJob(ClaimedJob& job, const ScanRequest& scan);
+    void buildFolderJob(ClaimedJob& job, const ScanRequest& scan, const PanelAppRecord& record);
+    void buildApplicationJob(ClaimedJob& job, const ScanRequest& scan, const PanelAppRecord& record);
+    void buildEmailJob(ClaimedJob& job, const ScanRequest& scan);
+    void buildFaxJob(ClaimedJob& job, const ScanRequest& scan);
+    void buildPrintJob(ClaimedJob& job, const DeviceNames& device, int copies, int colorNumber);
 
     void checkPhotoPrograms();
 
-    // Read by the report handling and the tests.
+    // The last port looked up; only the list request's session hold reads it back.
     std::string portName() const;
     DcsHandle lastHandle() const { return lastHandle_; }
     HWND window() const { return window_; }
     AppListClient& appList() { return appList_; }
     const std::string& instanceName() const { return instanceName_; }
-    std::vector<DeviceRecord> devicesSnapshot() const;
+    std::vector<DeviceRecord> devicesSnapshot() const { return devices_.snapshot(); }
 
     static CMonitor* instance();
 
@@ -124,25 +132,12 @@ private:
     void readPortName(DcsClient& client, DcsHandle handle, char (&out)[kNameBuffer]);
     void autoPrint(DcsHandle handle, int files, int storageId);
     bool sessionIsActive() const;
-    // A job file name of its own in the temporary folder (created empty); empty when none is free.
-    // The created file stays open for the job's writer (writeJob), under scanLock_.
-    std::string drawJobPath(bool seed);
-    // Writes a job to its file: through the handle drawJobPath kept for that name, else by name.
-    bool writeJob(const std::string& jobPath, const std::string& bytes);
-    DestinationValues destinationValues() const;
+    DestinationValues destinationValues(const ScanRequest& scan) const;
+    // Starts a program from the module's folder, with a "LaunchProgram =>" line when asked.
+    enum class LaunchLine { Logged, Silent };
+    void launch(const std::string& command, LaunchLine line);
 
     std::unique_ptr<CSCUtil> util_;
-    // One report's work at a time: the port it sets (portName_), a scan's settings below and the
-    // shared scan objects stay its own until its job files are written or its list is sent, even
-    // when two devices' reports arrive on two library threads. Taken again by the scan and copy
-    // requests, which are also entered on their own.
-    std::recursive_mutex scanLock_;
-    std::atomic<unsigned> jobNameStep_{0};
-    std::string claimedPath_;    // the last drawn job name and its open file
-    UniqueHandle claimedFile_;
-    std::string colorModeText_;
-    std::string scanWidthText_;
-    std::string scanHeightText_;
     std::unique_ptr<ScanSessionLibrary> scanLibrary_;
     HWND window_ = nullptr;
     std::string instanceName_;
@@ -158,15 +153,13 @@ private:
     bool suspended_ = false;
     std::unique_ptr<DcsClient> dcsClient_;
 
-    // The device table. The library's callback threads read it while the window thread
-    // rebuilds it, so every access holds the lock; no library call is made while it is held.
-    mutable std::mutex devicesLock_;
-    std::vector<DeviceRecord> devices_;
-    int deviceCount_ = 0;           // counted by the enumeration callbacks
-    bool fillingPass_ = false;      // the table exists and the callbacks fill it
+    DeviceTable devices_;
+    // The shared session object carries one port at a time: its port is set and used in one
+    // step (an e-mail job's option query, a list send).
+    std::mutex sessionObjectLock_;
 
     std::unique_ptr<SessionController> sessionServer_;
-    mutable std::mutex requestLock_;  // portName and the other request fields
+    mutable std::mutex requestLock_;  // portName_
     std::string portName_;
     bool firstTick_ = false;
     bool photoDockPresent_ = false;

@@ -52,21 +52,14 @@ int CMonitor::Enum() {
     if (!dcsClient_) dcsClient_ = std::make_unique<DcsClient>(monitor_process::instance, "", true);
     dcsClient_->discovery(kTransportUsb, "");
 
-    {
-        std::lock_guard<std::mutex> hold(devicesLock_);
-        fillingPass_ = false;
-        deviceCount_ = 0;
-    }
+    devices_.beginCounting();
     LONG result = dcsClient_->enumHids(kTransportLocal, "", enumHidsThunk);
     if (result != 0) {
         logError(LogText("DCS client failure in enumHids TRANSPORT_LOCAL with lRetCode = ") << result << ". Retrying.");
         int attempt = 0;
         for (; attempt < kEnumRetries && result != 0; ++attempt) {
             Sleep(timings_.enumRetrySleepMs);
-            {
-                std::lock_guard<std::mutex> hold(devicesLock_);
-                deviceCount_ = 0;
-            }
+            devices_.beginCounting();
             result = dcsClient_->enumHids(kTransportLocal, "", enumHidsThunk);
         }
         if (result != 0) {
@@ -75,32 +68,18 @@ int CMonitor::Enum() {
         }
     }
 
-    {
-        std::lock_guard<std::mutex> hold(devicesLock_);
-        devices_.assign(static_cast<size_t>(deviceCount_ > 0 ? deviceCount_ : 0), DeviceRecord());
-        deviceCount_ = 0;
-        fillingPass_ = true;
-    }
+    devices_.beginFilling();
     const LONG filling = dcsClient_->enumHids(kTransportLocal, "", enumHidsThunk);
     if (filling != 0) logError("DCS client failure in enumHids Local");
 
-    std::vector<DeviceRecord> records;
-    {
-        std::lock_guard<std::mutex> hold(devicesLock_);
-        fillingPass_ = false;
-        records.assign(devices_.begin(), devices_.begin() + deviceCount_);
-    }
+    std::vector<DeviceRecord> records = devices_.endFilling();
     for (DeviceRecord& record : records) {
         DcsHandle handle = 0;
         dcsClient_->enumSpecificHid(record.portName, &handle);
         record.handle = handle;
         record.isLocal = transportIsUsb(*dcsClient_, handle) ? 1 : 0;
     }
-    {
-        std::lock_guard<std::mutex> hold(devicesLock_);
-        devices_ = records;
-        deviceCount_ = static_cast<int>(devices_.size());
-    }
+    devices_.replace(std::move(records));
     logInfo(LogText("DCS enumHids LOCAL = ") << CountDevicesByTransport(kTransportLocal));
     if (filling != 0) {
         ClearDevices();
@@ -112,32 +91,14 @@ int CMonitor::Enum() {
 LONG CMonitor::enumHidsCallback(uint32_t, DcsHandle handle) {
     Trace trace("CMonitor::enumHidsCallback()");
     lastHandle_ = handle;
-    size_t index;
-    {
-        std::lock_guard<std::mutex> hold(devicesLock_);
-        if (!fillingPass_) {
-            ++deviceCount_;
-            return 0;
-        }
-        // The filling pass never stores more records than the counting pass counted.
-        if (static_cast<size_t>(deviceCount_) >= devices_.size()) return 0;
-        index = static_cast<size_t>(deviceCount_++);
-    }
+    const std::optional<size_t> index = devices_.claimRecord();
+    if (!index) return 0;
     DcsClient client = shortLivedClient();
     char port[kNameBuffer] = {};
     readPortName(client, handle, port);
-    std::string printer;
     auto named = printerNameMap_.find(handle);
     const bool havePrinter = named != printerNameMap_.end();
-    if (havePrinter) printer = named->second;
-    {
-        std::lock_guard<std::mutex> hold(devicesLock_);
-        if (index < devices_.size()) {
-            DeviceRecord& record = devices_[index];
-            copyBounded(record.portName, sizeof(record.portName), port, sizeof(port));
-            if (havePrinter) copyBounded(record.printerName, sizeof(record.printerName), printer.c_str(), printer.size());
-        }
-    }
+    devices_.fillRecord(*index, port, havePrinter ? &named->second : nullptr);
     if (!havePrinter) {
         logInfo(LogText("CMonitor::enumHidCallback(") << handle << ") no PrinterFriendlyName for port " << port);
     }
@@ -149,12 +110,7 @@ int CMonitor::AddNewDevices() {
 }
 
 LONG CMonitor::deviceArrivalCallback(uint32_t, DcsHandle handle) {
-    {
-        std::lock_guard<std::mutex> hold(devicesLock_);
-        for (const DeviceRecord& record : devices_) {
-            if (record.handle == handle) return E_FAIL;
-        }
-    }
+    if (devices_.contains(handle)) return E_FAIL;
     DcsClient client = shortLivedClient();
     DeviceRecord record;
     readPortName(client, handle, record.portName);
@@ -175,13 +131,7 @@ LONG CMonitor::deviceArrivalCallback(uint32_t, DcsHandle handle) {
     }
     record.handle = specific;
     record.isLocal = transportIsUsb(client, specific) ? 1 : 0;
-    std::lock_guard<std::mutex> hold(devicesLock_);
-    for (const DeviceRecord& known : devices_) {
-        if (known.handle == specific) return E_FAIL;
-    }
-    devices_.push_back(record);
-    deviceCount_ = static_cast<int>(devices_.size());
-    return 0;
+    return devices_.appendIfNew(record) ? 0 : E_FAIL;
 }
 
 void CMonitor::OpenAndRegisterForHids() {
@@ -194,16 +144,15 @@ void CMonitor::OpenAndRegisterForHids() {
     for (size_t index = 0; index < records.size(); ++index) {
         DeviceRecord& record = records[index];
         if (record.opened && record.registered) continue;
-        if (!record.opened) {
-            if (dcsClient_->openHid(record.handle) != 0) {
-                record.registered = 0;
-                logInfo("DCS openHid = FAILED");
-                logInfo(LogText("Opening: ") << record.handle);
-            } else {
-                logInfo("DCS openHid = 0");
-                logInfo(LogText("Opening: ") << record.handle);
-                record.opened = 1;
-            }
+        if (!record.opened && dcsClient_->openHid(record.handle) != 0) {
+            record.registered = 0;
+            logInfo("DCS openHid = FAILED");
+            logInfo(LogText("Opening: ") << record.handle);
+        } else {
+            // Also for a record that stayed open and is only registered again.
+            logInfo("DCS openHid = 0");
+            logInfo(LogText("Opening: ") << record.handle);
+            record.opened = 1;
         }
         if (record.opened && !record.registered) {
             if (dcsClient_->registerForReportsHid(record.handle, reportThunk) != 0) {
@@ -222,12 +171,7 @@ void CMonitor::OpenAndRegisterForHids() {
                 }
             }
         }
-        // Write the flags back to the same record, unless the table was rebuilt meanwhile.
-        std::lock_guard<std::mutex> hold(devicesLock_);
-        if (index < devices_.size() && devices_[index].handle == record.handle) {
-            devices_[index].opened = record.opened;
-            devices_[index].registered = record.registered;
-        }
+        devices_.writeBackFlags(index, record);
     }
 }
 
@@ -242,24 +186,10 @@ void CMonitor::UnregisterHids() {
         result = dcsClient_->closeHid(record.handle);
         if (result != 0) logError(LogText("DCS client failure in closeHid rc=") << result);
     }
-    std::lock_guard<std::mutex> hold(devicesLock_);
-    for (DeviceRecord& record : devices_) {
-        record.registered = 0;
-        record.hidOpenOk = 0;
-        record.opened = 0;
-    }
+    devices_.markAllClosed();
 }
 
-void CMonitor::ClearDevices() {
-    std::lock_guard<std::mutex> hold(devicesLock_);
-    devices_.clear();
-    deviceCount_ = 0;
-}
-
-std::vector<DeviceRecord> CMonitor::devicesSnapshot() const {
-    std::lock_guard<std::mutex> hold(devicesLock_);
-    return devices_;
-}
+void CMonitor::ClearDevices() { devices_.clear(); }
 
 LONG CMonitor::notificationCallback(DcsHandle handle, uint32_t notificationClass, uint32_t code) {
     Trace trace("CMonitor::notificationCallback()");
@@ -276,52 +206,38 @@ LONG CMonitor::notificationCallback(DcsHandle handle, uint32_t notificationClass
     return 0;
 }
 
-LONG CMonitor::GetDeviceNames(DcsHandle handle, char* printerNameOut) {
-    {
-        std::lock_guard<std::mutex> hold(devicesLock_);
-        for (const DeviceRecord& record : devices_) {
-            if (record.handle != handle) continue;
-            if (printerNameOut != nullptr) copyBounded(printerNameOut, kNameBuffer, record.printerName, kNameBuffer);
-            std::lock_guard<std::mutex> request(requestLock_);
-            portName_ = record.portName;
-            return 0;
-        }
+std::optional<DeviceNames> CMonitor::lookupDevice(DcsHandle handle) {
+    std::optional<DeviceNames> names;
+    if (const std::optional<DeviceRecord> record = devices_.find(handle)) {
+        names = DeviceNames{record->portName, record->printerName};
+    } else if (dcsClient_) {
+        char buffer[kNameBuffer + 1] = {};
+        uint32_t length = 0;
+        dcsClient_->getStringHid(handle, kDescriptorPortname, buffer, kNameBuffer, &length);
+        // Known to the library alone: the port names the printer as well.
+        if (length > 0 && length <= kNameBuffer) names = DeviceNames{buffer, buffer};
     }
-    if (!dcsClient_) return ERROR_NOT_FOUND;
-    char buffer[kNameBuffer + 1] = {};
-    uint32_t length = 0;
-    dcsClient_->getStringHid(handle, kDescriptorPortname, buffer, kNameBuffer, &length);
-    if (length == 0 || length > kNameBuffer) return ERROR_NOT_FOUND;
-    if (printerNameOut != nullptr) copyBounded(printerNameOut, kNameBuffer, buffer, kNameBuffer);
-    std::lock_guard<std::mutex> request(requestLock_);
-    portName_ = buffer;
+    if (names) {
+        std::lock_guard<std::mutex> request(requestLock_);
+        portName_ = names->port;
+    }
+    return names;
+}
+
+LONG CMonitor::GetDeviceNames(DcsHandle handle, char* printerNameOut) {
+    const std::optional<DeviceNames> names = lookupDevice(handle);
+    if (!names) return ERROR_NOT_FOUND;
+    if (printerNameOut != nullptr) copyBounded(printerNameOut, kNameBuffer, names->printer.c_str(), names->printer.size());
     return 0;
 }
 
 int CMonitor::CountDevicesByTransport(const char* name) {
-    const int32_t local = std::strcmp(name, kTransportLocal) == 0 ? 1 : 0;
-    std::lock_guard<std::mutex> hold(devicesLock_);
-    int count = 0;
-    for (const DeviceRecord& record : devices_) count += record.isLocal == local ? 1 : 0;
-    return count;
+    return devices_.countLocal(std::strcmp(name, kTransportLocal) == 0);
 }
 
-int CMonitor::CountUnreadyDevices() {
-    std::lock_guard<std::mutex> hold(devicesLock_);
-    int count = 0;
-    for (const DeviceRecord& record : devices_) count += record.opened && record.registered ? 0 : 1;
-    return count;
-}
+int CMonitor::CountUnreadyDevices() { return devices_.countUnready(); }
 
-void CMonitor::SetHidOpenState(DcsHandle handle, int32_t value) {
-    std::lock_guard<std::mutex> hold(devicesLock_);
-    for (DeviceRecord& record : devices_) {
-        if (record.handle == handle) {
-            record.hidOpenOk = value;
-            return;
-        }
-    }
-}
+void CMonitor::SetHidOpenState(DcsHandle handle, int32_t value) { devices_.setHidOpenState(handle, value); }
 
 int CMonitor::IsLocalDevice(DcsHandle handle) {
     BasicLogger* log = logger();
@@ -333,28 +249,26 @@ int CMonitor::IsLocalDevice(DcsHandle handle) {
 }
 
 LONG CMonitor::EndSessionForPort(DcsHandle handle) {
-    char printer[kNameBuffer] = {};
-    if (GetDeviceNames(handle, printer) != 0) return 0;
-    const std::string port = portName();
-    logInfo("Ending Session for Port: " + port);
-    SessionControllerClient client(prefix_, port);
+    const std::optional<DeviceNames> device = lookupDevice(handle);
+    if (!device) return 0;
+    logInfo("Ending Session for Port: " + device->port);
+    SessionControllerClient client(prefix_, device->port);
     client.closeSession();
     return 0;
 }
 
 LONG CMonitor::SendScanToList(DcsHandle handle) {
     Sleep(250);
-    std::lock_guard<std::recursive_mutex> serving(scanLock_);
-    appList_.setListSent(false);
-    appList_.clearDestinations();
-    // The session is opened for the port of the previous report, before the refresh below.
+    // The hold names the port of the previous look-up, taken before this request's own.
     SessionControllerClient client(prefix_, portName());
     client.openSession();
-    char printer[kNameBuffer] = {};
-    GetDeviceNames(handle, printer);
-    const std::string text = "<PortName>" + portName() + "</PortName>";
-    scx::setPortText(scanObject2_, text.c_str());
-    appList_.sendPanelList(scanObject2_);
+    const std::string port = lookupDevice(handle).value_or(DeviceNames{}).port;
+    {
+        std::lock_guard<std::mutex> session(sessionObjectLock_);
+        const std::string text = "<PortName>" + port + "</PortName>";
+        scx::setPortText(scanObject2_, text.c_str());
+        appList_.refreshPanelList(scanObject2_);
+    }
     if (IsLocalDevice(handle) == 1) client.closeSession();
     return 0;
 }

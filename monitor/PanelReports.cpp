@@ -26,11 +26,7 @@ LONG CMonitor::reportCallback(uint32_t first, DcsHandle handle, const uint8_t* r
     if (decodePanelReport(report, request, code) != 0) return 0;
     const uint8_t parameter = report[7];
 
-    // A list request waits its 250 ms before it takes the lock (SendScanToList).
-    const PanelAction action = panelActionFor(request.origin, code);
-    std::unique_lock<std::recursive_mutex> serving(scanLock_, std::defer_lock);
-    if (action != PanelAction::HostSendList && action != PanelAction::PanelSendList) serving.lock();
-    switch (action) {
+    switch (panelActionFor(request.origin, code)) {
         case PanelAction::Invalid:
             return kInvalidData;
         case PanelAction::NoButton:
@@ -44,13 +40,10 @@ LONG CMonitor::reportCallback(uint32_t first, DcsHandle handle, const uint8_t* r
             logInfo("Cancel scan operation");
             EndSessionForPort(handle);
             return 0;
-        case PanelAction::Scan: {
-            char printer[kNameBuffer] = {};
-            GetDeviceNames(handle, printer);
+        case PanelAction::Scan:
             logInfo("Scan. Color mode: " + std::to_string(code));
             RequestScan(code, request, handle);
             return 0;
-        }
         case PanelAction::Fax: {
             logInfo("Fax");
             // Always grayscale with no application chosen. The library's buffer stays untouched.
@@ -96,13 +89,10 @@ LONG CMonitor::reportCallback(uint32_t first, DcsHandle handle, const uint8_t* r
 
 void CMonitor::autoPrint(DcsHandle handle, int files, int storageId) {
     logInfo("Auto-print selected files");
-    char printer[kNameBuffer] = {};
-    GetDeviceNames(handle, printer);
-    const std::string command = quickPrintCommand(files, portName(), storageId, printer);
+    const DeviceNames device = lookupDevice(handle).value_or(DeviceNames{});
+    const std::string command = quickPrintCommand(files, device.port, storageId, device.printer);
     EndSessionForPort(handle);
-    monitor_process::enterModuleDirectory();
-    logInfo("LaunchProgram =>" + command);
-    CSCUtil::runProgram(command.c_str(), false, nullptr);
+    launch(command, LaunchLine::Silent);
 }
 
 bool CMonitor::sessionIsActive() const {
@@ -121,26 +111,25 @@ LONG CMonitor::RequestScan(int32_t code, PanelRequest request, DcsHandle handle)
     }
     const int32_t appIndex = applicationIndexFor(request.parameter);
 
-    // One request's settings stay together until its job files are written, even when two
-    // library threads deliver scans at once.
-    std::lock_guard<std::recursive_mutex> scanning(scanLock_);
-    colorModeText_ = code == 2 ? "grayscale" : "color";
-    char printer[kNameBuffer] = {};
-    if (GetDeviceNames(handle, printer) != 0) {
+    ScanRequest scan;
+    scan.handle = handle;
+    scan.colorModeText = code == 2 ? "grayscale" : "color";
+    const std::optional<DeviceNames> device = lookupDevice(handle);
+    if (!device) {
         logError("GetFriendlyName failure");
         return 0;
     }
-    float width = 0;
-    float height = 0;
-    lookupPaperSize(request.paperSize, width, height);
+    scan.device = *device;
+    const PaperSize paper = lookupPaperSize(request.paperSize);
+    scan.widthText = paper.widthText;
+    scan.heightText = paper.heightText;
 
     CScanCaps& caps = CScanCaps::instance();
     caps.init(false);
     ScanCapsRecord record;
     caps.copyRecord(&record);
-    if (record.SendAppListToOpPanel == 0) ScanToComputer();
-    if (!appList_.listSent()) appList_.buildDestinations();
-    ScanToApplication(appIndex);
+    if (record.SendAppListToOpPanel == 0) ScanToComputer(scan);
+    ScanToApplication(appIndex, scan);
     monitor_process::enterModuleDirectory();
     logInfo("LaunchProgram =>");
     return 0;

@@ -3,6 +3,7 @@
 #include "BasicLogger.h"
 #include "CSCUtil.h"
 #include "Exception.h"
+#include "RegistryRead.h"
 
 #include <cstring>
 
@@ -29,14 +30,9 @@ Fn entryPoint(HMODULE module, const char* name) {
 
 // One value, read on its own key handle; only a DWORD counts.
 bool readOverride(const std::string& keyPath, const char* valueName, uint32_t& value) {
-    UniqueKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
-    DWORD type = REG_NONE;
-    BYTE data[4] = {};
-    DWORD size = sizeof(data);
-    if (RegQueryValueExA(key.get(), valueName, nullptr, &type, data, &size) != ERROR_SUCCESS) return false;
-    if (type != REG_DWORD) return false;
-    std::memcpy(&value, data, sizeof(value));
+    DWORD read = 0;
+    if (!readDwordAt(HKEY_LOCAL_MACHINE, keyPath, valueName, read)) return false;
+    value = read;
     return true;
 }
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "Exception.h"
 #include "OsVersion.h"
+#include "RegistryRead.h"
 
 #include <algorithm>
 
@@ -99,87 +100,38 @@ void RegistryKey::open(const tstring& path, bool create, HKEY root) {
 }
 
 bool RegistryKey::getValue(const tstring& name, DWORD& out) {
-    DWORD type = REG_NONE;
-    DWORD data = 0;
-    DWORD size = sizeof(data);
-    LONG status = RegQueryValueEx(key_.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
-    if (status == ERROR_FILE_NOT_FOUND) return false;
-    if (status != ERROR_SUCCESS || type != REG_DWORD) {
+    const RegistryRead read = tryReadDword(key_.get(), name.c_str(), out);
+    if (read.status == ERROR_FILE_NOT_FOUND) return false;
+    if (!read.ok() || read.type != REG_DWORD) {
         tstring message = _T("RegistryKey::getValue(ulong)") + name;
-        if (type != REG_DWORD) message += kWrongType;
-        THROW_WIN32(message, status);
+        if (read.type != REG_DWORD) message += kWrongType;
+        THROW_WIN32(message, read.status);
     }
-    out = data;
     return true;
 }
 
-namespace {
-// Another writer may grow the value between the size query and the read: the read then answers
-// more-data with the new size, and is tried again with that size.
-constexpr int kValueReadAttempts = 8;
-}  // namespace
-
 bool RegistryKey::getValue(const tstring& name, tstring& out) {
-    DWORD type = REG_NONE;
-    DWORD size = 0;
-    LONG status = RegQueryValueEx(key_.get(), name.c_str(), nullptr, &type, nullptr, &size);
-    for (int attempt = 1;; ++attempt) {
-        // The output is left as it was unless a read into it has begun.
-        if (status == ERROR_FILE_NOT_FOUND) {
-            if (attempt > 1) out.clear();
-            return false;
-        }
-        if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
-            if (attempt > 1) out.clear();
-            tstring message = _T("RegistryKey::getValue(string) ") + name;
-            if (type != REG_SZ && type != REG_EXPAND_SZ) message += kWrongType;
-            THROW_WIN32(message, status);
-        }
-        // Read in place, with one spare character so a value stored without its NUL still ends.
-        const size_t capacity = size / sizeof(TCHAR) + 1;
-        out.assign(capacity, 0);
-        size = static_cast<DWORD>(capacity * sizeof(TCHAR));
-        status = RegQueryValueEx(key_.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&out[0]), &size);
-        if (status == ERROR_MORE_DATA && attempt < kValueReadAttempts) {
-            status = ERROR_SUCCESS;
-            continue;
-        }
-        if (status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
-            const size_t stored = std::min<size_t>(size / sizeof(TCHAR), capacity - 1);
-            size_t length = 0;
-            while (length < stored && out[length] != 0) ++length;
-            out.resize(length);
-            return true;
-        }
-    }
+    const RegistryRead read = tryReadText(key_.get(), name.c_str(), out);
+    if (read.ok() && isTextType(read.type)) return true;
+    // A value deleted after its size query is a failed read, not a missing value.
+    if (read.status == ERROR_FILE_NOT_FOUND && !read.atRead) return false;
+    if (!read.ok() && read.atRead) THROW_WIN32(_T("RegistryKey::getValue() ") + name, read.status);
+    tstring message = _T("RegistryKey::getValue(string) ") + name;
+    if (!isTextType(read.type)) message += kWrongType;
+    THROW_WIN32(message, read.status);
 }
 
 bool RegistryKey::getValue(const tstring& name, std::vector<BYTE>& out) {
-    DWORD type = REG_NONE;
-    DWORD size = 0;
-    LONG status = RegQueryValueEx(key_.get(), name.c_str(), nullptr, &type, nullptr, &size);
     std::vector<BYTE> data;
-    for (int attempt = 1;; ++attempt) {
-        if (status == ERROR_FILE_NOT_FOUND) return false;
-        if (status != ERROR_SUCCESS || type != REG_BINARY) {
-            tstring message = _T("RegistryKey::getValue(binary) ") + name;
-            if (type != REG_BINARY) message += kWrongType;
-            THROW_WIN32(message, status);
-        }
-        // Never a null buffer: that would make the read another size query.
-        data.assign(std::max<DWORD>(size, 1), 0);
-        size = static_cast<DWORD>(data.size());
-        status = RegQueryValueEx(key_.get(), name.c_str(), nullptr, &type, data.data(), &size);
-        if (status == ERROR_MORE_DATA && attempt < kValueReadAttempts) {
-            status = ERROR_SUCCESS;
-            continue;
-        }
-        if (status == ERROR_SUCCESS && type == REG_BINARY) {
-            data.resize(size);
-            out = std::move(data);
-            return true;
-        }
+    const RegistryRead read = tryReadBytes(key_.get(), name.c_str(), data);
+    if (read.status == ERROR_FILE_NOT_FOUND && !read.atRead) return false;
+    if (!read.ok() || read.type != REG_BINARY) {
+        tstring message = _T("RegistryKey::getValue(binary) ") + name;
+        if (read.type != REG_BINARY) message += kWrongType;
+        THROW_WIN32(message, read.status);
     }
+    out = std::move(data);
+    return true;
 }
 
 void RegistryKey::setValue(const tstring& name, DWORD value) {
@@ -202,14 +154,8 @@ void RegistryKey::setValue(const tstring& name, const std::vector<BYTE>& value) 
 }
 
 void RegistryKey::getChildrenNames(std::vector<tstring>& out, DWORD maxCount) {
-    for (DWORD index = 0; index < maxCount; ++index) {
-        TCHAR name[261];
-        DWORD length = 261;
-        LONG status = RegEnumKeyEx(key_.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) break;
-        if (status != ERROR_SUCCESS) THROW_WIN32(_T("RegistryKey::getChildrenNames()"), status);
-        out.emplace_back(name, length);
-    }
+    const LONG status = tryListSubkeys(key_.get(), maxCount, out);
+    if (status != ERROR_SUCCESS) THROW_WIN32(_T("RegistryKey::getChildrenNames()"), status);
 }
 
 void RegistryKey::getValueNames(std::vector<tstring>& out) {
@@ -230,10 +176,4 @@ RegistryKey32::RegistryKey32(const tstring& path, bool create, HKEY root) : Regi
 
 void RegistryKey32::initAccess() { access_ = KEY_ALL_ACCESS | registryView32(); }
 
-bool RegistryKey32::keyExists(const tstring& path, HKEY root) {
-    HKEY key = nullptr;
-    const REGSAM access = KEY_READ | registryView32();
-    if (RegOpenKeyEx(root, path.c_str(), 0, access, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
-}
+bool RegistryKey32::keyExists(const tstring& path, HKEY root) { return keyOpensForReading(root, path, registryView32()); }

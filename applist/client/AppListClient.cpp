@@ -1,5 +1,7 @@
 #include "AppListClient.h"
 
+#include "RegistryKey.h"
+#include "RegistryRead.h"
 #include "ScanSession.h"
 #include "TagText.h"
 
@@ -11,21 +13,8 @@ namespace {
 constexpr LONG kMoreData = ERROR_INSUFFICIENT_BUFFER;  // 122
 constexpr size_t kAddTextCapacity = 255;               // name, one space and the terminator
 
-bool keyOpens(HKEY root, const char* path, REGSAM view) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
-}
-
-BOOL nativeViewIsWow64() {
-    BOOL wow64 = FALSE;
-    using IsWow64Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
-    auto isWow64 = reinterpret_cast<IsWow64Fn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process")));
-    if (isWow64 != nullptr && !isWow64(GetCurrentProcess(), &wow64)) wow64 = FALSE;
-    return wow64;
-}
+// A name as the panel gets it: cut to leave room for the add text's trailing space.
+std::wstring panelName(const std::wstring& friendlyName) { return friendlyName.substr(0, kAddTextCapacity - 2); }
 
 std::string ownFolder() {
     char path[MAX_PATH + 1] = {};
@@ -52,6 +41,10 @@ bool AppListClient::fetchDocument(std::wstring& document) {
 
 bool AppListClient::buildDestinations() {
     std::lock_guard<std::mutex> building(buildLock_);
+    return buildLocked();
+}
+
+bool AppListClient::buildLocked() {
     if (!library_.load()) return false;
     const bool ocr = isOcrInstalled();
     {
@@ -70,7 +63,18 @@ bool AppListClient::buildDestinations() {
 }
 
 bool AppListClient::sendPanelList(void* sessionObject) {
-    if (!buildDestinations()) return false;
+    std::lock_guard<std::mutex> building(buildLock_);
+    return buildLocked() && sendLocked(sessionObject);
+}
+
+bool AppListClient::refreshPanelList(void* sessionObject) {
+    std::lock_guard<std::mutex> building(buildLock_);
+    setListSent(false);
+    clearDestinations();
+    return buildLocked() && sendLocked(sessionObject);
+}
+
+bool AppListClient::sendLocked(void* sessionObject) {
     auto create = scanLibrary_ != nullptr ? reinterpret_cast<CreateSCObjectFn>(reinterpret_cast<void*>(
                                                 GetProcAddress(scanLibrary_, "CreateSCObject")))
                                           : nullptr;
@@ -79,10 +83,12 @@ bool AppListClient::sendPanelList(void* sessionObject) {
     if (list == nullptr) return false;
     std::wstring defaultName;
     for (const auto& entry : destinations()) {
-        // Names are cut to fit the panel's add buffer with their trailing space.
-        std::wstring text = entry.second.friendlyName.substr(0, kAddTextCapacity - 2) + L" ";
+        // Names are cut to fit the panel's add buffer with their trailing space; the default
+        // name is cut alike, so it still matches its entry.
+        const std::wstring name = panelName(entry.second.friendlyName);
+        const std::wstring text = name + L" ";
         scx::addName(list, text.c_str(), static_cast<int32_t>(text.size()), 5);
-        if (entry.second.defaultAioApp == L"true") defaultName = entry.second.friendlyName;
+        if (entry.second.defaultAioApp == L"true") defaultName = name;
     }
     scx::setDefaultName(list, defaultName.c_str());
     void* options = create(kScanObjectOptions);
@@ -90,6 +96,12 @@ bool AppListClient::sendPanelList(void* sessionObject) {
     if (!scx::sendList(options, sessionObject, list)) return false;
     setListSent(true);
     return true;
+}
+
+std::optional<PanelAppRecord> AppListClient::destinationForScan(int index) {
+    std::lock_guard<std::mutex> building(buildLock_);
+    if (!listSent()) buildLocked();
+    return findDestination(index);
 }
 
 void AppListClient::clearDestinations() {
@@ -133,13 +145,13 @@ std::wstring AppListClient::paintPath() const {
 // a 32-bit process under WoW64 names with KEY_WOW64_64KEY), or App Paths in the 32-bit view.
 bool AppListClient::programRegistered(const std::string& exeName, bool nativeView) {
     const std::string appPath = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + exeName;
-    if (!nativeView) return keyOpens(HKEY_LOCAL_MACHINE, appPath.c_str(), KEY_WOW64_32KEY);
-    const REGSAM native = nativeViewIsWow64() ? KEY_WOW64_64KEY : 0;
+    if (!nativeView) return keyOpensForReading(HKEY_LOCAL_MACHINE, appPath, KEY_WOW64_32KEY);
+    const REGSAM native = isWow64Process() ? KEY_WOW64_64KEY : 0;
     // The classes root as its two halves: opening the root itself with a view flag leaves a
     // handle behind on each call on some systems, one per scan.
     const std::string classes = "Software\\Classes\\Applications\\" + exeName;
-    return keyOpens(HKEY_LOCAL_MACHINE, appPath.c_str(), native) || keyOpens(HKEY_CURRENT_USER, classes.c_str(), 0) ||
-           keyOpens(HKEY_LOCAL_MACHINE, classes.c_str(), native);
+    return keyOpensForReading(HKEY_LOCAL_MACHINE, appPath, native) || keyOpensForReading(HKEY_CURRENT_USER, classes) ||
+           keyOpensForReading(HKEY_LOCAL_MACHINE, classes, native);
 }
 
 bool AppListClient::isOcrInstalled() const {

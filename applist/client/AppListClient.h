@@ -23,8 +23,13 @@ public:
     // Rebuilds the table from the library's document; false (table untouched) when the library,
     // an export or the document is unavailable.
     bool buildDestinations();
-    // Sends the table's names to the panel through the session object.
+    // Builds the table and sends its names to the panel through the session object.
     bool sendPanelList(void* sessionObject);
+    // A list request: clears the table, then builds and sends it, as one step.
+    bool refreshPanelList(void* sessionObject);
+    // The destination a scan's index names; the table is built first when the list has not
+    // been sent. Never meets a table that a list request has cleared but not rebuilt.
+    std::optional<PanelAppRecord> destinationForScan(int index);
     void clearDestinations();
     // A copy of the record at a panel index; none when the index has no destination.
     std::optional<PanelAppRecord> findDestination(int index) const;
@@ -45,6 +50,9 @@ public:
 
 private:
     bool fetchDocument(std::wstring& document);
+    // Under buildLock_.
+    bool buildLocked();
+    bool sendLocked(void* sessionObject);
 
     std::string prefix_;
     AppListLibrary library_;
@@ -58,6 +66,7 @@ private:
     std::string ocrFlag_ = "0";
     std::wstring paintPath_;
     std::string faxVendorName_;
-    // One list build or send at a time, so a send hands the panel the table it just built.
+    // One list build or send at a time, so a send hands the panel the table it just built and a
+    // scan never resolves its index in a table being rebuilt.
     std::mutex buildLock_;
 };

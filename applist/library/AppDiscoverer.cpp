@@ -4,6 +4,7 @@
 #include "Exception.h"
 #include "Handles.h"
 #include "LibraryModule.h"
+#include "RegistryRead.h"
 
 #include <shellapi.h>
 #include <shlwapi.h>
@@ -34,52 +35,22 @@ LONG openForReading(HKEY parent, const std::wstring& path, UniqueKey& key) {
     return RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ, key.put());
 }
 
-// The first `maxCount` subkey names; the listing's error code, or 0.
+// The first `maxCount` subkey names that can be opened by name; the listing's error code, or 0.
+// The buffer has the system's limit, 255 characters and the NUL.
 LONG listSubkeys(HKEY key, DWORD maxCount, std::vector<std::wstring>& names) {
-    for (DWORD index = 0; index < maxCount; ++index) {
-        wchar_t name[256];  // the system's limit for a key name, with its NUL
-        DWORD length = static_cast<DWORD>(std::size(name));
-        const LONG status = RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
-        if (status != ERROR_SUCCESS) return status;
-        const size_t kept = std::min<DWORD>(length, static_cast<DWORD>(std::size(name) - 1));
-        // A name with a NUL in it can't be opened by name: it would open the key itself.
-        if (std::find(name, name + kept, L'\0') != name + kept) continue;
-        names.emplace_back(name, kept);
-    }
-    return ERROR_SUCCESS;
+    const LONG status = tryListSubkeys(key, maxCount, names, 256);
+    // A name with a NUL in it can't be opened by name: it would open the key itself.
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const std::wstring& name) { return name.find(L'\0') != std::wstring::npos; }),
+                names.end());
+    return status;
 }
 
-// The unnamed value of any length as text, up to its first NUL. A value that is not text reads
-// as empty text: it names no program, but it is no registry failure either.
+// The unnamed value as text. A value that is not text reads as empty text: it names no program,
+// but it is no registry failure either.
 LONG readDefaultText(HKEY key, std::wstring& text) {
     text.clear();
-    DWORD type = REG_NONE;
-    DWORD size = 0;
-    LONG status = RegQueryValueExW(key, nullptr, nullptr, &type, nullptr, &size);
-    std::vector<BYTE> data;
-    // The value may grow between the size query and the read.
-    for (int attempt = 0; status == ERROR_SUCCESS; ++attempt) {
-        data.assign(static_cast<size_t>(size) + sizeof(wchar_t), 0);
-        DWORD got = static_cast<DWORD>(data.size());
-        status = RegQueryValueExW(key, nullptr, nullptr, &type, data.data(), &got);
-        if (status == ERROR_SUCCESS) {
-            data.resize(std::min<size_t>(got, data.size()));
-            break;
-        }
-        if (status == ERROR_MORE_DATA && attempt < 3) {
-            size = got;
-            status = ERROR_SUCCESS;
-        }
-    }
-    if (status != ERROR_SUCCESS) return status;
-    if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_SUCCESS;
-    const wchar_t* chars = reinterpret_cast<const wchar_t*>(data.data());
-    const size_t count = data.size() / sizeof(wchar_t);
-    size_t length = 0;
-    while (length < count && chars[length] != L'\0') ++length;
-    text.assign(chars, length);
-    return ERROR_SUCCESS;
+    return tryReadText(key, nullptr, text).status;
 }
 
 std::wstring expandEnvironment(const std::wstring& text) {

@@ -214,3 +214,21 @@ TEST(AppListRoad, AnOcrProgramCountsInTheNativeViewAndInThe32BitOne) {
         EXPECT_FALSE(AppListClient::programRegistered(exe, true) || AppListClient::programRegistered(exe, false));
     }
 }
+
+TEST(AppListRoad, ALongDefaultNameIsCutAsItsEntryIs) {
+    // The panel matches the default name against the names it was sent: both are cut alike.
+    BrandList brand("SorvaniInkJet");
+    brand.store(entry(std::wstring(300, L'n'), L"C:\\n.exe", L"JPG", true));
+    HarnessOptions options;
+    options.realAppList = true;
+    MonitorHarness monitor("ro04", "device port=USB001 transport=USB1 hids=1\n", "poll=300,reenum=100,enumretry=20",
+                           options);
+    ASSERT_TRUE(monitor.start());
+    ASSERT_TRUE(monitor.waitForJournal([](const std::string& j) { return contains(j, "DcsRegisterForReportsHid"); }));
+    EXPECT_EQ("ok delivered result=0", monitor.command("report USB001 0 01 00 00 00 00 00 08 00"));
+    ASSERT_TRUE(monitor.waitForLog("Send ScanToList"));
+    const std::string scx = readFile(monitor.file("ro04scx.journal"));
+    EXPECT_TRUE(contains(scx, "addName name=" + std::string(253, 'n') + "  length=254")) << scx;
+    EXPECT_TRUE(contains(scx, "setDefault name=" + std::string(253, 'n'))) << scx;
+    EXPECT_FALSE(contains(scx, std::string(254, 'n'))) << scx;
+}

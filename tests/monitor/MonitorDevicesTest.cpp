@@ -68,6 +68,9 @@ TEST(MonitorDevices, FailuresAreRetriedByTheEnumerationAndThePoll) {
     EXPECT_EQ(1, calls(journal, "DcsOpenHid")) << journal;
     EXPECT_TRUE(monitor.waitForLog("DCS client failure in enumHids TRANSPORT_LOCAL with lRetCode = ")) << monitor.log();
     EXPECT_TRUE(monitor.waitForLog("registerForNotificationsHid with DCS failed!!!"));
+    // The registration again on a handle that stayed open is logged as an open too.
+    ASSERT_TRUE(monitor.waitForLog("registerForNotificationsHid successfully!!! lRetCode = 0"));
+    EXPECT_EQ(2, countLines(monitor.log(), "DCS openHid = 0")) << monitor.log();
 }
 
 TEST(MonitorDevices, ArrivalAddsNewDevicesOnceAndDisplayChangeReenumerates) {

@@ -320,3 +320,42 @@ TEST(RegistryKey, AValueGrowingWhileItIsReadComesBackWhole) {
     EXPECT_EQ(0, failures);
     EXPECT_EQ(3000, shortReads + longReads);
 }
+
+TEST(RegistryKey, AValueDeletedWhileItIsReadLeavesTheOutputUntouched) {
+    // Another process may delete the value between the size query and the read: the read then
+    // throws for the read ("getValue() " and the name), or finds the value missing at once;
+    // either way the output keeps what it held.
+    TestRegistryKey test;
+    RegistryKey writer(test.path(), true, kRoot);
+    const tstring stored(2000, _T('v'));
+    std::atomic<bool> stop{false};
+    std::thread churn([&] {
+        while (!stop) {
+            writer.setValue(_T("List"), stored);
+            RegDeleteValue(writer.handle(), _T("List"));
+        }
+    });
+    RegistryKey reader(test.path(), false, kRoot);
+    int whole = 0, missing = 0, failedReads = 0, wrong = 0;
+    for (int i = 0; i < 3000; ++i) {
+        tstring text = _T("untouched");
+        try {
+            if (reader.getValue(_T("List"), text)) {
+                text == stored ? ++whole : ++wrong;
+                continue;
+            }
+            ++missing;
+        } catch (const Win32Exception& error) {
+            ++failedReads;
+            if (error.getMessage() != _T("RegistryKey::getValue() List") || error.getCode() != ERROR_FILE_NOT_FOUND) {
+                ++wrong;
+            }
+        }
+        if (text != _T("untouched")) ++wrong;
+    }
+    stop = true;
+    churn.join();
+    std::cout << "[ figures  ] reads: " << whole << " whole, " << missing << " missing, " << failedReads
+              << " deleted during the read\n";
+    EXPECT_EQ(0, wrong);
+}
