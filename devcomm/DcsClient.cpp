@@ -1,5 +1,9 @@
 #include "DcsClient.h"
 
+#include "Handles.h"
+#include "ModulePath.h"
+#include "SystemCall.h"
+
 #include <mutex>
 #include <new>
 #include <vector>
@@ -8,7 +12,6 @@ namespace {
 constexpr LONG kNotOpen = 1;
 constexpr LONG kLibraryUnavailable = ERROR_MOD_NOT_FOUND;  // 126
 constexpr LONG kEntryPointMissing = ERROR_PROC_NOT_FOUND;  // 127
-constexpr DWORD kModulePathBuffer = 261;
 constexpr DWORD kComputerNameBuffer = 16;
 constexpr DWORD kResourceInfoBuffer = 261;
 constexpr DWORD kWritePrinterPauseMs = 2000;
@@ -17,22 +20,7 @@ using Guard = std::lock_guard<CriticalSection>;
 
 // The system's last error, read at once; a failure must never read as success, so 0 becomes
 // the fallback.
-LONG lastErrorOr(LONG fallback) {
-    DWORD error = GetLastError();
-    return error != 0 ? static_cast<LONG>(error) : fallback;
-}
-
-std::string libraryNameFromModule(HMODULE module) {
-    char path[kModulePathBuffer] = {};
-    DWORD length = GetModuleFileNameA(module, path, kModulePathBuffer);
-    if (length == 0) return "devlink.dll";
-    path[kModulePathBuffer - 1] = '\0';
-    const char* fileName = path;
-    for (const char* p = path; *p != '\0'; ++p) {
-        if (*p == '\\') fileName = p + 1;
-    }
-    return std::string(fileName).substr(0, 4) + "devlink.dll";
-}
+std::string libraryNameFromModule(HMODULE module) { return moduleFileName(module).substr(0, 4) + "devlink.dll"; }
 
 bool equalsIgnoringCase(const char* a, const char* b) {
     return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
@@ -52,7 +40,7 @@ DcsClient::DcsClient(const std::string& libraryFileName, const std::string& host
 
 DcsClient::~DcsClient() {
     Guard guard(libraryLock_);
-    if (libraryModule_ != nullptr) unloadLocked();
+    if (libraryModule_) unloadLocked();
     // openHandles_ is discarded with the object; no handle is closed.
 }
 
@@ -62,21 +50,13 @@ void DcsClient::pause(DWORD milliseconds) { Sleep(milliseconds); }
 
 LONG DcsClient::acquireLibrary() {
     Guard guard(libraryLock_);
-    if (libraryUses_ == 0 && libraryModule_ == nullptr) {
-        HMODULE module = LoadLibraryA(libraryFileName_.c_str());
-        if (module == nullptr) return lastErrorOr(kLibraryUnavailable);
-        auto initialize =
-            reinterpret_cast<DcsInitializeFn>(reinterpret_cast<void*>(GetProcAddress(module, "DcsInitialize")));
-        LONG result = kEntryPointMissing;
-        if (initialize != nullptr) {
-            result = initialize();
-        }
-        if (initialize == nullptr || result != 0) {
-            LONG error = lastErrorOr(result);
-            FreeLibrary(module);
-            return error;
-        }
-        libraryModule_ = module;
+    if (libraryUses_ == 0 && !libraryModule_) {
+        UniqueModule module(LoadLibraryA(libraryFileName_.c_str()));
+        if (!module) return lastErrorOr(kLibraryUnavailable);
+        auto initialize = entryPoint<DcsInitializeFn>(module.get(), "DcsInitialize");
+        const LONG result = initialize != nullptr ? initialize() : kEntryPointMissing;
+        if (result != 0) return lastErrorOr(result);
+        libraryModule_ = std::move(module);
     }
     ++libraryUses_;
     return 0;
@@ -85,15 +65,13 @@ LONG DcsClient::acquireLibrary() {
 void DcsClient::releaseLibrary() {
     Guard guard(libraryLock_);
     if (libraryUses_ > 0) --libraryUses_;
-    if (libraryUses_ == 0 && libraryModule_ != nullptr && !keepLoaded_) unloadLocked();
+    if (libraryUses_ == 0 && libraryModule_ && !keepLoaded_) unloadLocked();
 }
 
 void DcsClient::unloadLocked() {
-    auto uninitialize = reinterpret_cast<DcsUninitializeFn>(
-        reinterpret_cast<void*>(GetProcAddress(libraryModule_, "DcsUninitialize")));
+    auto uninitialize = entryPoint<DcsUninitializeFn>(libraryModule_.get(), "DcsUninitialize");
     if (uninitialize != nullptr) uninitialize();
-    FreeLibrary(libraryModule_);
-    libraryModule_ = nullptr;
+    libraryModule_.reset();
     libraryUses_ = 0;
 }
 
@@ -103,15 +81,14 @@ LONG DcsClient::acquireClientId(uint32_t* clientId) {
     HMODULE module;
     {
         Guard guard(libraryLock_);
-        module = libraryModule_;
+        module = libraryModule_.get();
     }
     Guard guard(clientIdLock_);
     LONG host = checkHostName();
     if (host != 0) return host;
     if (clientIdUses_ == 0) {
         if (module == nullptr) return kLibraryUnavailable;
-        auto getClientId = reinterpret_cast<DcsGetClientIdFn>(
-            reinterpret_cast<void*>(GetProcAddress(module, "DcsGetClientId")));
+        auto getClientId = entryPoint<DcsGetClientIdFn>(module, "DcsGetClientId");
         if (getClientId == nullptr) return lastErrorOr(kEntryPointMissing);
         uint32_t id = 0;
         LONG result = getClientId(&id, hostName_.c_str());
@@ -163,37 +140,28 @@ LONG DcsClient::checkHostName() const {
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    HMODULE mpr = LoadLibraryA("mpr.dll");
-    if (mpr == nullptr) return lastErrorOr(kLibraryUnavailable);
-    auto getInformation = reinterpret_cast<WNetGetResourceInformationAFn>(
-        reinterpret_cast<void*>(GetProcAddress(mpr, "WNetGetResourceInformationA")));
-    if (getInformation == nullptr) {
-        LONG error = lastErrorOr(kEntryPointMissing);
-        FreeLibrary(mpr);
-        return error;
-    }
+    const UniqueModule mpr(LoadLibraryA("mpr.dll"));
+    if (!mpr) return lastErrorOr(kLibraryUnavailable);
+    auto getInformation = entryPoint<WNetGetResourceInformationAFn>(mpr.get(), "WNetGetResourceInformationA");
+    if (getInformation == nullptr) return lastErrorOr(kEntryPointMissing);
     NETRESOURCEA resource = {};
     resource.dwScope = RESOURCE_GLOBALNET;  // 2
     resource.lpRemoteName = &remote[0];
     alignas(8) char buffer[kResourceInfoBuffer] = {};
     DWORD bufferSize = kResourceInfoBuffer;
     LPSTR system = nullptr;
-    LONG result = static_cast<LONG>(getInformation(&resource, buffer, &bufferSize, &system));
-    FreeLibrary(mpr);
-    return result;
+    return static_cast<LONG>(getInformation(&resource, buffer, &bufferSize, &system));
 }
 
 // ---- lookups --------------------------------------------------------------------------------
 
-void* DcsClient::resolve(const char* entryPoint) const {
+void* DcsClient::resolve(const char* name) const {
     HMODULE module;
     {
         Guard guard(libraryLock_);
-        module = libraryModule_;
+        module = libraryModule_.get();
     }
-    // Never GetProcAddress(nullptr, ...): that would search the program itself.
-    if (module == nullptr) return nullptr;
-    return reinterpret_cast<void*>(GetProcAddress(module, entryPoint));
+    return entryPoint<void*>(module, name);
 }
 
 bool DcsClient::findRecord(DcsHandle handle, uint32_t* clientId) const {
@@ -206,7 +174,7 @@ bool DcsClient::findRecord(DcsHandle handle, uint32_t* clientId) const {
 
 bool DcsClient::isLibraryLoaded() const {
     Guard guard(libraryLock_);
-    return libraryModule_ != nullptr;
+    return static_cast<bool>(libraryModule_);
 }
 
 uint32_t DcsClient::libraryUses() const {
@@ -505,16 +473,16 @@ LONG DcsClient::unregisterForAsyncDataCardReader(DcsHandle h) { return callHandl
 // Slot 75: its own load of the library (no DcsInitialize), DcsInstall, and its own unload; the
 // binding's module and use counts are not touched.
 LONG DcsClient::install() {
-    HMODULE module;
+    UniqueModule module;
     {
         Guard guard(libraryLock_);
-        module = LoadLibraryA(libraryFileName_.c_str());
-        if (module == nullptr) return lastErrorOr(kLibraryUnavailable);
+        module.reset(LoadLibraryA(libraryFileName_.c_str()));
+        if (!module) return lastErrorOr(kLibraryUnavailable);
     }
-    auto fn = reinterpret_cast<DcsInstallFn>(reinterpret_cast<void*>(GetProcAddress(module, "DcsInstall")));
-    LONG result = fn != nullptr ? fn() : kEntryPointMissing;
+    auto fn = entryPoint<DcsInstallFn>(module.get(), "DcsInstall");
+    const LONG result = fn != nullptr ? fn() : kEntryPointMissing;
     Guard guard(libraryLock_);
-    FreeLibrary(module);
+    module.reset();
     return result;
 }
 

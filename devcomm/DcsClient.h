@@ -17,6 +17,7 @@
 
 #include "CriticalSection.h"
 #include "DcsContract.h"
+#include "Handles.h"
 
 #include <windows.h>
 
@@ -170,7 +171,7 @@ private:
     LONG checkHostName() const;
 
     // The loaded module's entry point by name, or nullptr (no module loaded or no such export).
-    void* resolve(const char* entryPoint) const;
+    void* resolve(const char* name) const;
     // The recorded identity of an open handle; false when the handle is not in the table.
     bool findRecord(DcsHandle handle, uint32_t* clientId) const;
 
@@ -197,7 +198,7 @@ private:
     mutable CriticalSection clientIdLock_;  // clientId_, clientIdUses_
     mutable CriticalSection handleLock_;    // openHandles_
     mutable CriticalSection libraryLock_;   // libraryModule_, libraryUses_
-    HMODULE libraryModule_ = nullptr;
+    UniqueModule libraryModule_;
     uint32_t libraryUses_ = 0;
     const bool keepLoaded_;
 };

@@ -1,4 +1,5 @@
 #include "ScanSession.h"
+#include "SystemCall.h"
 
 namespace {
 template <typename Fn>
@@ -11,15 +12,13 @@ ScanSessionLibrary::ScanSessionLibrary(const std::string& path) : module_(LoadLi
 
 void* ScanSessionLibrary::create(int32_t kind) const {
     if (!module_) return nullptr;
-    auto create = reinterpret_cast<CreateSCObjectFn>(
-        reinterpret_cast<void*>(GetProcAddress(module_.get(), "CreateSCObject")));
+    auto create = entryPoint<CreateSCObjectFn>(module_.get(), "CreateSCObject");
     return create != nullptr ? create(kind) : nullptr;
 }
 
 bool ScanSessionLibrary::destroy(int32_t kind, void* object) const {
     if (!module_ || object == nullptr) return false;
-    auto destroy = reinterpret_cast<DestroySCObjectFn>(
-        reinterpret_cast<void*>(GetProcAddress(module_.get(), "DestroySCObject")));
+    auto destroy = entryPoint<DestroySCObjectFn>(module_.get(), "DestroySCObject");
     if (destroy == nullptr) return false;
     destroy(kind, object);
     return true;

@@ -1,5 +1,7 @@
 #include "SessionController.h"
 
+#include "SystemCall.h"
+
 #include <algorithm>
 #include <atomic>
 
@@ -10,10 +12,6 @@ constexpr DWORD kStopWaitMs = 10000;
 std::atomic<SessionController*> g_server{nullptr};
 
 // The system error of a failed call, never 0: a failure must not read as success.
-LONG lastErrorOr(LONG fallback) {
-    DWORD error = GetLastError();
-    return error != 0 ? static_cast<LONG>(error) : fallback;
-}
 
 bool isDefaultCode(const std::string& code, bool ignoreCase) {
     if (!ignoreCase) return code == "mxsd";

@@ -1,6 +1,9 @@
 #include "CSCUtil.h"
 
 #include "DateTimeFormat.h"
+#include "ModulePath.h"
+#include "SystemCall.h"
+#include "TextLimits.h"
 #include "RegistryRead.h"
 
 #include <aclapi.h>
@@ -11,34 +14,18 @@
 #include <vector>
 
 namespace {
-constexpr size_t kPathBuffer = MAX_PATH;  // the fixed 260-byte buffers of the monitor
 
 std::string moduleDirectory() {
-    char path[kPathBuffer + 1] = {};
-    DWORD length = GetModuleFileNameA(nullptr, path, kPathBuffer);
-    if (length == 0 || length >= kPathBuffer) return std::string();
-    std::string text(path, length);
-    size_t slash = text.rfind('\\');
-    return slash == std::string::npos ? std::string() : text.substr(0, slash + 1);
+    const std::string folder = moduleFolder();
+    return folder.empty() ? folder : folder + "\\";
 }
 
 HMODULE loadFrom(const std::string& directory, const std::string& name) {
     const std::string path = directory + name;
-    if (path.size() >= kPathBuffer) return nullptr;
+    if (path.size() >= kNameBuffer) return nullptr;
     return LoadLibraryA(path.c_str());
 }
 
-// Reads one item into a bounded, terminated copy; false when unreadable.
-bool readItemText(CSCUtil& util, DWORD item, char (&text)[kPathBuffer], DWORD* reported = nullptr) {
-    std::memset(text, 0, sizeof(text));
-    void* buffer = nullptr;
-    DWORD size = 0;
-    if (!util.readConfigItem(item, 0, buffer, size)) return false;
-    copyBounded(text, sizeof(text), static_cast<const char*>(buffer), size);
-    GlobalFree(buffer);
-    if (reported != nullptr) *reported = size;
-    return true;
-}
 }  // namespace
 
 void copyBounded(char* target, size_t capacity, const char* source, size_t sourceLength) {
@@ -49,14 +36,7 @@ void copyBounded(char* target, size_t capacity, const char* source, size_t sourc
     target[length] = '\0';
 }
 
-std::string CSCUtil::getProductPrefix() {
-    char path[kPathBuffer + 1] = {};
-    DWORD length = GetModuleFileNameA(nullptr, path, kPathBuffer);
-    if (length == 0) return std::string();
-    const char* name = std::strrchr(path, '\\');
-    name = name == nullptr ? path : name + 1;
-    return std::string(name, strnlen(name, 4));
-}
+std::string CSCUtil::getProductPrefix() { return moduleFileName().substr(0, 4); }
 
 bool CSCUtil::loadConfigLibrary() {
     // Loaded once per object; the library stays until the object is destroyed.
@@ -68,9 +48,9 @@ bool CSCUtil::loadConfigLibrary() {
     HMODULE module = here.empty() ? nullptr : loadFrom(here, name32);
     if (module == nullptr && !here.empty()) module = loadFrom(here, name64);
     if (module == nullptr) {
-        char drivers[kPathBuffer + 1] = {};
+        char drivers[kNameBuffer + 1] = {};
         DWORD needed = 0;
-        if (GetPrinterDriverDirectoryA(nullptr, nullptr, 1, reinterpret_cast<BYTE*>(drivers), kPathBuffer,
+        if (GetPrinterDriverDirectoryA(nullptr, nullptr, 1, reinterpret_cast<BYTE*>(drivers), kNameBuffer,
                                        &needed)) {
             const std::string directory = std::string(drivers) + "\\3\\";
             module = loadFrom(directory, name32);
@@ -83,8 +63,7 @@ bool CSCUtil::loadConfigLibrary() {
 
 bool CSCUtil::readConfigItem(DWORD item, DWORD subItem, void*& buffer, DWORD& size) {
     if (!loadConfigLibrary()) return false;
-    auto getConfigData = reinterpret_cast<GetConfigDataFn>(
-        reinterpret_cast<void*>(GetProcAddress(library_.get(), "GetConfigData")));
+    auto getConfigData = entryPoint<GetConfigDataFn>(library_.get(), "GetConfigData");
     if (getConfigData == nullptr) return false;
     DWORD needed = 0;
     if (getConfigData(0, item, subItem, nullptr, &needed) != kConfigSizeReported || needed == 0) return false;
@@ -100,44 +79,41 @@ bool CSCUtil::readConfigItem(DWORD item, DWORD subItem, void*& buffer, DWORD& si
     return true;
 }
 
+bool CSCUtil::readConfigText(DWORD item, std::string& text, DWORD* reported) {
+    void* buffer = nullptr;
+    DWORD size = 0;
+    if (!readConfigItem(item, 0, buffer, size)) return false;
+    const UniqueGlobal owned(buffer);
+    char copy[kNameBuffer] = {};
+    copyBounded(copy, sizeof(copy), static_cast<const char*>(buffer), size);
+    text = copy;
+    if (reported != nullptr) *reported = size;
+    return true;
+}
+
 HRESULT CSCUtil::GetManufacturerName(char* item10002, char* item10001, char* item10000, size_t capacity) {
-    char path[kPathBuffer], id[kPathBuffer], key[kPathBuffer];
-    const bool havePath = readItemText(*this, kConfigManufacturerPath, path);
-    const bool haveId = readItemText(*this, kConfigProductId, id);
-    const bool haveKey = readItemText(*this, kConfigProductKey, key);
-    copyBounded(item10002, capacity, path, sizeof(path));
-    copyBounded(item10001, capacity, id, sizeof(id));
-    copyBounded(item10000, capacity, key, sizeof(key));
+    std::string path, id, key;
+    const bool havePath = readConfigText(kConfigManufacturerPath, path);
+    const bool haveId = readConfigText(kConfigProductId, id);
+    const bool haveKey = readConfigText(kConfigProductKey, key);
+    copyBounded(item10002, capacity, path.c_str(), path.size());
+    copyBounded(item10001, capacity, id.c_str(), id.size());
+    copyBounded(item10000, capacity, key.c_str(), key.size());
     return havePath || haveId || haveKey ? S_OK : E_FAIL;
 }
 
 DWORD CSCUtil::getScannerSettingsPath(char* buffer, size_t capacity) {
     if (buffer == nullptr || capacity == 0) return 0;
-    std::memset(buffer, 0, capacity < kPathBuffer ? capacity : kPathBuffer);
-    void* first = nullptr;
-    DWORD firstSize = 0;
-    if (!readConfigItem(kConfigManufacturerPath, 0, first, firstSize)) return 0;
-    if (firstSize > capacity) {
-        GlobalFree(first);
-        return 0;
-    }
-    copyBounded(buffer, capacity, static_cast<const char*>(first), firstSize);
-    GlobalFree(first);
-
-    void* second = nullptr;
-    DWORD secondSize = 0;
-    if (!readConfigItem(kConfigProductKey, 0, second, secondSize)) return firstSize;
-    DWORD result = firstSize;
-    if (capacity >= static_cast<size_t>(firstSize) + secondSize + 5) {
-        std::string path = std::string(buffer) + "\\";
-        const char* key = static_cast<const char*>(second);
-        path.append(key, strnlen(key, secondSize));
-        path += "\\Scan";
-        copyBounded(buffer, capacity, path.c_str(), path.size());
-        result = firstSize + secondSize + 6;
-    }
-    GlobalFree(second);
-    return result;
+    std::memset(buffer, 0, capacity < kNameBuffer ? capacity : kNameBuffer);
+    std::string first, second;
+    DWORD firstSize = 0, secondSize = 0;
+    if (!readConfigText(kConfigManufacturerPath, first, &firstSize) || firstSize > capacity) return 0;
+    copyBounded(buffer, capacity, first.c_str(), first.size());
+    if (!readConfigText(kConfigProductKey, second, &secondSize)) return firstSize;
+    if (capacity < static_cast<size_t>(firstSize) + secondSize + 5) return firstSize;
+    const std::string path = std::string(buffer) + "\\" + second + "\\Scan";
+    copyBounded(buffer, capacity, path.c_str(), path.size());
+    return firstSize + secondSize + 6;
 }
 
 bool CSCUtil::runProgram(const char* commandLine, bool waitForIdle, const char* workingDirectory) {
@@ -171,9 +147,9 @@ void CSCUtil::getDateTimeText(char* buffer, size_t capacity) {
 }
 
 std::string CSCUtil::getAllUsersDir() {
-    char expanded[kPathBuffer] = {};
-    DWORD length = ExpandEnvironmentStringsA("%ALLUSERSPROFILE%\\", expanded, kPathBuffer);
-    if (length == 0 || length > kPathBuffer) return "c:\\temp\\";
+    char expanded[kNameBuffer] = {};
+    DWORD length = ExpandEnvironmentStringsA("%ALLUSERSPROFILE%\\", expanded, kNameBuffer);
+    if (length == 0 || length > kNameBuffer) return "c:\\temp\\";
     return expanded;
 }
 

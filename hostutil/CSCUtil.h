@@ -30,6 +30,9 @@ public:
     // On success: a zero-filled global-memory buffer of `size` bytes, freed by the caller with
     // GlobalFree. On failure the outputs are untouched.
     bool readConfigItem(DWORD item, DWORD subItem, void*& buffer, DWORD& size);
+    // An item's text as the fixed 260-character buffers hold it, the item's reported size in
+    // `reported`; false (outputs untouched) when it can't be read.
+    bool readConfigText(DWORD item, std::string& text, DWORD* reported = nullptr);
     // 0 when at least one item was read, E_FAIL otherwise; unreadable items give empty text.
     HRESULT GetManufacturerName(char* item10002, char* item10001, char* item10000, size_t capacity);
     // item 10002 + "\" + item 10000 + "\Scan". 0 on failure; item 10002's size when item 10000 is

@@ -1,6 +1,8 @@
 #include "CMonitor.h"
 
+#include "AsciiText.h"
 #include "MonitorLog.h"
+#include "SystemCall.h"
 
 #include <dbt.h>
 #include <imm.h>
@@ -30,7 +32,6 @@ wchar_t destinationNames[3][kNameBuffer] = {};
 char faxProgramText[kNameBuffer] = {};
 HICON largeIcon = nullptr;
 HICON smallIcon = nullptr;
-HMODULE scanLibrary = nullptr;
 }  // namespace monitor_process
 
 using namespace monitor_log;
@@ -51,24 +52,16 @@ DWORD(WINAPI* g_systemConsoleSession)() = nullptr;
 
 DWORD WINAPI probedConsoleSession() {
     char text[32] = {};
-    HANDLE file = CreateFileA(g_sessionProbe.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        DWORD read = 0;
-        const BOOL ok = ReadFile(file, text, sizeof(text) - 1, &read, nullptr);
-        CloseHandle(file);
-        if (ok && read > 0) return static_cast<DWORD>(std::strtoul(text, nullptr, 10));
+    const UniqueHandle file(CreateFileA(g_sessionProbe.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                        nullptr));
+    DWORD read = 0;
+    if (file && ReadFile(file.get(), text, sizeof(text) - 1, &read, nullptr) && read > 0) {
+        return static_cast<DWORD>(std::strtoul(text, nullptr, 10));
     }
     return g_systemConsoleSession != nullptr ? g_systemConsoleSession() : 0;
 }
 
-bool equalsIgnoringCase(const char* a, const char* b) { return lstrcmpiA(a, b) == 0; }
-
-std::string lowerCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 }  // namespace
 
 CMonitor* CMonitor::instance() { return g_monitor.load(); }
@@ -78,13 +71,9 @@ std::string instanceNameFor(const std::string& prefix, DWORD session) {
 }
 
 DWORD activeConsoleSession() {
-    HMODULE kernel = LoadLibraryA("kernel32.dll");
-    if (kernel == nullptr) return 0;
-    auto session = reinterpret_cast<DWORD(WINAPI*)()>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "WTSGetActiveConsoleSessionId")));
-    DWORD id = session != nullptr ? session() : 0;
-    FreeLibrary(kernel);
-    return id;
+    const UniqueModule kernel(LoadLibraryA("kernel32.dll"));
+    auto session = entryPoint<DWORD(WINAPI*)()>(kernel.get(), "WTSGetActiveConsoleSessionId");
+    return session != nullptr ? session() : 0;
 }
 
 bool closeRunningMonitor(const std::string& name, const std::string& exeName) {
@@ -119,8 +108,7 @@ CMonitor::CMonitor() : appList_(monitor_process::prefix) {
     prefix_ = monitor_process::prefix;
     kernelLibrary_.reset(LoadLibraryA("kernel32.dll"));
     if (kernelLibrary_) {
-        getConsoleSession_ = reinterpret_cast<ConsoleSessionFn>(
-            reinterpret_cast<void*>(GetProcAddress(kernelLibrary_.get(), "WTSGetActiveConsoleSessionId")));
+        getConsoleSession_ = entryPoint<ConsoleSessionFn>(kernelLibrary_.get(), "WTSGetActiveConsoleSessionId");
         if (const char* probe = std::getenv("PANELMON_SESSION_PROBE"); probe != nullptr && getConsoleSession_ != nullptr) {
             g_sessionProbe = probe;
             g_systemConsoleSession = getConsoleSession_;
@@ -135,7 +123,6 @@ CMonitor::CMonitor() : appList_(monitor_process::prefix) {
     if (const char* timings = std::getenv("PANELMON_TIMINGS")) timings_ = parseMonitorTimings(timings);
 
     scanLibrary_ = std::make_unique<ScanSessionLibrary>(directory + "\\" + prefix_ + "scx.dll");
-    monitor_process::scanLibrary = scanLibrary_->module();
     scanObject0_ = scanLibrary_->create(kScanObjectOptions);
     scanObject2_ = scanLibrary_->create(kScanObjectSession);
     appList_.setScanLibrary(scanLibrary_->module());
@@ -155,7 +142,6 @@ CMonitor::~CMonitor() {
     if (scanObject0_ != nullptr && scanLibrary_->destroy(kScanObjectOptions, scanObject0_)) scanObject0_ = nullptr;
     if (scanObject2_ != nullptr && scanLibrary_->destroy(kScanObjectSession, scanObject2_)) scanObject2_ = nullptr;
     scanLibrary_.reset();
-    monitor_process::scanLibrary = nullptr;
     util_.reset();
     dcsClient_.reset();
     sessionServer_.reset();
@@ -168,16 +154,9 @@ CMonitor::~CMonitor() {
 int CMonitor::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int) {
     monitor_process::instance = instance;
     const char* line = commandLine != nullptr ? commandLine : "";
-    const bool unload = equalsIgnoringCase(line, "-u");
+    const bool unload = equalIgnoringAsciiCase(line, "-u");
 
-    void* item = nullptr;
-    DWORD size = 0;
-    if (util_->readConfigItem(kConfigManufacturerPath, 0, item, size)) {
-        char path[kNameBuffer] = {};
-        copyBounded(path, sizeof(path), static_cast<const char*>(item), size);
-        brandKeyPath_ = path;
-        GlobalFree(item);
-    }
+    util_->readConfigText(kConfigManufacturerPath, brandKeyPath_);
     instanceName_ = instanceNameFor(prefix_, consoleSession_);
 
     WNDCLASSEXA windowClass = {sizeof(windowClass)};
@@ -190,15 +169,15 @@ int CMonitor::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int) {
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     windowClass.lpszClassName = instanceName_.c_str();
     RegisterClassExA(&windowClass);
-    instanceName_ = lowerCase(instanceName_);
+    instanceName_ = asciiLowered(instanceName_);
 
-    if (equalsIgnoringCase(line, "-a")) {
+    if (equalIgnoringAsciiCase(line, "-a")) {
         if (appList_.library().load() && appList_.library().initialize() == 0) appList_.library().createAppList();
         const std::string table = monitor_process::moduleDirectory + "\\moire0.lut";
         const std::string copy = monitor_process::moduleDirectory + "\\moire.lut";
         if (table.size() < kNameBuffer && copy.size() < kNameBuffer) CopyFileA(table.c_str(), copy.c_str(), FALSE);
     }
-    if (equalsIgnoringCase(line, "-s")) {
+    if (equalIgnoringAsciiCase(line, "-s")) {
         if (appList_.library().load()) appList_.library().launchGui();
     }
 

@@ -39,7 +39,6 @@ extern wchar_t destinationNames[3][kNameBuffer];  // texts 16, 17, 18
 extern char faxProgramText[kNameBuffer];          // text 19
 extern HICON largeIcon;
 extern HICON smallIcon;
-extern HMODULE scanLibrary;
 // Makes the module's folder the current one before a program starts; asks the file system only
 // when another folder is current, since reading the current folder costs nothing.
 void enterModuleDirectory();

@@ -2,10 +2,9 @@
 #pragma once
 
 #include "DcsContract.h"
+#include "TextLimits.h"
 
 #include <cstdint>
-
-constexpr size_t kNameBuffer = 260;
 
 struct DeviceRecord {
     int32_t opened = 0;      // openHid succeeded

@@ -36,7 +36,7 @@ std::string appJobBytes(const AppJobValues& values) {
     bytes += element("DEVICENAME", boundedText(values.portName)) + "\r\n";
     bytes += element("OCR", values.ocrFlag) + "\r\n";
     bytes += element("PDPRESENT", values.photoDockPresent ? "Yes" : "No") + "\r\n";
-    bytes += element("PAINTPATH", values.paintPath.substr(0, kTextBuffer)) + "\r\n";
+    bytes += element("PAINTPATH", values.paintPath.substr(0, kNameBuffer)) + "\r\n";
     bytes += "</APP>";
     return bytes;
 }

@@ -2,13 +2,14 @@
 // so the exact layouts can be tested and fuzzed on any host.
 #pragma once
 
+#include "TextLimits.h"
+
 #include <cstddef>
 #include <string>
 
-constexpr size_t kTextBuffer = 260;  // the fixed text buffers of the job and command texts
 
 // At most capacity - 1 characters, as a bounded format into a buffer of `capacity` would keep.
-std::string boundedText(const std::string& text, size_t capacity = kTextBuffer);
+std::string boundedText(const std::string& text, size_t capacity = kNameBuffer);
 
 // At most `limit` bytes of code-page text, ending at a character's end: a byte for which
 // `isLeadByte` holds starts a two-byte character, which is kept whole or not at all.

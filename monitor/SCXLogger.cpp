@@ -9,22 +9,9 @@ constexpr int kComponentColumn = 25;
 std::string scxLogFilePath() { return CSCUtil::getAllUsersDir() + CSCUtil::getProductPrefix() + "scan.log"; }
 
 SCXLogger::SCXLogger() : BasicLogger(scxLogFilePath(), kComponentColumn) {
-    void* root = nullptr;
-    DWORD rootSize = 0;
-    if (!util_.readConfigItem(kConfigManufacturerPath, 0, root, rootSize)) return;
-    char path[MAX_PATH] = {};
-    copyBounded(path, sizeof(path), static_cast<const char*>(root), rootSize);
-    GlobalFree(root);
-
-    void* product = nullptr;
-    DWORD productSize = 0;
-    if (!util_.readConfigItem(kConfigProductKey, 0, product, productSize)) return;
-    std::string settingsPath = path;
-    settingsPath += "\\";
-    settingsPath.append(static_cast<const char*>(product), strnlen(static_cast<const char*>(product), productSize));
-    settingsPath += "\\Scan";
-    GlobalFree(product);
-    settings_ = std::make_unique<BasicSettings>(settingsPath, "");
+    std::string path, product;
+    if (!util_.readConfigText(kConfigManufacturerPath, path) || !util_.readConfigText(kConfigProductKey, product)) return;
+    settings_ = std::make_unique<BasicSettings>(path + "\\" + product + "\\Scan", "");
 }
 
 SCXLogger::~SCXLogger() = default;

@@ -1,5 +1,6 @@
 // panelmon: the operator-panel monitor of the user's console session.
 #include "CMonitor.h"
+#include "ModulePath.h"
 #include "SCXLogger.h"
 
 #include <windows.h>
@@ -9,15 +10,6 @@
 namespace {
 // Held for the life of the process: the instance mutex spelled as the file name spells the prefix.
 HANDLE g_firstStageMutex = nullptr;
-
-std::string moduleDirectoryOf() {
-    char path[MAX_PATH + 1] = {};
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return std::string();
-    std::string text(path, length);
-    const size_t slash = text.rfind('\\');
-    return slash == std::string::npos ? std::string() : text.substr(0, slash);
-}
 
 void firstInstanceStage(const std::string& prefix, const char* commandLine) {
     const std::string name = instanceNameFor(prefix, activeConsoleSession());
@@ -46,7 +38,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
     installLogger(new SCXLogger());
     monitor_process::prefix = prefix;
     firstInstanceStage(prefix, line);
-    monitor_process::moduleDirectory = moduleDirectoryOf();
+    monitor_process::moduleDirectory = moduleFolder();
 
     // Never destroyed: the process ends when WinMain returns.
     CMonitor* monitor = new CMonitor();

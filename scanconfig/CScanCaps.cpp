@@ -3,12 +3,14 @@
 #include "BasicLogger.h"
 #include "CSCUtil.h"
 #include "Exception.h"
+#include "ModulePath.h"
+#include "SystemCall.h"
+#include "TextLimits.h"
 #include "RegistryRead.h"
 
 #include <cstring>
 
 namespace {
-constexpr DWORD kPathBuffer = MAX_PATH;
 
 // This system never connects the library to the device: no data, and nothing written.
 uint8_t __stdcall answerNoDeviceData(void*, uint32_t*) { return 0; }
@@ -21,11 +23,6 @@ void logInfo(const std::string& text) {
         if (log->isEnabled(&g_logDrs, LOG_INFO)) log->writeText(&g_logDrs, LOG_INFO, text);
     } catch (const Exception&) {
     }
-}
-
-template <typename Fn>
-Fn entryPoint(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
 // One value, read on its own key handle; only a DWORD counts.
@@ -100,12 +97,8 @@ bool CScanCaps::librarySources(std::string& directory, std::string& prefix) cons
         prefix = prefix_;
         return true;
     }
-    char path[kPathBuffer + 1] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, kPathBuffer);
-    if (length == 0 || length >= kPathBuffer) return false;  // a cut path names another folder
-    const char* slash = std::strrchr(path, '\\');
-    if (slash == nullptr) return false;
-    directory.assign(path, static_cast<size_t>(slash - path));
+    directory = moduleFolder();
+    if (directory.empty()) return false;
     prefix = CSCUtil::getProductPrefix();
     return true;
 }
@@ -113,7 +106,7 @@ bool CScanCaps::librarySources(std::string& directory, std::string& prefix) cons
 std::string CScanCaps::settingsKey() const {
     if (!ownProgram_) return settingsKey_;
     CSCUtil util;
-    char path[kPathBuffer] = {};
+    char path[kNameBuffer] = {};
     if (util.getScannerSettingsPath(path, sizeof(path)) == 0) return std::string();
     return path;
 }

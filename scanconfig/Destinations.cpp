@@ -1,18 +1,9 @@
 #include "Destinations.h"
 
+#include "AsciiText.h"
+
 namespace {
 std::string cut(const std::string& text, size_t limit) { return text.size() > limit ? text.substr(0, limit) : text; }
-
-bool equalsIgnoringAsciiCase(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i] != '\0'; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return i == a.size() && b[i] == '\0';
-}
 
 ScanJob baseJob(const char* destination, const DestinationValues& values) {
     ScanJob job;
@@ -36,12 +27,12 @@ ScanJob folderJob(const DestinationValues& values, const std::string& folderPath
                   const std::string& dateTimeText) {
     ScanJob job = baseJob("file", values);
     const std::string extension = cut(fileType, kFolderExtensionChars);
-    if (!equalsIgnoringAsciiCase(extension, "jpg")) {
+    if (!equalIgnoringAsciiCase(extension, "jpg")) {
         job.setScanSource("5");
         job.setMultiFbPrompt("AIO");
     }
     job.setOCR(values.ocrFlag);
-    job.setFilePath(cut(cut(folderPath, kJobPathChars) + "\\" + dateTimeText + "." + extension, kJobFilePathChars));
+    job.setFilePath(cut(cut(folderPath, kNameBuffer) + "\\" + dateTimeText + "." + extension, kJobFilePathChars));
     return job;
 }
 
@@ -50,7 +41,7 @@ ScanJob applicationJob(const DestinationValues& values, const std::string& appPa
     if (fileType == "PPT" || fileType == "ppt") job.setScanSource("5");
     job.setMultiFbPrompt("AIO");
     job.setOCR(values.ocrFlag);
-    job.setAppPath(cut(appPath, kJobPathChars));
+    job.setAppPath(cut(appPath, kNameBuffer));
     job.setDefaultFileType(fileType);
     return job;
 }
@@ -74,7 +65,7 @@ ScanJob faxJob(const DestinationValues& values) {
     ScanJob job = baseJob("fax", values);
     job.setScanSource("5");
     job.setMultiFbPrompt("AIO");
-    job.setAppPath(cut(values.faxProgram, kJobPathChars));
+    job.setAppPath(cut(values.faxProgram, kNameBuffer));
     job.setDpiX("150");
     job.setDpiY("150");
     return job;

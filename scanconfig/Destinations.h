@@ -3,13 +3,13 @@
 #pragma once
 
 #include "ScanJob.h"
+#include "TextLimits.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 // Room the monitor's fixed texts had; longer values are cut to these lengths.
-constexpr size_t kJobPathChars = 260;      // application path, folder path, fax program
 constexpr size_t kJobFilePathChars = 259;  // the whole folder file path
 constexpr size_t kFolderExtensionChars = 4;
 constexpr size_t kCopiesChars = 4;

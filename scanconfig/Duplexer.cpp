@@ -1,12 +1,9 @@
 #include "Duplexer.h"
 
 #include "CSCUtil.h"
+#include "TextLimits.h"
 
 #include <winspool.h>
-
-namespace {
-constexpr size_t kNameBuffer = 260;
-}  // namespace
 
 bool spoolerFriendlyName(const std::string& printerName, std::string& friendlyName) {
     friendlyName.clear();

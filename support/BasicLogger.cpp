@@ -71,8 +71,6 @@ void uninstallLogger() { delete g_installed.exchange(nullptr); }
 
 bool isLoggerInstalled() { return g_installed.load() != nullptr; }
 
-bool isLoggingDisabled() { return g_loggingDisabled.load(); }
-
 std::string BasicLogger::mutexName() const { return mutex_ ? mutex_->name() : std::string(); }
 
 void BasicLogger::setTickSource(std::function<DWORD()> ticks) {
@@ -117,10 +115,9 @@ void BasicLogger::getSetting(const std::string& name, DWORD& out, DWORD defaultV
 void BasicLogger::readSetting(const std::string& name, DWORD& out, DWORD defaultValue) {
     out = defaultValue;
     if (name != "startLog") return;
-    HANDLE file = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    out = file != INVALID_HANDLE_VALUE ? 0xFFFFFFFF : 0;
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    const UniqueHandle file(CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    out = file ? 0xFFFFFFFF : 0;
 }
 
 void BasicLogger::onLogFileMissing() {}

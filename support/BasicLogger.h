@@ -99,8 +99,6 @@ bool installLogger(BasicLogger* logger);
 void uninstallLogger();
 // True while a logger is installed.
 bool isLoggerInstalled();
-// Set when the logger's mutex could not be created; never cleared.
-bool isLoggingDisabled();
 
 // Writes "+name" on construction and "-name" (with " rc=result") at scope exit, indenting
 // what the thread logs in between.

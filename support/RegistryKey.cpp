@@ -3,6 +3,7 @@
 #include "Exception.h"
 #include "OsVersion.h"
 #include "RegistryRead.h"
+#include "SystemCall.h"
 
 #include <algorithm>
 
@@ -14,8 +15,7 @@ const TCHAR kWrongType[] = _T(" : incorrect value type");
 bool isWow64Process() {
     HMODULE kernel = GetModuleHandle(_T("kernel32"));
     if (kernel == nullptr) return false;
-    auto isWow64 = reinterpret_cast<decltype(&::IsWow64Process)>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
+    auto isWow64 = entryPoint<decltype(&::IsWow64Process)>(kernel, "IsWow64Process");
     if (isWow64 == nullptr) return false;
     BOOL flag = FALSE;
     return isWow64(GetCurrentProcess(), &flag) && flag == TRUE;
@@ -90,9 +90,9 @@ void RegistryKey::open(const tstring& path, bool create, HKEY root) {
         return;
     }
     for (const tstring& prefix : cumulativeKeyPaths(path)) {
-        status = RegCreateKeyEx(root, prefix.c_str(), 0, nullptr, 0, access_, attributes, &key, nullptr);
+        UniqueKey created;
+        status = RegCreateKeyEx(root, prefix.c_str(), 0, nullptr, 0, access_, attributes, created.put(), nullptr);
         if (status != ERROR_SUCCESS) THROW_WIN32(_T("RegistryKey::regCreateKeyEx()"), status);
-        RegCloseKey(key);
     }
     status = RegOpenKeyEx(root, path.c_str(), 0, access_, &key);
     if (status != ERROR_SUCCESS) THROW_WIN32(_T("RegistryKey::regOpenKeyEx()"), status);

@@ -1,8 +1,10 @@
 #include "AppListClient.h"
 
+#include "ModulePath.h"
 #include "RegistryKey.h"
 #include "RegistryRead.h"
 #include "ScanSession.h"
+#include "SystemCall.h"
 #include "TagText.h"
 
 #include <shlwapi.h>
@@ -16,14 +18,6 @@ constexpr size_t kAddTextCapacity = 255;               // name, one space and th
 // A name as the panel gets it: cut to leave room for the add text's trailing space.
 std::wstring panelName(const std::wstring& friendlyName) { return friendlyName.substr(0, kAddTextCapacity - 2); }
 
-std::string ownFolder() {
-    char path[MAX_PATH + 1] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return std::string();
-    std::string folder(path, length);
-    const size_t slash = folder.rfind('\\');
-    return slash == std::string::npos ? std::string() : folder.substr(0, slash);
-}
 }  // namespace
 
 bool AppListClient::fetchDocument(std::wstring& document) {
@@ -75,9 +69,7 @@ bool AppListClient::refreshPanelList(void* sessionObject) {
 }
 
 bool AppListClient::sendLocked(void* sessionObject) {
-    auto create = scanLibrary_ != nullptr ? reinterpret_cast<CreateSCObjectFn>(reinterpret_cast<void*>(
-                                                GetProcAddress(scanLibrary_, "CreateSCObject")))
-                                          : nullptr;
+    auto create = entryPoint<CreateSCObjectFn>(scanLibrary_, "CreateSCObject");
     if (create == nullptr) return false;
     void* list = create(kScanObjectList);
     if (list == nullptr) return false;
@@ -160,7 +152,7 @@ bool AppListClient::isOcrInstalled() const {
 }
 
 bool AppListClient::hasFaxProgram() const {
-    const std::string folder = ownFolder();
+    const std::string folder = moduleFolder();
     if (!folder.empty()) {
         SetCurrentDirectoryA(folder.c_str());
         if (PathFileExistsA((folder + "\\" + prefix_ + "Fax.exe").c_str())) return true;

@@ -1,4 +1,5 @@
 #include "AppListLibrary.h"
+#include "SystemCall.h"
 
 AppListLibrary::AppListLibrary(const std::string& prefix) : fileName_(prefix + "appmgr.dll") {}
 
@@ -8,22 +9,22 @@ bool AppListLibrary::load() {
     return module_ != nullptr;
 }
 
-FARPROC AppListLibrary::find(const char* name) {
-    if (!load()) return nullptr;
-    return GetProcAddress(module_, name);
+template <typename Fn>
+Fn AppListLibrary::find(const char* name) {
+    return load() ? entryPoint<Fn>(module_, name) : nullptr;
 }
 
 LONG AppListLibrary::callVoid(const char* name) {
-    auto function = reinterpret_cast<AppListVoidFn>(reinterpret_cast<void*>(find(name)));
+    auto function = find<AppListVoidFn>(name);
     return function != nullptr ? function() : kAppListMissing;
 }
 
 LONG AppListLibrary::getWideAppList(wchar_t* buffer, uint32_t size, uint32_t* needed) {
-    auto function = reinterpret_cast<GetWideAppListFn>(reinterpret_cast<void*>(find("GetWideAppList")));
+    auto function = find<GetWideAppListFn>("GetWideAppList");
     return function != nullptr ? function(buffer, size, needed) : kAppListMissing;
 }
 
 LONG AppListLibrary::getAppList(char* buffer, uint32_t size, uint32_t* needed) {
-    auto function = reinterpret_cast<GetAppListFn>(reinterpret_cast<void*>(find("GetAppList")));
+    auto function = find<GetAppListFn>("GetAppList");
     return function != nullptr ? function(buffer, size, needed) : kAppListMissing;
 }

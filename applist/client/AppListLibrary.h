@@ -32,7 +32,8 @@ public:
 
 private:
     LONG callVoid(const char* name);
-    FARPROC find(const char* name);
+    template <typename Fn>
+    Fn find(const char* name);
 
     std::string fileName_;
     std::mutex loadLock_;

@@ -1,8 +1,8 @@
 #include "DestinationTable.h"
 
+#include "AsciiText.h"
 #include "TagText.h"
 
-#include <cwctype>
 #include <cwchar>
 
 namespace {
@@ -10,7 +10,7 @@ bool startsTypeName(const std::wstring& fileType, const wchar_t* name) {
     const size_t length = wcslen(name);
     if (fileType.size() > length) return false;
     for (size_t i = 0; i < fileType.size(); ++i) {
-        if (static_cast<wchar_t>(std::towlower(static_cast<wint_t>(fileType[i]))) != name[i]) return false;
+        if (asciiLower(fileType[i]) != name[i]) return false;
     }
     return true;
 }

@@ -119,7 +119,7 @@ std::wstring cleanCommand(const std::wstring& text) {
 
 bool isUsableExe(const std::wstring& path) {
     std::wstring upper = path;
-    for (wchar_t& c : upper) c = discovery::upperAscii(c);
+    for (wchar_t& c : upper) c = asciiUpper(c);
     if (upper.find(L".EXE") == std::wstring::npos) return false;
     // A NUL inside would make the system test another, shorter path.
     if (path.find(L'\0') != std::wstring::npos) return false;
@@ -161,7 +161,7 @@ AppDiscoverer::AppDiscoverer() {
         THROW_WIN32(failure.getMessage(), failure.getCode());
     }
     table_ = discovery::knownAppSet(discovery::tablePrefix(moduleName));
-    probePrefix_ = discovery::lowerAscii(moduleName.substr(0, 4));
+    probePrefix_ = asciiLowered(moduleName.substr(0, 4));
     for (size_t i = 0; i < kLocalisedNameCount; ++i) {
         wchar_t text[kMaxLoadedText + 1] = {};
         const int length = LoadStringW(libraryInstance(), kFirstLocalisedNameId + static_cast<UINT>(i), text,
@@ -254,7 +254,7 @@ DWORD AppDiscoverer::searchCommands(HKEY parent, const std::wstring& name, int d
     result = listSubkeys(key.get(), kCommandKeysListed, children);
     if (result != ERROR_SUCCESS) return unlessNotFound(result);
     for (const std::wstring& child : children) {
-        if (!discovery::equalIgnoringAsciiCase(child, L"command")) {
+        if (!equalIgnoringAsciiCase(child, L"command")) {
             searchCommands(key.get(), child, depth + 1);  // a failure below is that key's own business
             continue;
         }

@@ -1,5 +1,7 @@
 #include "BrandKey.h"
 
+#include "AsciiText.h"
+
 namespace {
 struct BrandRow {
     const wchar_t* code;
@@ -12,13 +14,10 @@ const BrandRow kBrandTable[] = {
     {L"eb", L"IbrexLaser"},    {L"gn", L"DcsLaser"},      {L"gn", L"DcsScanner"},    {L"eb", L"IbrexScanner"},
     {L"tq", L"TQInkjet"},      {L"rv", L"GravikInkjet"},  {L"nt", L"T-NovaInkjet"},  {L"wb", L"OemInkjet"},
 };
-
-wchar_t lower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 }  // namespace
 
 std::wstring brandKeyFor(const std::wstring& libraryFileName) {
-    std::wstring prefix = libraryFileName.substr(0, 4);
-    for (wchar_t& c : prefix) c = lower(c);
+    const std::wstring prefix = asciiLowered(libraryFileName.substr(0, 4));
     if (prefix.size() >= 2) {
         for (const BrandRow& row : kBrandTable) {
             if (prefix.compare(0, 2, row.code) == 0) return row.key;

@@ -92,29 +92,14 @@ const Row kAlternateSet[] = {
 };
 static_assert(std::size(kGeneralSet) == 36 && std::size(kAlternateSet) == 36, "two sets of 36 rows");
 
-wchar_t lowerChar(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-
 // Cuts from the character before `position`; nothing is left when it is the first character.
 std::wstring cutBefore(const std::wstring& text, size_t position) {
     return position == 0 ? std::wstring() : text.substr(0, position - 1);
-}}  // namespace
+}
+}  // namespace
 
 namespace discovery {
 
-wchar_t upperAscii(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
-
-std::wstring lowerAscii(std::wstring text) {
-    for (wchar_t& c : text) c = lowerChar(c);
-    return text;
-}
-
-bool equalIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (lowerChar(a[i]) != lowerChar(b[i])) return false;
-    }
-    return true;
-}
 
 
 std::wstring tablePrefix(const std::wstring& moduleFileName) {
@@ -125,8 +110,8 @@ std::wstring tablePrefix(const std::wstring& moduleFileName) {
 }
 
 std::vector<KnownApp> knownAppSet(const std::wstring& prefix) {
-    const bool alternate = prefix.size() >= 2 && lowerChar(prefix[0]) == L'n' &&
-                           (lowerChar(prefix[1]) == L'r' || lowerChar(prefix[1]) == L'v');
+    const bool alternate = prefix.size() >= 2 && asciiLower(prefix[0]) == L'n' &&
+                           (asciiLower(prefix[1]) == L'r' || asciiLower(prefix[1]) == L'v');
     std::vector<KnownApp> table;
     for (const Row& row : alternate ? kAlternateSet : kGeneralSet) {
         table.push_back({row.executable, row.friendlyName, row.supportedTypes, row.defaultType});
@@ -156,10 +141,10 @@ int findKnownApp(const std::vector<KnownApp>& table, const std::wstring& path) {
 std::vector<std::wstring> reorderByTable(const std::vector<KnownApp>& table, const std::vector<std::wstring>& entries) {
     std::vector<std::wstring> lowered;
     lowered.reserve(entries.size());
-    for (const std::wstring& entry : entries) lowered.push_back(lowerAscii(entry));
+    for (const std::wstring& entry : entries) lowered.push_back(asciiLowered(entry));
     std::vector<std::wstring> ordered;
     for (const KnownApp& row : table) {
-        const std::wstring executable = lowerAscii(row.executable);
+        const std::wstring executable = asciiLowered(row.executable);
         for (size_t i = 0; i < entries.size(); ++i) {
             if (lowered[i].find(executable) != std::wstring::npos) {
                 ordered.push_back(entries[i]);

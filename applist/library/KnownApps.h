@@ -2,6 +2,8 @@
 // they build for any host.
 #pragma once
 
+#include "AsciiText.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,11 +16,6 @@ struct KnownApp {
 };
 
 namespace discovery {
-
-// A-Z case folding only: the stored names are compared as the system compares file names.
-std::wstring lowerAscii(std::wstring text);
-wchar_t upperAscii(wchar_t c);
-bool equalIgnoringAsciiCase(const std::wstring& a, const std::wstring& b);
 
 // The 4 characters before the first "appmgr.dll" (exact case) of a module file name; fewer when
 // the name starts sooner, empty when it is not there.

@@ -9,8 +9,6 @@ HINSTANCE libraryInstance();
 // The part of the library's path after the last backslash ("kvabappmgr.dll"); throws the
 // platform error "GetModuleFileName failed" when the path can't be read.
 std::wstring libraryFileName();
-// The library's product prefix: the first 4 characters of its file name, in lower case.
-std::wstring libraryPrefix();
 
 // Recorded by the load-time entry point; tests point it at a loaded copy of the library.
 void setLibraryInstance(HINSTANCE instance);

@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (appJobBytes(app).compare(0, 5, "<APP>") != 0) std::abort();
     for (const std::string& line : {lightScanCommand(path, type, when), photoDockCommand(path), photoDeskCommand(path, type),
                                     quickPrintCommand(copies, path, copies, type)}) {
-        if (line.size() >= kTextBuffer) std::abort();
+        if (line.size() >= kNameBuffer) std::abort();
     }
 
     // A cut code-page text is a prefix within its limit that ends at a character's end.
