@@ -205,19 +205,23 @@ size_t DcsClient::openHandleCount() const {
 
 // ---- families -------------------------------------------------------------------------------
 
+template <typename Fn>
+LONG DcsClient::takeUsesFor(const char* entryPoint, uint32_t& clientId, Fn& fn) {
+    const LONG taken = takeUses(&clientId);
+    if (taken != 0) return taken;
+    fn = reinterpret_cast<Fn>(resolve(entryPoint));
+    if (fn != nullptr) return 0;
+    giveUses();
+    return kEntryPointMissing;
+}
+
 // global: both uses around one call with the current identity and the values.
 template <typename... Values>
 LONG DcsClient::callGlobal(const char* entryPoint, Values... values) {
     uint32_t id = 0;
-    LONG taken = takeUses(&id);
-    if (taken != 0) return taken;
-    using Fn = LONG(WINAPI*)(uint32_t, Values...);
-    auto fn = reinterpret_cast<Fn>(resolve(entryPoint));
-    if (fn == nullptr) {
-        giveUses();
-        return kEntryPointMissing;
-    }
-    LONG result = fn(id, values...);
+    LONG(WINAPI * fn)(uint32_t, Values...) = nullptr;
+    if (const LONG failed = takeUsesFor(entryPoint, id, fn)) return failed;
+    const LONG result = fn(id, values...);
     giveUses();
     return result;
 }
@@ -240,14 +244,9 @@ LONG DcsClient::callLibrary(const char* entryPoint, Values... values) {
 // open: as global; a success records the handle and keeps both uses for the matching close.
 LONG DcsClient::callOpen(const char* entryPoint, DcsHandle handle) {
     uint32_t id = 0;
-    LONG taken = takeUses(&id);
-    if (taken != 0) return taken;
-    auto fn = reinterpret_cast<DcsHandleFn>(resolve(entryPoint));
-    if (fn == nullptr) {
-        giveUses();
-        return kEntryPointMissing;
-    }
-    LONG result = fn(id, handle);
+    DcsHandleFn fn = nullptr;
+    if (const LONG failed = takeUsesFor(entryPoint, id, fn)) return failed;
+    const LONG result = fn(id, handle);
     if (result != 0) {
         giveUses();
         return result;
@@ -341,15 +340,9 @@ LONG DcsClient::callCloseAll(CloseOperation close) {
 template <typename... Values>
 LONG DcsClient::callHeld(const char* entryPoint, bool keepOnFailure, Values... values) {
     uint32_t id = 0;
-    LONG taken = takeUses(&id);
-    if (taken != 0) return taken;
-    using Fn = LONG(WINAPI*)(uint32_t, Values...);
-    auto fn = reinterpret_cast<Fn>(resolve(entryPoint));
-    if (fn == nullptr) {
-        giveUses();
-        return kEntryPointMissing;
-    }
-    LONG result = fn(id, values...);
+    LONG(WINAPI * fn)(uint32_t, Values...) = nullptr;
+    if (const LONG failed = takeUsesFor(entryPoint, id, fn)) return failed;
+    const LONG result = fn(id, values...);
     if (result != 0 && !keepOnFailure) giveUses();
     return result;
 }

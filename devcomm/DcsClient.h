@@ -168,6 +168,9 @@ private:
     void releaseClientId();
     LONG takeUses(uint32_t* clientId);  // acquireLibrary (126) then acquireClientId
     void giveUses();                    // releaseClientId then releaseLibrary
+    // Both uses and the entry point; on a failure the uses are back and its code is returned.
+    template <typename Fn>
+    LONG takeUsesFor(const char* entryPoint, uint32_t& clientId, Fn& fn);
     LONG checkHostName() const;
 
     // The loaded module's entry point by name, or nullptr (no module loaded or no such export).
