@@ -184,6 +184,7 @@ TEST(PanelRoad, CopiesCardsAutoPrintAndTheDuplexButton) {
               records(monitor.programJournal("QuickPrn")).back().command);
     EXPECT_TRUE(monitor.waitForLog("Auto-print selected files"));
     EXPECT_TRUE(monitor.waitForLog("Ending Session for Port: USB002"));
+    EXPECT_FALSE(contains(monitor.log(), "LaunchProgram =>\"QuickPrn.exe\"")) << "the auto-print start is not logged";
 
     // The duplex button: no printer exists here, so the registry stays as it was.
     EXPECT_EQ("ok delivered result=0", monitor.command("report USB002 0 01 00 00 00 00 00 10 03"));
@@ -199,6 +200,7 @@ TEST(PanelRoad, WithoutThePhotoCardProgramTheCardStartsThePhotoProgram) {
     ASSERT_TRUE(monitor.waitForPrograms("photodesk", 1)) << monitor.log();
     EXPECT_EQ("\"" + monitor.file("photodesk.exe") + "\" -h202 /", records(monitor.programJournal("photodesk")).back().command)
         << "an enumerated device has no printer name";
+    EXPECT_FALSE(contains(monitor.log(), "LaunchProgram =>")) << "the photo program's start is not logged";
 }
 
 TEST(PanelRoad, DispatchOfBothOriginsAndInvalidReports) {
