@@ -129,6 +129,8 @@ private:
     void stopPollTimer();
     bool transportIsUsb(DcsClient& client, DcsHandle handle);
     void readPortName(DcsClient& client, DcsHandle handle, char (&out)[kNameBuffer]);
+    // The Scanner Model, or "Null Printer" when it can't be read.
+    std::string readPrinterName(DcsClient& client, DcsHandle handle);
     void autoPrint(DcsHandle handle, int files, int storageId);
     bool sessionIsActive() const;
     DestinationValues destinationValues(const ScanRequest& scan) const;

@@ -39,6 +39,14 @@ void CMonitor::readPortName(DcsClient& client, DcsHandle handle, char (&out)[kNa
     copyBounded(out, sizeof(out), buffer, kNameBuffer);
 }
 
+std::string CMonitor::readPrinterName(DcsClient& client, DcsHandle handle) {
+    char model[kNameBuffer + 1] = {};
+    uint32_t length = 0;
+    // A model that could not be read, too long for the buffer included, counts as none.
+    const LONG result = client.getStringHid(handle, kDescriptorScannerModel, model, kNameBuffer, &length);
+    return result != 0 || length == 0 ? "Null Printer" : model;
+}
+
 bool CMonitor::transportIsUsb(DcsClient& client, DcsHandle handle) {
     char buffer[kNameBuffer + 1] = {};
     uint32_t length = 0;
@@ -98,7 +106,9 @@ LONG CMonitor::enumHidsCallback(uint32_t, DcsHandle handle) {
     readPortName(client, handle, port);
     auto named = printerNameMap_.find(handle);
     const bool havePrinter = named != printerNameMap_.end();
-    devices_.fillRecord(*index, port, havePrinter ? &named->second : nullptr);
+    // A device present at start-up is named as an arriving one is; the map, when it has the
+    // handle, still wins.
+    devices_.fillRecord(*index, port, havePrinter ? named->second : readPrinterName(client, handle));
     if (!havePrinter) {
         logInfo(LogText("CMonitor::enumHidCallback(") << handle << ") no PrinterFriendlyName for port " << port);
     }
@@ -114,12 +124,8 @@ LONG CMonitor::deviceArrivalCallback(uint32_t, DcsHandle handle) {
     DcsClient client = shortLivedClient();
     DeviceRecord record;
     readPortName(client, handle, record.portName);
-    char model[kNameBuffer + 1] = {};
-    uint32_t length = 0;
-    // A model that could not be read, too long for the buffer included, counts as none.
-    const LONG modelResult = client.getStringHid(handle, kDescriptorScannerModel, model, kNameBuffer, &length);
-    const char* printer = modelResult != 0 || length == 0 ? "Null Printer" : model;
-    copyBounded(record.printerName, sizeof(record.printerName), printer, kNameBuffer);
+    const std::string printer = readPrinterName(client, handle);
+    copyBounded(record.printerName, sizeof(record.printerName), printer.c_str(), printer.size());
     DcsHandle specific = 0;
     const LONG lookup = client.enumSpecificHid(record.portName, &specific);
     // A device whose handle can't be learnt now is left to the next device change: a record

@@ -25,14 +25,12 @@ std::optional<size_t> DeviceTable::claimRecord() {
     return static_cast<size_t>(count_++);
 }
 
-void DeviceTable::fillRecord(size_t index, const char* portName, const std::string* printerName) {
+void DeviceTable::fillRecord(size_t index, const char* portName, const std::string& printerName) {
     std::lock_guard<std::mutex> hold(lock_);
     if (index >= records_.size()) return;
     DeviceRecord& record = records_[index];
     copyBounded(record.portName, sizeof(record.portName), portName, kNameBuffer);
-    if (printerName != nullptr) {
-        copyBounded(record.printerName, sizeof(record.printerName), printerName->c_str(), printerName->size());
-    }
+    copyBounded(record.printerName, sizeof(record.printerName), printerName.c_str(), printerName.size());
 }
 
 std::vector<DeviceRecord> DeviceTable::endFilling() {

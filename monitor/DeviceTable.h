@@ -19,7 +19,7 @@ public:
     // Called once per enumerated device: the index of its record in the filling pass, or none
     // (counted, or beyond the counted table).
     std::optional<size_t> claimRecord();
-    void fillRecord(size_t index, const char* portName, const std::string* printerName);
+    void fillRecord(size_t index, const char* portName, const std::string& printerName);
     // Ends the filling pass: copies of the records filled.
     std::vector<DeviceRecord> endFilling();
 

@@ -198,8 +198,8 @@ TEST(PanelRoad, WithoutThePhotoCardProgramTheCardStartsThePhotoProgram) {
     startAndWait(monitor);
     EXPECT_EQ("ok delivered result=0", press(monitor, "01 01 00 00 00 00 07 00"));
     ASSERT_TRUE(monitor.waitForPrograms("photodesk", 1)) << monitor.log();
-    EXPECT_EQ("\"" + monitor.file("photodesk.exe") + "\" -h202 /", records(monitor.programJournal("photodesk")).back().command)
-        << "an enumerated device has no printer name";
+    EXPECT_EQ("\"" + monitor.file("photodesk.exe") + "\" -h202 /KV-1", records(monitor.programJournal("photodesk")).back().command)
+        << "a device present at start-up is named by its model";
     EXPECT_FALSE(contains(monitor.log(), "LaunchProgram =>")) << "the photo program's start is not logged";
 }
 
