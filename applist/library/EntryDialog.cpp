@@ -139,13 +139,13 @@ void EntryDialog::showProgram() {
     SetDlgItemTextW(dialog(), kTitleLabel, label.c_str());
 }
 
+// Only Finish follows the name and the types; Next always leads on to the next application.
 void EntryDialog::onInit() {
     HWND list = item(kTypeList);
     fillingTypes_ = true;
     fillTypes(list);
     EnableWindow(item(kDefaultTypeButton), FALSE);
     EnableWindow(item(kFinishButton), FALSE);
-    EnableWindow(item(kNextButton), FALSE);
     SendDlgItemMessageW(dialog(), kNameEdit, EM_SETLIMITTEXT, kNameLimit, 0);
     titleLabel_ = windowText(item(kTitleLabel));
     showClosingButton();
@@ -155,7 +155,7 @@ void EntryDialog::onInit() {
         fillingTypes_ = false;
         PostMessageW(dialog(), kPickProgramMessage, 0, 0);
     }
-    EnableWindow(item(closingButton()), hasName());
+    EnableWindow(item(kFinishButton), hasName());
 }
 
 void EntryDialog::pickProgram() {
@@ -208,8 +208,7 @@ bool EntryDialog::storeEntry(const std::wstring& name, const std::wstring& entry
 
 bool EntryDialog::refuseDuplicateName() {
     const ManagerContext& texts = context();
-    texts.showMessage(dialog(), texts.textOr(kDuplicateText, L""), texts.textOr(kDuplicateTitleText, L""),
-                      MB_OK | MB_ICONWARNING);
+    texts.showMessage(dialog(), texts.textOr(kDuplicateText, L""), texts.textOr(kDuplicateTitleText, L""), MB_OK);
     return false;
 }
 
@@ -227,7 +226,7 @@ void EntryDialog::setDefaultType() {
 INT_PTR EntryDialog::onCommand(int id, int code) {
     switch (id) {
         case kNameEdit:
-            if (code == EN_CHANGE && !fillingTypes_) EnableWindow(item(closingButton()), hasName());
+            if (code == EN_CHANGE && !fillingTypes_) EnableWindow(item(kFinishButton), hasName());
             return TRUE;
         case kDefaultTypeButton: setDefaultType(); return TRUE;
         case kFinishButton:
@@ -243,7 +242,7 @@ INT_PTR EntryDialog::onCommand(int id, int code) {
 void EntryDialog::onTypeChange(HWND list, const NMLISTVIEW& change, bool boxChanged) {
     if (boxChanged) {
         const int row = change.iItem;
-        if (hasName()) EnableWindow(item(closingButton()), anyChecked(list));
+        if (hasName()) EnableWindow(item(kFinishButton), anyChecked(list));
         if (row == defaultRow_ && !isChecked(list, row)) {
             unmarkDefaultRow(list);
             markDefaultRow(list, firstChecked(checkedRows(list)));
