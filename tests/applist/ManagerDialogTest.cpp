@@ -390,6 +390,14 @@ public:
         settle();
     }
 
+    // Chooses the item at `index` and opens dialog 104 on it with Modify.
+    void openModify(int index, HWND& edit) const {
+        chooseItem(list(), index);
+        ASSERT_TRUE(click(main_, kModify, true));
+        edit = dialogWith(kTypeList);
+        ASSERT_NE(nullptr, edit);
+    }
+
     bool closeManager() {
         if (!click(main_, kClose, true)) return false;
         return waitUntil([this] { return done_.load(); });
@@ -623,10 +631,8 @@ TEST(ManagerDialog, RemovingAsksFirstAndKeepsOneDefault) {
 TEST(ManagerDialog, ModifyRefusesAnotherEntrysNameAndCleansTheName) {
     Manager manager({entry(L"A", L"C:\\tools\\a.exe", true), entry(L"B", L"C:\\tools\\b.exe")});
     ASSERT_NE(nullptr, manager.main());
-    chooseItem(manager.list(), 1);
-    ASSERT_TRUE(click(manager.main(), kModify, true));
-    HWND edit = manager.dialogWith(kTypeList);
-    ASSERT_NE(nullptr, edit);
+    HWND edit = nullptr;
+    ASSERT_NO_FATAL_FAILURE(manager.openModify(1, edit));
     EXPECT_EQ(L"B", windowText(GetDlgItem(edit, kNameEdit)));
     EXPECT_EQ(kAddLabel + L"b.exe  (1 / 1)", windowText(GetDlgItem(edit, kTitleLabel)));
     EXPECT_TRUE(shown(edit, kFinish));
@@ -655,10 +661,7 @@ TEST(ManagerDialog, ModifyRefusesAnotherEntrysNameAndCleansTheName) {
     EXPECT_EQ(L"Foo  Bar", itemText(manager.list(), 1));
 
     // The default application keeps its mark, and its own name is no duplicate.
-    chooseItem(manager.list(), 0);
-    ASSERT_TRUE(click(manager.main(), kModify, true));
-    edit = manager.dialogWith(kTypeList);
-    ASSERT_NE(nullptr, edit);
+    ASSERT_NO_FATAL_FAILURE(manager.openModify(0, edit));
     ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kFinish));
     ASSERT_EQ(2u, storedEntries().size());
     EXPECT_EQ(entry(L"A", L"C:\\tools\\a.exe", true, L"JPG", L"BMP,JPG"), storedEntries()[0]);
@@ -667,10 +670,8 @@ TEST(ManagerDialog, ModifyRefusesAnotherEntrysNameAndCleansTheName) {
 TEST(ManagerDialog, TypeRowsFollowTheEntryAndTheDefaultMarkMoves) {
     Manager manager({entry(L"Viewer", L"C:\\tools\\viewer.exe", false, L"BMP", L"JPG,BMP,DOCX,LSS")});
     ASSERT_NE(nullptr, manager.main());
-    chooseItem(manager.list(), 0);
-    ASSERT_TRUE(click(manager.main(), kModify, true));
-    HWND edit = manager.dialogWith(kTypeList);
-    ASSERT_NE(nullptr, edit);
+    HWND edit = nullptr;
+    ASSERT_NO_FATAL_FAILURE(manager.openModify(0, edit));
     HWND types = GetDlgItem(edit, kTypeList);
     ASSERT_EQ(24, itemCount(types));
     EXPECT_EQ(std::vector<int>({0, 3, 19}), checkedRows(types));
@@ -698,10 +699,7 @@ TEST(ManagerDialog, TypeRowsFollowTheEntryAndTheDefaultMarkMoves) {
     EXPECT_EQ(L"JPG,TIF,DOCX", entryValue(storedEntries()[0], L"SUPPORTED_FILE_TYPES"));
 
     // Unchecking every row leaves no default; a row checked again becomes it on saving.
-    chooseItem(manager.list(), 0);
-    ASSERT_TRUE(click(manager.main(), kModify, true));
-    edit = manager.dialogWith(kTypeList);
-    ASSERT_NE(nullptr, edit);
+    ASSERT_NO_FATAL_FAILURE(manager.openModify(0, edit));
     types = GetDlgItem(edit, kTypeList);
     for (int row : checkedRows(types)) setChecked(types, row, false);
     EXPECT_FALSE(enabled(edit, kFinish)) << "with a name but no type";
@@ -718,13 +716,10 @@ TEST(ManagerDialog, AnUnchangedModifyKeepsEveryTypeOfAListWithBlanks) {
     // Some known programs' types are written with a blank after each comma.
     Manager manager({entry(L"Gallery", L"C:\\tools\\gallery.exe", false, L"JPG", L"JPG, BMP, JFIF, TIFF, PNG")});
     ASSERT_NE(nullptr, manager.main());
-    chooseItem(manager.list(), 0);
-    ASSERT_TRUE(click(manager.main(), kModify, true));
-    HWND edit = manager.dialogWith(kTypeList);
-    ASSERT_NE(nullptr, edit);
-    HWND types = GetDlgItem(edit, kTypeList);
-    EXPECT_EQ(std::vector<int>({0, 3, 4, 10, 12}), checkedRows(types));
-    EXPECT_EQ(L"JPEG (*.JPG)" + kDefaultTypeMark, itemText(types, 3));
+    HWND edit = nullptr;
+    ASSERT_NO_FATAL_FAILURE(manager.openModify(0, edit));
+    EXPECT_EQ(std::vector<int>({0, 3, 4, 10, 12}), checkedRows(GetDlgItem(edit, kTypeList))) << "every type checked";
+    EXPECT_EQ(L"JPEG (*.JPG)" + kDefaultTypeMark, itemText(GetDlgItem(edit, kTypeList), 3));
     ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kFinish));
     ASSERT_EQ(1u, storedEntries().size());
     EXPECT_EQ(L"BMP,JPG,JFIF,PNG,TIFF", entryValue(storedEntries()[0], L"SUPPORTED_FILE_TYPES")) << "no type lost";
