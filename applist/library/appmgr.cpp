@@ -6,9 +6,10 @@
 #include "AppEntry.h"
 #include "AppListStore.h"
 #include "Exception.h"
+#include "InterProcessLock.h"
 #include "LibraryModule.h"
 #include "ManagerDialog.h"
-#include "SecurityEveryone.h"
+#include "Mutex.h"
 
 #include <memory>
 #include <mutex>
@@ -60,22 +61,18 @@ LRESULT CALLBACK ownerProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-LONG launchManager() {
-    const std::wstring guiName = L"Application List" + libraryFileName();
-    SecurityEveryone everyone(false);
-    HANDLE lock = CreateMutexW(everyone.getAttributes(), FALSE, (guiName + L"_mutex").c_str());
-    if (lock == nullptr) return static_cast<LONG>(GetLastError());
-    WaitForSingleObject(lock, INFINITE);
-    if (HWND running = FindWindowW(guiName.c_str(), nullptr)) {
-        // The found window is the manager's hidden owner: its dialog is what comes forward.
-        SetForegroundWindow(GetLastActivePopup(running));
-        ReleaseMutex(lock);
-        CloseHandle(lock);
-        return ERROR_ALREADY_EXISTS;
-    }
-    ReleaseMutex(lock);
-    CloseHandle(lock);
+// True when a manager runs already: its window was found and brought forward.
+bool bringRunningManagerForward(const std::wstring& guiName) {
+    HWND running = FindWindowW(guiName.c_str(), nullptr);
+    if (running == nullptr) return false;
+    // The found window is the manager's hidden owner: its dialog is what comes forward.
+    SetForegroundWindow(GetLastActivePopup(running));
+    return true;
+}
 
+// Runs the manager over a hidden owner window of the class `guiName`; 0, or the code of a class
+// that didn't register.
+LONG runOwnedManager(const std::wstring& guiName) {
     HINSTANCE instance = libraryInstance();
     WNDCLASSEXW windowClass = {sizeof(windowClass)};
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
@@ -101,6 +98,17 @@ LONG launchManager() {
     UnregisterClassW(guiName.c_str(), instance);
     if (windowClass.hIcon != nullptr) DestroyIcon(windowClass.hIcon);
     return 0;
+}
+
+// A lock that can't be created or waited for throws its code, and no manager opens.
+LONG launchManager() {
+    const std::wstring guiName = L"Application List" + libraryFileName();
+    {  // held only for the look: a second launch finds this manager's window instead of waiting
+        Mutex lock(false, guiName + L"_mutex", true);
+        InterProcessLock held(lock);
+        if (bringRunningManagerForward(guiName)) return ERROR_ALREADY_EXISTS;
+    }
+    return runOwnedManager(guiName);
 }
 }  // namespace
 
@@ -169,7 +177,9 @@ extern "C" LONG WINAPI GetAppList(char* buffer, uint32_t size, uint32_t* needed)
 
 extern "C" LONG WINAPI LaunchGui() {
     return guarded([] {
-        launchManager();  // an instance brought forward, or a class that didn't register, still ends in 0
+        // An instance brought forward, or a class that didn't register, still ends in 0; a
+        // failure of the lock throws its code.
+        launchManager();
         return 0L;
     });
 }

@@ -19,6 +19,7 @@ LONG WINAPI CreateAppList();
 LONG WINAPI GetAppList(char* buffer, uint32_t size, uint32_t* needed);
 // size in characters; 0, 87 or 122, as above.
 LONG WINAPI GetWideAppList(wchar_t* buffer, uint32_t size, uint32_t* needed);
-// Runs the manager until it closes, or brings a running one forward; 0.
+// Runs the manager until it closes, or brings a running one forward; 0. When the single-instance
+// lock can't be created or waited for: that error's code, and no manager opens.
 LONG WINAPI LaunchGui();
 }

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 
 using namespace testing_support;
 
@@ -168,4 +170,28 @@ TEST(AppMgrExports, AListOfLongNamesFillsABufferOfExactlyTheSizeNeeded) {
     GuardedBuffer buffer(needed);
     EXPECT_EQ(0, narrow(buffer.as<char>(), needed, &needed));
     EXPECT_EQ(needed - 1, std::strlen(buffer.as<char>()));
+}
+
+TEST(AppMgrExports, LaunchGuiReturnsTheCodeOfALockItCannotCreateAndOpensNothing) {
+    LoadedCopy library("lgmxappmgr.dll");  // a brand no other test uses
+    ASSERT_NE(nullptr, library.module());
+    const wchar_t guiName[] = L"Application Listlgmxappmgr.dll";
+    // An event holds the lock's name, so no mutex can be made under it.
+    HANDLE squatter = CreateEventW(nullptr, TRUE, FALSE, (std::wstring(guiName) + L"_mutex").c_str());
+    ASSERT_NE(nullptr, squatter) << GetLastError();
+    std::atomic<LONG> result{-1};
+    std::thread launch([&] { result = library.get<VoidFn>("LaunchGui")(); });
+    // A manager that opened regardless holds the call until it is closed.
+    bool opened = false;
+    for (int i = 0; i < 400 && result == -1; ++i) {
+        Sleep(25);
+        if (HWND owner = FindWindowW(guiName, nullptr)) {
+            opened = true;
+            PostMessageW(GetLastActivePopup(owner), WM_CLOSE, 0, 0);
+        }
+    }
+    launch.join();
+    CloseHandle(squatter);
+    EXPECT_FALSE(opened) << "no manager opens without the lock";
+    EXPECT_EQ(ERROR_INVALID_HANDLE, result.load()) << "the code of the failed create";
 }

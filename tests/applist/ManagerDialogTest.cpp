@@ -122,6 +122,15 @@ bool isMessageBox(HWND window) {
     return true;
 }
 
+// The icon a message box shows, null for none (Wine keeps an empty icon control then).
+HICON messageBoxIcon(HWND box) {
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (className(child) != L"Static" || (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) continue;
+        if (HICON icon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0))) return icon;
+    }
+    return nullptr;
+}
+
 // ---- List views and buttons, from the test thread ----
 
 int itemCount(HWND list) { return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); }
@@ -381,6 +390,14 @@ public:
         settle();
     }
 
+    // Chooses the item at `index` and opens dialog 104 on it with Modify.
+    void openModify(int index, HWND& edit) const {
+        chooseItem(list(), index);
+        ASSERT_TRUE(click(main_, kModify, true));
+        edit = dialogWith(kTypeList);
+        ASSERT_NE(nullptr, edit);
+    }
+
     bool closeManager() {
         if (!click(main_, kClose, true)) return false;
         return waitUntil([this] { return done_.load(); });
@@ -614,10 +631,8 @@ TEST(ManagerDialog, RemovingAsksFirstAndKeepsOneDefault) {
 TEST(ManagerDialog, ModifyRefusesAnotherEntrysNameAndCleansTheName) {
     Manager manager({entry(L"A", L"C:\\tools\\a.exe", true), entry(L"B", L"C:\\tools\\b.exe")});
     ASSERT_NE(nullptr, manager.main());
-    chooseItem(manager.list(), 1);
-    ASSERT_TRUE(click(manager.main(), kModify, true));
-    HWND edit = manager.dialogWith(kTypeList);
-    ASSERT_NE(nullptr, edit);
+    HWND edit = nullptr;
+    ASSERT_NO_FATAL_FAILURE(manager.openModify(1, edit));
     EXPECT_EQ(L"B", windowText(GetDlgItem(edit, kNameEdit)));
     EXPECT_EQ(kAddLabel + L"b.exe  (1 / 1)", windowText(GetDlgItem(edit, kTitleLabel)));
     EXPECT_TRUE(shown(edit, kFinish));
@@ -630,6 +645,7 @@ TEST(ManagerDialog, ModifyRefusesAnotherEntrysNameAndCleansTheName) {
     ASSERT_NE(nullptr, box);
     EXPECT_EQ(kDuplicateTitle, windowText(box));
     EXPECT_EQ(kDuplicateText, windowText(childOf(box, kMessageText, L"Static")));
+    EXPECT_EQ(nullptr, messageBoxIcon(box)) << "a plain message, no warning icon";
     ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDOK));
     EXPECT_TRUE(IsWindow(edit) && IsWindowVisible(edit)) << "the entry dialog stays for another name";
     EXPECT_EQ(names({L"A", L"B"}), storedNames());
@@ -645,10 +661,7 @@ TEST(ManagerDialog, ModifyRefusesAnotherEntrysNameAndCleansTheName) {
     EXPECT_EQ(L"Foo  Bar", itemText(manager.list(), 1));
 
     // The default application keeps its mark, and its own name is no duplicate.
-    chooseItem(manager.list(), 0);
-    ASSERT_TRUE(click(manager.main(), kModify, true));
-    edit = manager.dialogWith(kTypeList);
-    ASSERT_NE(nullptr, edit);
+    ASSERT_NO_FATAL_FAILURE(manager.openModify(0, edit));
     ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kFinish));
     ASSERT_EQ(2u, storedEntries().size());
     EXPECT_EQ(entry(L"A", L"C:\\tools\\a.exe", true, L"JPG", L"BMP,JPG"), storedEntries()[0]);
@@ -657,10 +670,8 @@ TEST(ManagerDialog, ModifyRefusesAnotherEntrysNameAndCleansTheName) {
 TEST(ManagerDialog, TypeRowsFollowTheEntryAndTheDefaultMarkMoves) {
     Manager manager({entry(L"Viewer", L"C:\\tools\\viewer.exe", false, L"BMP", L"JPG,BMP,DOCX,LSS")});
     ASSERT_NE(nullptr, manager.main());
-    chooseItem(manager.list(), 0);
-    ASSERT_TRUE(click(manager.main(), kModify, true));
-    HWND edit = manager.dialogWith(kTypeList);
-    ASSERT_NE(nullptr, edit);
+    HWND edit = nullptr;
+    ASSERT_NO_FATAL_FAILURE(manager.openModify(0, edit));
     HWND types = GetDlgItem(edit, kTypeList);
     ASSERT_EQ(24, itemCount(types));
     EXPECT_EQ(std::vector<int>({0, 3, 19}), checkedRows(types));
@@ -688,10 +699,7 @@ TEST(ManagerDialog, TypeRowsFollowTheEntryAndTheDefaultMarkMoves) {
     EXPECT_EQ(L"JPG,TIF,DOCX", entryValue(storedEntries()[0], L"SUPPORTED_FILE_TYPES"));
 
     // Unchecking every row leaves no default; a row checked again becomes it on saving.
-    chooseItem(manager.list(), 0);
-    ASSERT_TRUE(click(manager.main(), kModify, true));
-    edit = manager.dialogWith(kTypeList);
-    ASSERT_NE(nullptr, edit);
+    ASSERT_NO_FATAL_FAILURE(manager.openModify(0, edit));
     types = GetDlgItem(edit, kTypeList);
     for (int row : checkedRows(types)) setChecked(types, row, false);
     EXPECT_FALSE(enabled(edit, kFinish)) << "with a name but no type";
@@ -702,6 +710,20 @@ TEST(ManagerDialog, TypeRowsFollowTheEntryAndTheDefaultMarkMoves) {
     ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kFinish));
     EXPECT_EQ(L"XLS", entryValue(storedEntries()[0], L"DEFAULT_FILE_TYPE"));
     EXPECT_EQ(L"XLS", entryValue(storedEntries()[0], L"SUPPORTED_FILE_TYPES"));
+}
+
+TEST(ManagerDialog, AnUnchangedModifyKeepsEveryTypeOfAListWithBlanks) {
+    // Some known programs' types are written with a blank after each comma.
+    Manager manager({entry(L"Gallery", L"C:\\tools\\gallery.exe", false, L"JPG", L"JPG, BMP, JFIF, TIFF, PNG")});
+    ASSERT_NE(nullptr, manager.main());
+    HWND edit = nullptr;
+    ASSERT_NO_FATAL_FAILURE(manager.openModify(0, edit));
+    EXPECT_EQ(std::vector<int>({0, 3, 4, 10, 12}), checkedRows(GetDlgItem(edit, kTypeList))) << "every type checked";
+    EXPECT_EQ(L"JPEG (*.JPG)" + kDefaultTypeMark, itemText(GetDlgItem(edit, kTypeList), 3));
+    ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kFinish));
+    ASSERT_EQ(1u, storedEntries().size());
+    EXPECT_EQ(L"BMP,JPG,JFIF,PNG,TIFF", entryValue(storedEntries()[0], L"SUPPORTED_FILE_TYPES")) << "no type lost";
+    EXPECT_EQ(L"JPG", entryValue(storedEntries()[0], L"DEFAULT_FILE_TYPE"));
 }
 
 // ---- Adding: dialogs 102, 103 and 104 ----
@@ -825,7 +847,18 @@ TEST(ManagerDialog, SearchOffersOnlyProgramsWhosePathIsNotStored) {
     EXPECT_EQ(kAddLabel + one + L"  (1 / 2)", windowText(GetDlgItem(edit, kTitleLabel)));
     EXPECT_TRUE(shown(edit, kNext)) << "not the last one";
     EXPECT_FALSE(shown(edit, kFinish));
-    setChecked(GetDlgItem(edit, kTypeList), 10, true);
+    // Only Finish follows the name and the types; Next stays, and saving refuses an empty name.
+    HWND types = GetDlgItem(edit, kTypeList);
+    setChecked(types, 10, true);
+    setChecked(types, 10, false);
+    EXPECT_TRUE(enabled(edit, kNext)) << "with no type checked";
+    setText(edit, kNameEdit, L"");
+    EXPECT_TRUE(enabled(edit, kNext)) << "with no name";
+    ASSERT_TRUE(click(edit, kNext));
+    EXPECT_TRUE(IsWindowVisible(edit)) << "no name, no entry";
+    EXPECT_EQ(1u, storedEntries().size());
+    setText(edit, kNameEdit, one);
+    setChecked(types, 10, true);
     ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kNext));
 
     edit = manager.dialogWith(kTypeList);
@@ -972,6 +1005,7 @@ TEST(ManagerDialog, AListThatCannotBeSavedIsSaidAndTheManagerStaysOpen) {
     ASSERT_TRUE(click(manager.main(), kClose, true));
     box = manager.messageBox();
     ASSERT_NE(nullptr, box) << "the failure is said";
+    EXPECT_NE(nullptr, messageBoxIcon(box)) << "an error icon";
     EXPECT_NE(std::wstring::npos, windowText(childOf(box, kMessageText, L"Static")).find(L"\u7121\u6CD5"))
         << windowText(childOf(box, kMessageText, L"Static")).c_str();
     ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDOK));

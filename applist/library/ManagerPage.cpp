@@ -1,0 +1,107 @@
+#include "ManagerPage.h"
+
+#include "Exception.h"
+
+namespace {
+const wchar_t kSaveFailedFallback[] = L"The application list could not be saved.";
+
+std::wstring describe(const Exception& error) {
+    std::wstring detail = error.getMessage();
+    const std::wstring code = error.getCodeText();
+    if (!code.empty()) detail += L"\r\n" + code;
+    return detail;
+}
+}  // namespace
+
+AppDiscoverer& ManagerContext::finder() {
+    if (!finder_) finder_ = std::make_unique<AppDiscoverer>();
+    return *finder_;
+}
+
+bool ManagerContext::loadText(UINT id, std::wstring& text) const {
+    const wchar_t* resource = nullptr;
+    const int length = LoadStringW(resources_, id, reinterpret_cast<LPWSTR>(&resource), 0);
+    if (length <= 0 || resource == nullptr) return false;
+    text.assign(resource, static_cast<size_t>(length));
+    return true;
+}
+
+std::wstring ManagerContext::textOr(UINT id, const wchar_t* fallback) const {
+    std::wstring text;
+    return loadText(id, text) ? text : std::wstring(fallback);
+}
+
+int ManagerContext::showMessage(HWND owner, const std::wstring& text, const std::wstring& title, UINT kind) const {
+    UINT style = kind | MB_TASKMODAL;
+    if (rightToLeft_) style |= MB_RIGHT | MB_RTLREADING;
+    return MessageBoxW(owner, text.c_str(), title.c_str(), style);
+}
+
+std::wstring windowText(HWND window, int limit) {
+    std::wstring text(static_cast<size_t>(limit) + 1, L'\0');
+    const int length = GetWindowTextW(window, &text[0], limit + 1);
+    text.resize(length > 0 ? static_cast<size_t>(length) : 0);
+    return text;
+}
+
+INT_PTR ManagerPage::run(int dialogId, HWND parent) {
+    return DialogBoxParamW(context_.resources(), MAKEINTRESOURCEW(dialogId), parent, procedure,
+                           reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK ManagerPage::procedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        reinterpret_cast<ManagerPage*>(lParam)->dialog_ = dialog;
+    }
+    // Nothing before WM_INITDIALOG needs the page.
+    auto* page = reinterpret_cast<ManagerPage*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    return page != nullptr ? page->onMessage(message, wParam, lParam) : FALSE;
+}
+
+INT_PTR ManagerPage::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            return guarded([&] {
+                onInit();
+                return TRUE;
+            });
+        case WM_COMMAND: return guarded([&] { return onCommand(LOWORD(wParam), HIWORD(wParam)); }, true);
+        case WM_NOTIFY: return guarded([&] { return onNotify(reinterpret_cast<const NMHDR*>(lParam)); });
+        case WM_CLOSE: return guarded([&] { return onClose(); });
+        default: return guarded([&] { return onOtherMessage(message, wParam, lParam); });
+    }
+}
+
+template <typename Work>
+INT_PTR ManagerPage::guarded(Work work, bool afterCommand) noexcept {
+    std::wstring detail;
+    try {
+        return work();
+    } catch (const Exception& error) {
+        try {
+            detail = describe(error);
+        } catch (...) {
+        }
+    } catch (...) {
+    }
+    reportFailure(detail);
+    if (afterCommand) {
+        try {
+            onCommandFailed();
+        } catch (...) {
+        }
+    }
+    return TRUE;
+}
+
+// A failure to write the list: said once, and the dialog goes on.
+void ManagerPage::reportFailure(const std::wstring& detail) noexcept {
+    try {
+        std::wstring text = context_.textOr(kSaveFailedText, kSaveFailedFallback);
+        if (!detail.empty()) text += L"\r\n\r\n" + detail;
+        context_.showMessage(dialog_, text, windowText(dialog_), MB_OK | MB_ICONERROR);
+    } catch (...) {
+        MessageBoxW(dialog_, kSaveFailedFallback, L"", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    }
+}
