@@ -1,5 +1,7 @@
 #include "ManagerText.h"
 
+#include "AsciiText.h"
+
 #include <cwchar>
 
 namespace managertext {
@@ -38,17 +40,6 @@ const FileTypeRow kFileTypes[kFileTypeCount] = {
     {L"Microsoft Excel Worksheet (*.XLSX)", L"XLSX"},
 };
 
-wchar_t upper(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
-
-bool sameIgnoringCase(const std::wstring& a, const wchar_t* b) {
-    const size_t length = std::wcslen(b);
-    if (a.size() != length) return false;
-    for (size_t i = 0; i < length; ++i) {
-        if (upper(a[i]) != upper(b[i])) return false;
-    }
-    return true;
-}
-
 std::wstring trimmed(const std::wstring& text) {
     const size_t first = text.find_first_not_of(L" \t");
     if (first == std::wstring::npos) return std::wstring();
@@ -65,7 +56,7 @@ int rowForCode(const std::wstring& code) {
     const std::wstring wanted = trimmed(code);
     if (wanted.empty()) return -1;
     for (size_t row = 0; row < kFileTypeCount; ++row) {
-        if (sameIgnoringCase(wanted, kFileTypes[row].code)) return static_cast<int>(row);
+        if (equalIgnoringAsciiCase(wanted, kFileTypes[row].code)) return static_cast<int>(row);
     }
     return -1;
 }
@@ -145,7 +136,7 @@ std::wstring fileNameOf(const std::wstring& path) {
 }
 
 bool isRightToLeftLanguage(const std::wstring& language) {
-    return sameIgnoringCase(language, L"HEBREW") || sameIgnoringCase(language, L"ARABIC");
+    return equalIgnoringAsciiCase(language, L"HEBREW") || equalIgnoringAsciiCase(language, L"ARABIC");
 }
 
 }  // namespace managertext
