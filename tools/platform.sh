@@ -99,6 +99,13 @@ check_toolchain() {
             x64) wine64_loader >/dev/null || lack "64-bit Wine (/usr/lib/wine/wine64)" wine wine64 ;;
         esac
     done
+    # Wine's printers are the CUPS server's queues: a server and a PDF driver where programs run,
+    # and 32-bit Wine's own client library.
+    if [ -n "$2" ]; then
+        command -v cupsd >/dev/null || lack "a CUPS server" cups
+        [ -f /usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd ] || lack "a PDF printer driver" printer-driver-cups-pdf
+    fi
+    case " $2 " in *" x86 "*) [ -e /usr/lib/i386-linux-gnu/libcups.so.2 ] || lack "32-bit CUPS client library" libcups2:i386 ;; esac
     command -v cmake >/dev/null || lack cmake cmake
     command -v ninja >/dev/null || lack ninja ninja-build
     [ -f /usr/src/googletest/CMakeLists.txt ] || lack "GoogleTest sources" googletest
@@ -165,4 +172,36 @@ install_for_run() {
         install_toolchain "$1 x64" "x64" || exit 1
     fi
     say "$primary: $ARCH_WHY"
+}
+
+# A CUPS server for the tests and the demo, and one PDF queue per printer they name: Wine
+# presents each queue as a printer of that name, so the simulated devices' models are queue
+# names (no spaces). The server is started only when none answers and stopped only when it was
+# started here; a server that can't be started fails the printer tests, which say why.
+printer_queues="KV-Scan-100 KV-Duplex"
+cups_pid=
+cups_answers() { lpstat -r 2>/dev/null | grep -q 'is running'; }
+printers_up() {
+    if ! cups_answers; then
+        cupsd -f </dev/null >/dev/null 2>&1 &
+        cups_pid=$!
+        for _ in $(seq 1 50); do cups_answers && break; sleep 0.1; done
+        if ! cups_answers; then
+            warn "the CUPS server could not be started: the tests that need a printer will fail"
+            return 0
+        fi
+        say "started the CUPS server"
+    fi
+    local queue
+    for queue in $printer_queues; do
+        lpstat -p "$queue" >/dev/null 2>&1 ||
+            lpadmin -p "$queue" -E -v cups-pdf:/ -m lsb/usr/cups-pdf/CUPS-PDF_opt.ppd >/dev/null 2>&1 ||
+            warn "the printer queue $queue could not be added"
+    done
+}
+printers_down() {
+    [ -n "$cups_pid" ] || return 0
+    kill "$cups_pid" 2>/dev/null
+    wait "$cups_pid" 2>/dev/null
+    cups_pid=
 }
