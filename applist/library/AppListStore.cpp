@@ -70,11 +70,19 @@ DWORD AppListStore::add(const std::wstring& entry) {
 }
 
 DWORD AppListStore::replaceByPath(const std::wstring& entry) {
+    // A replacement that can't be saved is undone, so the list in memory keeps matching the
+    // stored one: a renamed entry would otherwise count as another one's duplicate.
+    const std::vector<std::wstring> before = entries_;
     const std::wstring path = entryValue(entry, L"PATH");
     for (std::wstring& existing : entries_) {
         if (entryValue(existing, L"PATH") == path) existing = entry;
     }
-    return save();
+    try {
+        return save();
+    } catch (...) {
+        entries_ = before;
+        throw;
+    }
 }
 
 DWORD AppListStore::removeAt(size_t position) {

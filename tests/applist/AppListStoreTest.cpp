@@ -1,6 +1,7 @@
 #include "AppEntry.h"
 #include "AppListStore.h"
 #include "BrandKey.h"
+#include "Exception.h"
 
 #include "TestSupport.h"
 
@@ -137,6 +138,21 @@ TEST(AppListStore, ReplaceMoveRemoveAndDefaults) {
     EXPECT_EQ(87u, store.removeAt(5));
     EXPECT_EQ(L"A;B2;", names(store));
     EXPECT_EQ(L"", store.entryAt(9));
+}
+
+TEST(AppListStore, AReplacementThatCannotBeSavedIsUndone) {
+    // A volatile key takes no lasting subkey: the store below it can't be created.
+    TestRegistryKey key;
+    HKEY volatileKey = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.path().c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                                             KEY_ALL_ACCESS, nullptr, &volatileKey, nullptr));
+    RegCloseKey(volatileKey);
+    AppListStore store(key.path() + L"\\App List Manager\\");
+    store.add(entry(L"A", L"C:\\a.exe"));
+    store.add(entry(L"B", L"C:\\b.exe"));
+    EXPECT_THROW(store.replaceByPath(entry(L"A2", L"C:\\a.exe")), Win32Exception);
+    EXPECT_EQ(L"A;B;", names(store)) << "the list in memory is the one before the failed save";
+    EXPECT_EQ(0u, store.add(entry(L"A2", L"C:\\a2.exe"))) << "the name that was not saved is free";
 }
 
 TEST(AppListStore, ReadingToleratesMissingAndForeignValues) {
