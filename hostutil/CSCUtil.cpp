@@ -28,6 +28,11 @@ HMODULE loadFrom(const std::string& directory, const std::string& name) {
 
 }  // namespace
 
+LazyLibrary& spooler() {
+    static LazyLibrary library("winspool.drv");
+    return library;
+}
+
 void copyBounded(char* target, size_t capacity, const char* source, size_t sourceLength) {
     if (capacity == 0) return;
     size_t length = 0;
@@ -50,8 +55,9 @@ bool CSCUtil::loadConfigLibrary() {
     if (module == nullptr) {
         char drivers[kNameBuffer + 1] = {};
         DWORD needed = 0;
-        if (GetPrinterDriverDirectoryA(nullptr, nullptr, 1, reinterpret_cast<BYTE*>(drivers), kNameBuffer,
-                                       &needed)) {
+        auto driverDirectory = LAZY_ENTRY(spooler(), GetPrinterDriverDirectoryA);
+        if (driverDirectory != nullptr &&
+            driverDirectory(nullptr, nullptr, 1, reinterpret_cast<BYTE*>(drivers), kNameBuffer, &needed)) {
             const std::string directory = std::string(drivers) + "\\3\\";
             module = loadFrom(directory, name32);
             if (module == nullptr) module = loadFrom(directory, name64);

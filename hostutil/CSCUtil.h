@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Handles.h"
+#include "LazyLibrary.h"
 
 #include <windows.h>
 
@@ -54,6 +55,10 @@ private:
 
     UniqueModule library_;
 };
+
+// The print spooler's client library, bound on first use: only the configuration library's
+// fallback folder and the duplex button ask the spooler.
+LazyLibrary& spooler();
 
 // Copies at most capacity-1 characters and always terminates (capacity > 0).
 void copyBounded(char* target, size_t capacity, const char* source, size_t sourceLength);

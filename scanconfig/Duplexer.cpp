@@ -7,18 +7,24 @@
 
 bool spoolerFriendlyName(const std::string& printerName, std::string& friendlyName) {
     friendlyName.clear();
+    // The duplex button alone asks the spooler: bound when it is first pressed. Without the
+    // spooler no printer can be opened.
+    auto openPrinter = LAZY_ENTRY(spooler(), OpenPrinterA);
+    auto getPrinterData = LAZY_ENTRY(spooler(), GetPrinterDataA);
+    auto closePrinter = LAZY_ENTRY(spooler(), ClosePrinter);
+    if (openPrinter == nullptr || getPrinterData == nullptr || closePrinter == nullptr) return false;
     PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
     HANDLE printer = nullptr;
-    if (!OpenPrinterA(const_cast<char*>(printerName.c_str()), &printer, &defaults) || printer == nullptr) {
+    if (!openPrinter(const_cast<char*>(printerName.c_str()), &printer, &defaults) || printer == nullptr) {
         return false;
     }
     char name[kNameBuffer + 1] = {};
     DWORD type = 0;
     DWORD needed = 0;
     // The answer is not checked: a printer without the value leaves the name empty.
-    GetPrinterDataA(printer, const_cast<char*>("OriginalFriendlyName"), &type, reinterpret_cast<BYTE*>(name),
-                    kNameBuffer, &needed);
-    ClosePrinter(printer);
+    getPrinterData(printer, const_cast<char*>("OriginalFriendlyName"), &type, reinterpret_cast<BYTE*>(name),
+                   kNameBuffer, &needed);
+    closePrinter(printer);
     name[kNameBuffer] = '\0';
     friendlyName = name;
     return true;

@@ -3,6 +3,7 @@
 #include "AppEntry.h"
 #include "Exception.h"
 #include "Handles.h"
+#include "LazyLibrary.h"
 #include "LibraryModule.h"
 #include "RegistryRead.h"
 
@@ -127,14 +128,20 @@ bool isUsableExe(const std::wstring& path) {
 }
 
 std::wstring fileDescription(const std::wstring& path) {
+    // Discovery alone reads version information: the library is bound when it first does.
+    static LazyLibrary versions("version.dll");
+    auto sizeOf = LAZY_ENTRY(versions, GetFileVersionInfoSizeW);
+    auto read = LAZY_ENTRY(versions, GetFileVersionInfoW);
+    auto query = LAZY_ENTRY(versions, VerQueryValueW);
+    if (sizeOf == nullptr || read == nullptr || query == nullptr) return std::wstring();
     DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    const DWORD size = sizeOf(path.c_str(), &ignored);
     if (size == 0) return std::wstring();
     std::vector<BYTE> info(size, 0);
-    if (!GetFileVersionInfoW(path.c_str(), 0, size, info.data())) return std::wstring();
+    if (!read(path.c_str(), 0, size, info.data())) return std::wstring();
     void* translation = nullptr;
     UINT translationSize = 0;
-    if (!VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &translation, &translationSize) ||
+    if (!query(info.data(), L"\\VarFileInfo\\Translation", &translation, &translationSize) ||
         translation == nullptr || translationSize < 2 * sizeof(WORD)) {
         return std::wstring();
     }
@@ -142,7 +149,7 @@ std::wstring fileDescription(const std::wstring& path) {
     const std::wstring key = L"\\StringFileInfo\\" + hex4(codes[0]) + hex4(codes[1]) + L"\\FileDescription";
     void* value = nullptr;
     UINT length = 0;
-    if (!VerQueryValueW(info.data(), key.c_str(), &value, &length) || value == nullptr) return std::wstring();
+    if (!query(info.data(), key.c_str(), &value, &length) || value == nullptr) return std::wstring();
     // The length counts characters, the NUL included or not; it never reaches past the block.
     const wchar_t* text = static_cast<const wchar_t*>(value);
     const BYTE* end = info.data() + info.size();
@@ -222,12 +229,16 @@ void AppDiscoverer::scanAssociations() {
         if (folder.empty()) return;
     }
     CreateDirectoryW(folder.c_str(), nullptr);  // an existing folder is fine
+    // The shell is bound when discovery first asks it: the list's readers never load it.
+    static LazyLibrary shell("shell32.dll");
+    auto findExecutable = LAZY_ENTRY(shell, FindExecutableW);
+    if (findExecutable == nullptr) return;
     for (const wchar_t* type : kAssociationTypes) {
         const std::wstring probePath = folder + L"\\" + probePrefix_ + L"app" + type;
         ProbeFile probe(probePath);
         if (!probe) continue;
         wchar_t program[MAX_PATH + 1] = {};
-        const INT_PTR found = reinterpret_cast<INT_PTR>(FindExecutableW(probePath.c_str(), folder.c_str(), program));
+        const INT_PTR found = reinterpret_cast<INT_PTR>(findExecutable(probePath.c_str(), folder.c_str(), program));
         program[MAX_PATH] = L'\0';
         if (found > 32) offerCandidate(program);
     }

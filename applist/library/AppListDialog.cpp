@@ -84,10 +84,13 @@ void AppListDialog::setUpList() {
     HWND list = item(kAppList);
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
     addColumn(list, 200);
-    if (HIMAGELIST images = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 1, 1)) {
+    auto create = LAZY_ENTRY(commonControls(), ImageList_Create);
+    auto addMasked = LAZY_ENTRY(commonControls(), ImageList_AddMasked);
+    if (HIMAGELIST images = create != nullptr && addMasked != nullptr ? create(16, 16, ILC_COLOR24 | ILC_MASK, 1, 1)
+                                                                      : nullptr) {
         if (HBITMAP bitmap = static_cast<HBITMAP>(LoadImageW(context().resources(), MAKEINTRESOURCEW(kListBitmap),
                                                              IMAGE_BITMAP, 16, 16, LR_DEFAULTCOLOR))) {
-            ImageList_AddMasked(images, bitmap, RGB(255, 0, 255));
+            addMasked(images, bitmap, RGB(255, 0, 255));
             DeleteObject(bitmap);
         }
         SendMessageW(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images));  // the list owns it

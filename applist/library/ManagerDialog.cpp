@@ -1,6 +1,7 @@
 #include "ManagerDialog.h"
 
 #include "AppListDialog.h"
+#include "ManagerListView.h"
 #include "ManagerText.h"
 
 #include <commctrl.h>
@@ -20,8 +21,9 @@ INT_PTR runManagerDialog(HINSTANCE resources, HWND owner) {
     if (g_running.exchange(true)) return -1;
     INT_PTR result = -1;
     try {
+        // Without the common controls the dialog can't be made: the run fails, nothing else.
         INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
-        InitCommonControlsEx(&controls);
+        if (auto init = LAZY_ENTRY(commonControls(), InitCommonControlsEx)) init(&controls);
         ManagerContext context(resources, managertext::isRightToLeftLanguage(APPMGR_LANGUAGE), AppListStore::instance());
         result = runAppListDialog(context, owner);
     } catch (...) {

@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <vector>
 
+LazyLibrary& commonControls() {
+    static LazyLibrary library("comctl32.dll");
+    return library;
+}
+
 namespace listview {
 
 int itemCount(HWND list) { return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); }

@@ -2,10 +2,16 @@
 // call is one message to the list, made from the list's own thread.
 #pragma once
 
+#include "LazyLibrary.h"
+
 #include <windows.h>
 #include <commctrl.h>
 
 #include <string>
+
+// The common controls, bound when the manager first runs: a monitor that only reads the list
+// never loads them.
+LazyLibrary& commonControls();
 
 namespace listview {
 

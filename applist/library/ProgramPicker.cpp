@@ -1,5 +1,7 @@
 #include "ProgramPicker.h"
 
+#include "LazyLibrary.h"
+
 #include <commdlg.h>
 #include <dlgs.h>
 
@@ -50,7 +52,10 @@ bool pickProgramFile(HWND owner, std::wstring& path) {
     choice.lpstrDefExt = L"exe";
     choice.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER | OFN_ENABLEHOOK | OFN_ENABLESIZING;
     choice.lpfnHook = programPickerHook;
-    if (!GetOpenFileNameW(&choice)) return false;
+    // Bound on first use: only a manager that picks a program needs the common dialogs.
+    static LazyLibrary dialogs("comdlg32.dll");
+    auto open = LAZY_ENTRY(dialogs, GetOpenFileNameW);
+    if (open == nullptr || !open(&choice)) return false;
     path = file.data();
     return true;
 }

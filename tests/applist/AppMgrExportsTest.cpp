@@ -195,3 +195,29 @@ TEST(AppMgrExports, LaunchGuiReturnsTheCodeOfALockItCannotCreateAndOpensNothing)
     EXPECT_FALSE(opened) << "no manager opens without the lock";
     EXPECT_EQ(ERROR_INVALID_HANDLE, result.load()) << "the code of the failed create";
 }
+
+// The library with its manager's and discovery's system libraries failing to load: copies of
+// them that are no libraries lie beside the program, where the system looks first. (Wine's own
+// window library needs the version library, so that one can't be broken here.)
+TEST_CHILD(without_manager_libraries) {
+    (void)args;
+    LoadedCopy library("rvnlappmgr.dll");
+    if (library.module() == nullptr) return 10;
+    library.store(makeAppEntry(L"Viewer", L"C:\\v.exe", L"JPG", L"JPG"));
+    if (library.document().find(L"Viewer") == std::wstring::npos) return 11;
+    library.get<VoidFn>("CreateAppList")();  // a status, whatever it is, and no crash
+    if (library.get<VoidFn>("LaunchGui")() != 0) return 12;  // no manager can open: nothing shown
+    return GetModuleHandleA("comctl32.dll") == nullptr ? 0 : 13;
+}
+
+TEST(AppMgrExports, WithoutItsManagersLibrariesTheListIsStillServed) {
+    TempFolder folder;
+    const std::string program = folder.file("kvabtest_appmgrexports.exe");
+    ASSERT_TRUE(CopyFileA(ownPath().c_str(), program.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((ownFolder() + "kvabappmgr.dll").c_str(), folder.file("kvabappmgr.dll").c_str(), FALSE));
+    for (const char* name : {"comctl32.dll", "comdlg32.dll", "shell32.dll"}) {
+        writeFile(folder.file(name), "not a library");
+    }
+    EXPECT_EQ(0, runChild(program, "without_manager_libraries"))
+        << "10: not loaded, 11: no document, 12: the manager's launch failed, 13: the controls were loaded";
+}

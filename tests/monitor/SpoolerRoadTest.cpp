@@ -88,6 +88,21 @@ TEST(SpoolerRoad, TheDuplexButtonStoresItsStateUnderThePrintersFriendlyName) {
     EXPECT_EQ(0, storedState(key));
     EXPECT_TRUE(monitor.running());
     deleteKeyTree(HKEY_LOCAL_MACHINE, key);
+
+    // The spooler is bound at the first press: a copy of its library that is no library, lying
+    // beside the monitor where the system looks first, loses that press and nothing else.
+    ASSERT_TRUE(setFriendlyName(kQueue, friendly));
+    MonitorHarness unbound("sp03", std::string("device port=USB001 transport=USB1 model=") + kQueue + " hids=1\n");
+    writeFile(unbound.file("winspool.drv"), "not a library");
+    startAndWait(unbound, 1);
+    const std::string unboundKey = unbound.settingsPath().substr(0, unbound.settingsPath().find("\\Model")) +
+                                   "\\IjPrtSettings\\" + friendly;
+    EXPECT_EQ("ok delivered result=0", unbound.command(std::string("report USB001 0 ") + kDuplexOn));
+    EXPECT_EQ(-1, storedState(unboundKey));
+    EXPECT_EQ("ok delivered result=0", unbound.command("report USB001 0 01 00 00 00 00 00 05 01"));
+    EXPECT_TRUE(unbound.waitForPrograms("lsqx", 1)) << "a copy still starts its program";
+    EXPECT_TRUE(unbound.running());
+    setFriendlyName(kQueue, "");
 }
 
 TEST(SpoolerRoad, ADevicePresentAtStartUpNamesItsPrinterInCopiesAndAutoPrint) {
