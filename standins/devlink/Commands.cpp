@@ -16,6 +16,8 @@
 // every top-level window of this process, as the system's broadcast would.
 #include "Simulator.h"
 
+#include "ProcessMemory.h"
+
 #include <dbt.h>
 #include <psapi.h>
 
@@ -56,14 +58,7 @@ std::string processResources() {
         DWORD flags = 0;
         if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++handles;
     }
-    unsigned long long privateBytes = 0;
-    MEMORY_BASIC_INFORMATION region;
-    for (const char* at = nullptr; VirtualQuery(at, &region, sizeof(region)) == sizeof(region);) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) privateBytes += region.RegionSize;
-        const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
-        if (next <= at) break;
-        at = next;
-    }
+    const unsigned long long privateBytes = standin::committedPrivateBytes();
     PROCESS_MEMORY_COUNTERS memory = {};
     memory.cb = sizeof(memory);
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));

@@ -5,7 +5,6 @@
 #include "ModuleFiles.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 
 namespace devlink {
@@ -53,16 +52,6 @@ bool sameText(const std::string& a, const std::string& b) { return _stricmp(a.c_
 std::string handleList(const std::vector<DcsHandle>& handles) {
     std::string out;
     for (DcsHandle handle : handles) out += (out.empty() ? "" : ",") + num(handle);
-    return out;
-}
-
-std::string hexText(const std::vector<uint8_t>& bytes) {
-    std::string out;
-    char pair[4];
-    for (uint8_t byte : bytes) {
-        std::snprintf(pair, sizeof(pair), "%02X", byte);
-        out += (out.empty() ? "" : " ") + std::string(pair);
-    }
     return out;
 }
 

@@ -2,6 +2,8 @@
 // notifications to the registered callbacks, and the control pipe with a thread per client.
 #include "Simulator.h"
 
+#include "HexText.h"
+
 #include <algorithm>
 
 namespace devlink {
@@ -72,7 +74,7 @@ std::string deliveryLine(const Delivery& item) {
     std::string what = (item.notification ? "notification port=" : "report port=") + item.port +
                        " hid=" + num(item.hid) + " handle=" + num(item.handle);
     what += item.notification ? " class=" + num(item.notificationClass) + " code=" + num(item.code)
-                              : " length=" + num(item.bytes.size()) + " bytes=" + hexText(item.bytes);
+                              : " length=" + num(item.bytes.size()) + " bytes=" + standin::hexText(item.bytes);
     return what + (item.delivered ? " -> delivered result=" + std::to_string(item.result) : " -> not registered");
 }
 

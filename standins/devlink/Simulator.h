@@ -129,7 +129,6 @@ std::string num(unsigned long long value);
 std::string text(const char* value);
 bool sameText(const std::string& a, const std::string& b);
 std::string handleList(const std::vector<DcsHandle>& handles);
-std::string hexText(const std::vector<uint8_t>& bytes);
 
 // ---- the simulated devices, with the lock held (Devices.cpp) ----
 Device* findDevice(const std::string& port);

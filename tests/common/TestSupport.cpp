@@ -227,6 +227,22 @@ int countLines(const std::string& text, const std::string& part) {
     return count;
 }
 
+std::string lowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+std::string monitorWindowName(const std::string& prefix) {
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    const auto console = reinterpret_cast<decltype(&WTSGetActiveConsoleSessionId)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "WTSGetActiveConsoleSessionId")));
+    if (console != nullptr) session = console();
+    return lowerAscii("monitor_" + prefix + "_" + std::to_string(session) + "_running");
+}
+
 int runChild(const std::string& program, const std::string& name, const std::vector<std::string>& args,
              DWORD timeoutMs) {
     std::string line = "\"" + program + "\" --child " + name;

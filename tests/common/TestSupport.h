@@ -122,6 +122,12 @@ std::string pipeCommand(const std::string& prefix, const std::string& line, int 
 
 // How many lines of `text` contain `part`.
 int countLines(const std::string& text, const std::string& part);
+inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+// ASCII letters in lower case, other bytes as they are.
+std::string lowerAscii(std::string text);
+
+// The title of the hidden window of the monitor under `prefix` in the console session.
+std::string monitorWindowName(const std::string& prefix);
 
 // Used by the test main.
 int runRegisteredChild(int argc, char** argv, bool& handled);
