@@ -141,8 +141,8 @@ Library loadCopy(const Folder& folder) {
     Library library;
     library.module = LoadLibraryA(libraryPath.c_str());
     if (library.module == nullptr) return library;
-    library.list = reinterpret_cast<ListFn>(reinterpret_cast<void*>(GetProcAddress(library.module, "GetWideAppList")));
-    library.create = reinterpret_cast<VoidFn>(reinterpret_cast<void*>(GetProcAddress(library.module, "CreateAppList")));
+    library.list = exportOf<ListFn>(library.module, "GetWideAppList");
+    library.create = exportOf<VoidFn>(library.module, "CreateAppList");
     return library;
 }
 

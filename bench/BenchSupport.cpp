@@ -284,8 +284,7 @@ namespace {
 using QueryFn = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
 
 QueryFn systemQuery() {
-    return reinterpret_cast<QueryFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    return exportOf<QueryFn>(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
 }
 
 // One row of the system's handle list (information class 16).
@@ -322,8 +321,7 @@ std::vector<unsigned> handleValues(DWORD processId) {
 
 std::string describeHandle(HANDLE process, unsigned value) {
     using ObjectQueryFn = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
-    auto query = reinterpret_cast<ObjectQueryFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
+    auto query = exportOf<ObjectQueryFn>(GetModuleHandleA("ntdll.dll"), "NtQueryObject");
     HANDLE copy = nullptr;
     if (query == nullptr || !DuplicateHandle(process, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(value)),
                                              GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {

@@ -102,11 +102,6 @@ LONG WINAPI bareReport(uint32_t, DcsHandle, const uint8_t* report, uint32_t leng
     return 0;
 }
 
-template <typename Fn>
-Fn entry(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 // As large as the monitor: the system libraries it has loaded (listed one a line in "modules"),
 // and private memory written so it is really committed, up to the monitor's private bytes.
 void growTo(const std::string& folder, size_t sizeBytes) {
@@ -134,11 +129,11 @@ int bareMain(const std::string& folder, const std::string& prefix, const std::st
     HMODULE library = LoadLibraryA((folder + "\\" + prefix + "devlink.dll").c_str());
     if (library == nullptr) return 2;
     uint32_t client = 0;
-    if (entry<DcsInitializeFn>(library, "DcsInitialize")() != 0 ||
-        entry<DcsGetClientIdFn>(library, "DcsGetClientId")(&client, "") != 0 ||
-        entry<DcsEnumHidsFn>(library, "DcsEnumHids")(client, kTransportLocal, "", bareEnum) != 0 || g_bare.handle == 0 ||
-        entry<DcsHandleFn>(library, "DcsOpenHid")(client, g_bare.handle) != 0 ||
-        entry<DcsRegisterForReportsHidFn>(library, "DcsRegisterForReportsHid")(client, g_bare.handle, bareReport) != 0) {
+    if (exportOf<DcsInitializeFn>(library, "DcsInitialize")() != 0 ||
+        exportOf<DcsGetClientIdFn>(library, "DcsGetClientId")(&client, "") != 0 ||
+        exportOf<DcsEnumHidsFn>(library, "DcsEnumHids")(client, kTransportLocal, "", bareEnum) != 0 || g_bare.handle == 0 ||
+        exportOf<DcsHandleFn>(library, "DcsOpenHid")(client, g_bare.handle) != 0 ||
+        exportOf<DcsRegisterForReportsHidFn>(library, "DcsRegisterForReportsHid")(client, g_bare.handle, bareReport) != 0) {
         return 3;
     }
     // Grown last, once the simulator's threads are there too.
@@ -146,9 +141,9 @@ int bareMain(const std::string& folder, const std::string& prefix, const std::st
     writeFile(folder + "\\ready", "ready");
     // Ends when the benchmark removes the file.
     while (fileExists(folder + "\\ready")) Sleep(50);
-    entry<DcsHandleFn>(library, "DcsUnregisterForReportsHid")(client, g_bare.handle);
-    entry<DcsHandleFn>(library, "DcsCloseHid")(client, g_bare.handle);
-    entry<DcsUninitializeFn>(library, "DcsUninitialize")();
+    exportOf<DcsHandleFn>(library, "DcsUnregisterForReportsHid")(client, g_bare.handle);
+    exportOf<DcsHandleFn>(library, "DcsCloseHid")(client, g_bare.handle);
+    exportOf<DcsUninitializeFn>(library, "DcsUninitialize")();
     return 0;
 }
 

@@ -774,8 +774,7 @@ public:
 private:
     void remove() {
         using DeleteKeyFn = LONG(WINAPI*)(HANDLE);
-        auto deleteKey = reinterpret_cast<DeleteKeyFn>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), "NtDeleteKey")));
+        auto deleteKey = exportOf<DeleteKeyFn>(GetModuleHandleW(L"ntdll"), "NtDeleteKey");
         HKEY key = nullptr;
         if (deleteKey != nullptr &&
             RegOpenKeyExW(HKEY_CURRENT_USER, path_.c_str(), REG_OPTION_OPEN_LINK, DELETE | KEY_READ, &key) == ERROR_SUCCESS) {

@@ -55,8 +55,8 @@ private:
 TEST(MalformedList, AHundredThousandMangledListsReadWithoutCrashHangOrGrowth) {
     LibraryBeside library;
     ASSERT_NE(nullptr, library.module());
-    auto wide = reinterpret_cast<ListFn>(reinterpret_cast<void*>(GetProcAddress(library.module(), "GetWideAppList")));
-    auto narrow = reinterpret_cast<NarrowListFn>(reinterpret_cast<void*>(GetProcAddress(library.module(), "GetAppList")));
+    auto wide = exportOf<ListFn>(library.module(), "GetWideAppList");
+    auto narrow = exportOf<NarrowListFn>(library.module(), "GetAppList");
     ASSERT_NE(nullptr, wide);
     ASSERT_NE(nullptr, narrow);
     AppListClient client("keml");

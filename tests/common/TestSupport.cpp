@@ -234,13 +234,17 @@ std::string lowerAscii(std::string text) {
     return text;
 }
 
-std::string monitorWindowName(const std::string& prefix) {
+DWORD consoleSession() {
+    const auto console =
+        exportOf<decltype(&WTSGetActiveConsoleSessionId)>(GetModuleHandleA("kernel32"), "WTSGetActiveConsoleSessionId");
+    if (console != nullptr) return console();
     DWORD session = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &session);
-    const auto console = reinterpret_cast<decltype(&WTSGetActiveConsoleSessionId)>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "WTSGetActiveConsoleSessionId")));
-    if (console != nullptr) session = console();
-    return lowerAscii("monitor_" + prefix + "_" + std::to_string(session) + "_running");
+    return session;
+}
+
+std::string monitorWindowName(const std::string& prefix) {
+    return lowerAscii("monitor_" + prefix + "_" + std::to_string(consoleSession()) + "_running");
 }
 
 int runChild(const std::string& program, const std::string& name, const std::vector<std::string>& args,

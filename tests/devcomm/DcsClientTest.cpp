@@ -2,6 +2,7 @@
 // reference to the fake, so its record outlives the binding's unloads; the binding's loads and
 // unloads show as DcsInitialize and DcsUninitialize calls.
 #include "DcsClient.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -72,7 +73,7 @@ public:
 private:
     template <typename Fn>
     Fn get(const char* name) {
-        return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+        return testing_support::exportOf<Fn>(module_, name);
     }
     HMODULE module_;
 };

@@ -234,9 +234,7 @@ TEST(PanelRoad, ScansRunOnlyWhileTheMonitorsSessionIsActive) {
     MonitorHarness monitor("pr06", kDevice);
     monitor.setAppList(appListText(appEntryText("Viewer", "C:\\v.exe", "JPG")));
     const std::string probe = monitor.file("session.txt");
-    auto session = reinterpret_cast<DWORD(WINAPI*)()>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "WTSGetActiveConsoleSessionId")));
-    const DWORD own = session != nullptr ? session() : 0;
+    const DWORD own = consoleSession();
     writeFile(probe, std::to_string(own));
     SetEnvironmentVariableA("PANELMON_SESSION_PROBE", probe.c_str());
     startAndWait(monitor);

@@ -25,11 +25,6 @@ std::string built(const std::string& name) {
     return ownFolder() + path.substr(path.rfind('\\') + 1, 4) + name;
 }
 
-template <typename Fn>
-Fn entry(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 class Simulator {
 public:
     // `prefix` names the copy (unique per test, so parallel tests never share a pipe); without a
@@ -45,25 +40,25 @@ public:
         module_.reset(LoadLibraryA(dll_.c_str()));
         if (!module_) return false;
         HMODULE m = module_.get();
-        initialize = entry<DcsInitializeFn>(m, "DcsInitialize");
-        uninitialize = entry<DcsUninitializeFn>(m, "DcsUninitialize");
-        install = entry<DcsInstallFn>(m, "DcsInstall");
-        getClientId = entry<DcsGetClientIdFn>(m, "DcsGetClientId");
-        discovery = entry<DcsDiscoveryFn>(m, "DcsDiscovery");
-        enumHids = entry<DcsEnumHidsFn>(m, "DcsEnumHids");
-        enumSpecificHid = entry<DcsEnumSpecificFn>(m, "DcsEnumSpecificHid");
-        enumSpecificScanner = entry<DcsEnumSpecificFn>(m, "DcsEnumSpecificScanner");
-        getStringHid = entry<DcsGetStringHidFn>(m, "DcsGetStringHid");
-        getLongHid = entry<DcsGetLongHidFn>(m, "DcsGetLongHid");
-        getCurrentStateHid = entry<DcsGetCurrentStateFn>(m, "DcsGetCurrentStateHid");
-        openHid = entry<DcsHandleFn>(m, "DcsOpenHid");
-        openScanner = entry<DcsHandleFn>(m, "DcsOpenScanner");
-        closeHid = entry<DcsHandleFn>(m, "DcsCloseHid");
-        closeScanner = entry<DcsHandleFn>(m, "DcsCloseScanner");
-        registerForReports = entry<DcsRegisterForReportsHidFn>(m, "DcsRegisterForReportsHid");
-        registerForNotifications = entry<DcsRegisterForNotificationsHidFn>(m, "DcsRegisterForNotificationsHid");
-        unregisterForReports = entry<DcsHandleFn>(m, "DcsUnregisterForReportsHid");
-        unregisterForNotifications = entry<DcsHandleFn>(m, "DcsUnregisterForNotificationsHid");
+        initialize = exportOf<DcsInitializeFn>(m, "DcsInitialize");
+        uninitialize = exportOf<DcsUninitializeFn>(m, "DcsUninitialize");
+        install = exportOf<DcsInstallFn>(m, "DcsInstall");
+        getClientId = exportOf<DcsGetClientIdFn>(m, "DcsGetClientId");
+        discovery = exportOf<DcsDiscoveryFn>(m, "DcsDiscovery");
+        enumHids = exportOf<DcsEnumHidsFn>(m, "DcsEnumHids");
+        enumSpecificHid = exportOf<DcsEnumSpecificFn>(m, "DcsEnumSpecificHid");
+        enumSpecificScanner = exportOf<DcsEnumSpecificFn>(m, "DcsEnumSpecificScanner");
+        getStringHid = exportOf<DcsGetStringHidFn>(m, "DcsGetStringHid");
+        getLongHid = exportOf<DcsGetLongHidFn>(m, "DcsGetLongHid");
+        getCurrentStateHid = exportOf<DcsGetCurrentStateFn>(m, "DcsGetCurrentStateHid");
+        openHid = exportOf<DcsHandleFn>(m, "DcsOpenHid");
+        openScanner = exportOf<DcsHandleFn>(m, "DcsOpenScanner");
+        closeHid = exportOf<DcsHandleFn>(m, "DcsCloseHid");
+        closeScanner = exportOf<DcsHandleFn>(m, "DcsCloseScanner");
+        registerForReports = exportOf<DcsRegisterForReportsHidFn>(m, "DcsRegisterForReportsHid");
+        registerForNotifications = exportOf<DcsRegisterForNotificationsHidFn>(m, "DcsRegisterForNotificationsHid");
+        unregisterForReports = exportOf<DcsHandleFn>(m, "DcsUnregisterForReportsHid");
+        unregisterForNotifications = exportOf<DcsHandleFn>(m, "DcsUnregisterForNotificationsHid");
         return initialize && uninitialize && install && getClientId && discovery && enumHids && enumSpecificHid &&
                enumSpecificScanner && getStringHid && getLongHid && getCurrentStateHid && openHid && openScanner &&
                closeHid && closeScanner && registerForReports && registerForNotifications && unregisterForReports &&
