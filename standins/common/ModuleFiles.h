@@ -38,16 +38,21 @@ inline void appendToFile(const std::string& path, const std::string& text) {
     WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
-// Appends one line and CR LF to the module's ".journal"; threads of one process take turns. The
-// caller's last error survives, so an entry point can journal before its caller reads it.
-inline void journalLine(HMODULE module, const std::string& line) {
+// Appends one line and CR LF to a journal file; threads of one process take turns. The caller's
+// last error survives, so an entry point can journal before its caller reads it.
+inline void journalLineTo(const std::string& journal, const std::string& line) {
     static std::mutex lock;
     const DWORD error = GetLastError();
     {
         std::lock_guard<std::mutex> hold(lock);
-        appendToFile(besideModule(module, ".journal"), line + "\r\n");
+        appendToFile(journal, line + "\r\n");
     }
     SetLastError(error);
+}
+
+// The same to the module's ".journal".
+inline void journalLine(HMODULE module, const std::string& line) {
+    journalLineTo(besideModule(module, ".journal"), line);
 }
 
 // The whole of DllMain for a stand-in that only needs to know its own module.

@@ -11,6 +11,7 @@ namespace devlink {
 
 HMODULE g_self = nullptr;
 std::string g_name;
+std::string g_journal;
 State g_state;
 
 namespace {
@@ -38,7 +39,7 @@ void Locked::wait(DWORD ms) { SleepConditionVariableSRW(&g_changed, &g_lock, ms,
 
 void changed() { WakeAllConditionVariable(&g_changed); }
 
-void journal(const std::string& line) { standin::journalLine(g_self, line); }
+void journal(const std::string& line) { standin::journalLineTo(g_journal, line); }
 
 LONG done(const std::string& call, LONG code, const std::string& extra) {
     journal(call + " -> " + std::to_string(code) + (extra.empty() ? "" : " " + extra));

@@ -72,7 +72,10 @@ LONG unregisterFor(const char* name, uint32_t clientId, DcsHandle handle, bool r
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) g_name = standin::moduleName(instance);
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_name = standin::moduleName(instance);
+        g_journal = standin::besideModule(instance, ".journal");
+    }
     return standin::attachModule(instance, reason, g_self);
 }
 

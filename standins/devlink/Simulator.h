@@ -102,7 +102,8 @@ struct State {
 };
 
 extern HMODULE g_self;
-extern std::string g_name;  // the DLL's file name without ".dll": the pipe's and the files' name
+extern std::string g_name;     // the DLL's file name without ".dll": the pipe's and the files' name
+extern std::string g_journal;  // the journal's path, found once: a call journals several lines
 extern State g_state;       // under the lock of Locked
 
 // The one lock over g_state, and the condition that every change of it signals.
