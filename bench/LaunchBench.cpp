@@ -208,8 +208,8 @@ void removeJobs(const std::string& folder) {
     for (const std::string& path : filesStartingWith(folder, "LightScanXML")) DeleteFileA(path.c_str());
 }
 
-// Starts the monitor and brings it to its steady state: the list sent to the panel (its
-// specified 250 ms pause lies here), the capabilities read and the first programs started.
+// Starts the monitor and brings it to its steady state: the list sent to the panel (with its
+// deliberate 250 ms pause), the capabilities read and the first programs started.
 // `sample` is the last program's record, with the job file the bare programs write too.
 bool startSteady(MonitorRig& rig, int& records, ProgramRecord& sample) {
     rig.setAppList(testing_support::appEntryText(L"Viewer", L"C:\\v.exe", L"JPG") +
