@@ -2,6 +2,7 @@
 // registry calls of the same work. HKEY_CLASSES_ROOT and HKEY_LOCAL_MACHINE of this process are
 // turned to private keys for the whole run, so the library and the bare calls see the same
 // private trees and the Wine prefix is left alone.
+#include "AppListText.h"
 #include "BenchSupport.h"
 
 #include <shlwapi.h>
@@ -26,9 +27,7 @@ std::wstring widen(const std::string& text) { return std::wstring(text.begin(), 
 
 std::wstring appEntry(int index) {
     const std::wstring n = std::to_wstring(index);
-    return L"     <APP>\r\n          <FRIENDLY_NAME>Program " + n + L"</FRIENDLY_NAME>\r\n          <PATH>C:\\Programs\\app" +
-           n + L".exe</PATH>\r\n          <DEFAULT_FILE_TYPE>JPG</DEFAULT_FILE_TYPE>\r\n          <SUPPORTED_FILE_TYPES>JPG,BMP,"
-           L"TIF</SUPPORTED_FILE_TYPES>\r\n     </APP>\r\n";
+    return testing_support::appEntryText(L"Program " + n, L"C:\\Programs\\app" + n + L".exe", L"JPG", false, L"JPG,BMP,TIF");
 }
 
 void setDefault(HKEY root, const std::wstring& path, const std::wstring& value) {
@@ -126,162 +125,202 @@ std::wstring programOf(const std::wstring& text) {
     if (!text.empty() && text[0] == L'"') return text.substr(1, text.find(L'"', 1) - 1);
     return text.substr(0, text.find(L' '));
 }
-}  // namespace
 
-int main(int argc, char** argv) {
-    const bool quick = shortForm(argc, argv);
-    const int rounds = quick ? 5 : 60;
+const wchar_t kStoreKey[] = L"Software\\KelvaraInkjet\\App List Manager";
 
-    Folder folder;
+// A private copy of the real library and the two exports measured.
+struct Library {
+    HMODULE module = nullptr;
+    ListFn list = nullptr;
+    VoidFn create = nullptr;
+};
+
+Library loadCopy(const Folder& folder) {
     const std::string libraryPath = folder.file("keb4appmgr.dll");
     CopyFileA((ownFolder() + productPrefix() + "appmgr.dll").c_str(), libraryPath.c_str(), FALSE);
-    PrivateRoots full, empty;
-    HMODULE library = LoadLibraryA(libraryPath.c_str());
-    if (library == nullptr) {
-        line("FAILED: the library did not load");
-        return 1;
-    }
-    auto list = reinterpret_cast<ListFn>(reinterpret_cast<void*>(GetProcAddress(library, "GetWideAppList")));
-    auto create = reinterpret_cast<VoidFn>(reinterpret_cast<void*>(GetProcAddress(library, "CreateAppList")));
+    Library library;
+    library.module = LoadLibraryA(libraryPath.c_str());
+    if (library.module == nullptr) return library;
+    library.list = exportOf<ListFn>(library.module, "GetWideAppList");
+    library.create = exportOf<VoidFn>(library.module, "CreateAppList");
+    return library;
+}
 
-    // ---- GetWideAppList of 100 entries -------------------------------------------------------
-    heading("P4 GetWideAppList of 100 entries, " + std::to_string(rounds) + " batches of 20 calls");
-    std::wstring stored;
-    for (int i = 1; i <= 100; ++i) stored += appEntry(i);
-    const std::wstring storeKey = L"Software\\KelvaraInkjet\\App List Manager";
-    setDefault(HKEY_CURRENT_USER, full.machine(storeKey), L"");
-    {
+// ---- GetWideAppList of 100 entries ---------------------------------------------------------
+
+// What a key object that may create its key builds each time: a descriptor granting Everyone.
+void buildEveryoneDescriptor() {
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID sid = nullptr;
+    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &sid);
+    const DWORD size = sizeof(ACL) + sizeof(ACE_HEADER) + sizeof(ACCESS_MASK) + GetLengthSid(sid);
+    std::vector<BYTE> acl(size);
+    InitializeAcl(reinterpret_cast<PACL>(acl.data()), size, ACL_REVISION);
+    AddAccessAllowedAceEx(reinterpret_cast<PACL>(acl.data()), ACL_REVISION, CONTAINER_INHERIT_ACE, GENERIC_ALL, sid);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, reinterpret_cast<PACL>(acl.data()), FALSE);
+    FreeSid(sid);
+}
+
+// The list call and the bare registry work it is measured against, over one stored list.
+class ListWork {
+public:
+    ListWork(ListFn list, const std::wstring& stored)
+        : list_(list), raw_((stored.size() + 16) * sizeof(wchar_t)), kept_(stored.size() + 64) {
+        list_(nullptr, 0, &needed_);
+        buffer_.resize(needed_ + 16);
+    }
+    // True when the library hands out the stored list.
+    bool listsTheStore() {
+        return list_(buffer_.data(), static_cast<uint32_t>(buffer_.size()), &needed_) == 0 &&
+               std::wstring(buffer_.data()).find(L"Program 100") != std::wstring::npos;
+    }
+    uint32_t needed() const { return needed_; }
+
+    void library() { list_(buffer_.data(), static_cast<uint32_t>(buffer_.size()), &needed_); }
+    void bareRead() {
         HKEY key = nullptr;
-        RegOpenKeyExW(HKEY_CURRENT_USER, full.machine(storeKey).c_str(), 0, KEY_ALL_ACCESS, &key);
-        RegSetValueExW(key, L"AppList", 0, REG_SZ, reinterpret_cast<const BYTE*>(stored.c_str()),
-                       static_cast<DWORD>((stored.size() + 1) * sizeof(wchar_t)));
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStoreKey, 0, KEY_READ, &key);
+        DWORD size = static_cast<DWORD>(raw_.size());
+        RegQueryValueExW(key, L"AppList", nullptr, nullptr, raw_.data(), &size);
         RegCloseKey(key);
     }
-    full.use(KEY_ALL_ACCESS);
-    uint32_t needed = 0;
-    list(nullptr, 0, &needed);
-    std::vector<wchar_t> buffer(needed + 16);
-    std::vector<BYTE> raw((stored.size() + 16) * sizeof(wchar_t));
-    const bool listed = list(buffer.data(), static_cast<uint32_t>(buffer.size()), &needed) == 0 &&
-                        std::wstring(buffer.data()).find(L"Program 100") != std::wstring::npos;
-    if (!listed) {
-        full.release();
-        line("FAILED: the library did not hand out the stored list");
-        return 1;
-    }
-    line("document " + std::to_string(needed) + " characters (" + std::to_string(stored.size() * 2 + 2) + " bytes stored)");
-    const std::wstring path = storeKey;
-    std::vector<double> library1, bare1, bare2, client, same, security, copies, proposed;
-    std::vector<wchar_t> kept(stored.size() + 64);
-    auto libraryCalls = [&](std::vector<BYTE>& data) {
+    void bareSizedRead() {
         HKEY key = nullptr;
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, 0x1F, &key);
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStoreKey, 0, KEY_READ, &key);
+        DWORD size = 0;
+        RegQueryValueExW(key, L"AppList", nullptr, nullptr, nullptr, &size);
+        std::vector<BYTE> data(size);
+        RegQueryValueExW(key, L"AppList", nullptr, nullptr, data.data(), &size);
+        RegCloseKey(key);
+    }
+    // The monitor's way: the size first, then the list.
+    void client() {
+        uint32_t size = 0;
+        list_(nullptr, 0, &size);
+        std::vector<wchar_t> into(size + 1);
+        list_(into.data(), size, &size);
+    }
+    // The library's registry calls: open for change, size, read, close.
+    void libraryCalls() {
+        HKEY key = nullptr;
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStoreKey, 0, 0x1F, &key);
         DWORD size = 0, type = 0;
         RegQueryValueExW(key, L"AppList", nullptr, &type, nullptr, &size);
-        data.assign(size + sizeof(wchar_t), 0);
-        RegQueryValueExW(key, L"AppList", nullptr, &type, data.data(), &size);
+        data_.assign(size + sizeof(wchar_t), 0);
+        RegQueryValueExW(key, L"AppList", nullptr, &type, data_.data(), &size);
         RegCloseKey(key);
-    };
-    // What a key object that may create its key builds each time: a descriptor granting Everyone.
-    auto everyone = [] {
-        SECURITY_DESCRIPTOR descriptor;
-        InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-        SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-        PSID sid = nullptr;
-        AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &sid);
-        const DWORD size = sizeof(ACL) + sizeof(ACE_HEADER) + sizeof(ACCESS_MASK) + GetLengthSid(sid);
-        std::vector<BYTE> acl(size);
-        InitializeAcl(reinterpret_cast<PACL>(acl.data()), size, ACL_REVISION);
-        AddAccessAllowedAceEx(reinterpret_cast<PACL>(acl.data()), ACL_REVISION, CONTAINER_INHERIT_ACE, GENERIC_ALL, sid);
-        SetSecurityDescriptorDacl(&descriptor, TRUE, reinterpret_cast<PACL>(acl.data()), FALSE);
-        FreeSid(sid);
-    };
+    }
     // The list's text copied as a reader that builds the document in steps copies it.
-    auto documentCopies = [&](const std::vector<BYTE>& data) {
-        const wchar_t* chars = reinterpret_cast<const wchar_t*>(data.data());
-        std::wstring text(chars, data.size() / sizeof(wchar_t) - 1);
+    void documentCopies() {
+        const wchar_t* chars = reinterpret_cast<const wchar_t*>(data_.data());
+        std::wstring text(chars, data_.size() / sizeof(wchar_t) - 1);
         std::wstring document;
         document += L"<APPLIST>";
         document += text;
         document += L"</APPLIST>";
         document.insert(9, L"\r\n");
-        std::copy(document.begin(), document.end(), buffer.begin());
-    };
-    for (int round = 0; round < rounds; ++round) {
-        auto a = batches(1, 20, [&] { list(buffer.data(), static_cast<uint32_t>(buffer.size()), &needed); });
-        auto b = batches(1, 20, [&] {
-            HKEY key = nullptr;
-            RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
-            DWORD size = static_cast<DWORD>(raw.size());
-            RegQueryValueExW(key, L"AppList", nullptr, nullptr, raw.data(), &size);
-            RegCloseKey(key);
-        });
-        auto c = batches(1, 20, [&] {
-            HKEY key = nullptr;
-            RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
-            DWORD size = 0;
-            RegQueryValueExW(key, L"AppList", nullptr, nullptr, nullptr, &size);
-            std::vector<BYTE> data(size);
-            RegQueryValueExW(key, L"AppList", nullptr, nullptr, data.data(), &size);
-            RegCloseKey(key);
-        });
-        // The monitor's way: the size first, then the list.
-        auto d = batches(1, 20, [&] {
-            uint32_t size = 0;
-            list(nullptr, 0, &size);
-            std::vector<wchar_t> into(size + 1);
-            list(into.data(), size, &size);
-        });
-        std::vector<BYTE> data;
-        auto e = batches(1, 20, [&] { libraryCalls(data); });
-        auto f = batches(1, 20, [&] {
-            everyone();
-            libraryCalls(data);
-        });
-        auto g = batches(1, 20, [&] {
-            everyone();
-            libraryCalls(data);
-            documentCopies(data);
-        });
-        // One open for reading, one read into a buffer kept from the last call, already after
-        // the document's opening tag, and the closing tag written behind it.
-        auto h = batches(1, 20, [&] {
-            HKEY key = nullptr;
-            RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key);
-            const size_t head = 11;
-            std::wcsncpy(kept.data(), L"<APPLIST>\r\n", head);
-            DWORD size = static_cast<DWORD>((kept.size() - head - 12) * sizeof(wchar_t));
-            RegQueryValueExW(key, L"AppList", nullptr, nullptr, reinterpret_cast<BYTE*>(kept.data() + head), &size);
-            RegCloseKey(key);
-            const size_t length = head + size / sizeof(wchar_t) - 1;
-            std::wcsncpy(kept.data() + length, L"</APPLIST>", 11);
-            std::copy(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(length + 11), buffer.begin());
-        });
-        same.push_back(e[0]);
-        security.push_back(f[0]);
-        copies.push_back(g[0]);
-        proposed.push_back(h[0]);
-        library1.push_back(a[0]);
-        bare1.push_back(b[0]);
-        bare2.push_back(c[0]);
-        client.push_back(d[0]);
+        std::copy(document.begin(), document.end(), buffer_.begin());
     }
-    full.release();
-    line("GetWideAppList:                         " + describe(figuresOf(library1)));
-    line("bare open + one read + close:           " + describe(figuresOf(bare1)));
-    line("bare open + size + read + close:        " + describe(figuresOf(bare2)));
-    line("size call + list call (the monitor's):  " + describe(figuresOf(client)));
-    goal("P4", figuresOf(library1).median / figuresOf(bare1).median, 2.0, "GetWideAppList / bare read of the value");
-    line("where the time goes, rebuilt from bare calls:");
-    line("  the library's registry calls (open for change, size, read, close): " + describe(figuresOf(same)));
-    line("  + a descriptor granting Everyone, built each time:               " + describe(figuresOf(security)));
-    line("  + the text copied into a document step by step:                  " + describe(figuresOf(copies)));
-    line("  one open for reading, one read in place, one copy out:           " + describe(figuresOf(proposed)) +
-         " = " + number(figuresOf(proposed).median / figuresOf(bare1).median, 2) + " x bare");
+    // One open for reading, one read into a buffer kept from the last call, already after the
+    // document's opening tag, and the closing tag written behind it.
+    void proposed() {
+        HKEY key = nullptr;
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStoreKey, 0, KEY_QUERY_VALUE, &key);
+        const size_t head = 11;
+        std::wcsncpy(kept_.data(), L"<APPLIST>\r\n", head);
+        DWORD size = static_cast<DWORD>((kept_.size() - head - 12) * sizeof(wchar_t));
+        RegQueryValueExW(key, L"AppList", nullptr, nullptr, reinterpret_cast<BYTE*>(kept_.data() + head), &size);
+        RegCloseKey(key);
+        const size_t length = head + size / sizeof(wchar_t) - 1;
+        std::wcsncpy(kept_.data() + length, L"</APPLIST>", 11);
+        std::copy(kept_.begin(), kept_.begin() + static_cast<std::ptrdiff_t>(length + 11), buffer_.begin());
+    }
 
-    // ---- discovery over 100 Applications\ and 200 App Paths keys -----------------------------
-    heading("P4 discovery (CreateAppList) over 100 Applications\\ and 200 App Paths keys, " + std::to_string(rounds / 2 + 1) +
-            " rounds");
+private:
+    ListFn list_;
+    uint32_t needed_ = 0;
+    std::vector<wchar_t> buffer_;
+    std::vector<BYTE> raw_;
+    std::vector<wchar_t> kept_;
+    std::vector<BYTE> data_;
+};
+
+struct ListSamples {
+    std::vector<double> library, bare, bareSized, client, same, security, copies, proposed;
+};
+
+ListSamples measureList(ListWork& work, int rounds) {
+    ListSamples s;
+    const auto batch = [](const std::function<void()>& step) { return batches(1, 20, step)[0]; };
+    for (int round = 0; round < rounds; ++round) {
+        s.library.push_back(batch([&] { work.library(); }));
+        s.bare.push_back(batch([&] { work.bareRead(); }));
+        s.bareSized.push_back(batch([&] { work.bareSizedRead(); }));
+        s.client.push_back(batch([&] { work.client(); }));
+        s.same.push_back(batch([&] { work.libraryCalls(); }));
+        s.security.push_back(batch([&] {
+            buildEveryoneDescriptor();
+            work.libraryCalls();
+        }));
+        s.copies.push_back(batch([&] {
+            buildEveryoneDescriptor();
+            work.libraryCalls();
+            work.documentCopies();
+        }));
+        s.proposed.push_back(batch([&] { work.proposed(); }));
+    }
+    return s;
+}
+
+void reportList(const ListSamples& s) {
+    line("GetWideAppList:                         " + describe(figuresOf(s.library)));
+    line("bare open + one read + close:           " + describe(figuresOf(s.bare)));
+    line("bare open + size + read + close:        " + describe(figuresOf(s.bareSized)));
+    line("size call + list call (the monitor's):  " + describe(figuresOf(s.client)));
+    goal("P4", figuresOf(s.library).median / figuresOf(s.bare).median, 2.0, "GetWideAppList / bare read of the value");
+    line("where the time goes, rebuilt from bare calls:");
+    line("  the library's registry calls (open for change, size, read, close): " + describe(figuresOf(s.same)));
+    line("  + a descriptor granting Everyone, built each time:               " + describe(figuresOf(s.security)));
+    line("  + the text copied into a document step by step:                  " + describe(figuresOf(s.copies)));
+    line("  one open for reading, one read in place, one copy out:           " + describe(figuresOf(s.proposed)) +
+         " = " + number(figuresOf(s.proposed).median / figuresOf(s.bare).median, 2) + " x bare");
+}
+
+// Stores 100 entries in the private machine root; false when the library doesn't hand them out.
+bool benchList(const Library& library, PrivateRoots& full, int rounds) {
+    heading("P4 GetWideAppList of 100 entries, " + std::to_string(rounds) + " batches of 20 calls");
+    std::wstring stored;
+    for (int i = 1; i <= 100; ++i) stored += appEntry(i);
+    setDefault(HKEY_CURRENT_USER, full.machine(kStoreKey), L"");
+    {
+        HKEY key = nullptr;
+        RegOpenKeyExW(HKEY_CURRENT_USER, full.machine(kStoreKey).c_str(), 0, KEY_ALL_ACCESS, &key);
+        RegSetValueExW(key, L"AppList", 0, REG_SZ, reinterpret_cast<const BYTE*>(stored.c_str()),
+                       static_cast<DWORD>((stored.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    full.use(KEY_ALL_ACCESS);
+    ListWork work(library.list, stored);
+    if (!work.listsTheStore()) {
+        full.release();
+        line("FAILED: the library did not hand out the stored list");
+        return false;
+    }
+    line("document " + std::to_string(work.needed()) + " characters (" + std::to_string(stored.size() * 2 + 2) +
+         " bytes stored)");
+    const ListSamples samples = measureList(work, rounds);
+    full.release();
+    reportList(samples);
+    return true;
+}
+
+// ---- discovery over 100 Applications\ and 200 App Paths keys -------------------------------
+
+// The programs' files in the run's folder and their keys in the full roots; the empty roots get
+// the two parent keys only.
+void registerPrograms(const Folder& folder, const PrivateRoots& full, const PrivateRoots& empty) {
     const std::string programs = folder.file("programs");
     CreateDirectoryA(programs.c_str(), nullptr);
     auto program = [&](const std::string& name) {
@@ -303,30 +342,38 @@ int main(int argc, char** argv) {
     }
     createKey(HKEY_CURRENT_USER, empty.classes(L"Applications"));
     createKey(HKEY_CURRENT_USER, empty.machine(kAppPaths));
-    // Discovery's probe files go to TEMP: a folder of this run.
-    SetEnvironmentVariableA("TEMP", folder.path().c_str());
+}
 
+struct DiscoverySamples {
     std::vector<double> withKeys, withoutKeys, bare, bareFiles;
     size_t texts = 0;
     LONG status = 0;
-    const int discoveryRounds = rounds / 2 + 1;
-    for (int round = 0; round < discoveryRounds; ++round) {
+};
+
+DiscoverySamples measureDiscovery(const Library& library, PrivateRoots& full, PrivateRoots& empty, int rounds) {
+    DiscoverySamples s;
+    for (int round = 0; round < rounds; ++round) {
         full.use(KEY_ALL_ACCESS);
-        withKeys.push_back(batches(1, 1, [&] { status = create(); })[0]);
-        bare.push_back(batches(1, 1, [&] { texts = bareEnumeration().size(); })[0]);
+        s.withKeys.push_back(batches(1, 1, [&] { s.status = library.create(); })[0]);
+        s.bare.push_back(batches(1, 1, [&] { s.texts = bareEnumeration().size(); })[0]);
         // The registry reads and the check every found program gets: does its file exist.
-        bareFiles.push_back(batches(1, 1, [&] {
+        s.bareFiles.push_back(batches(1, 1, [&] {
             for (const std::wstring& text : bareEnumeration()) PathFileExistsW(programOf(text).c_str());
         })[0]);
         full.release();
         empty.use(true);
-        withoutKeys.push_back(batches(1, 1, [&] { create(); })[0]);
+        s.withoutKeys.push_back(batches(1, 1, [&] { library.create(); })[0]);
         empty.use(false);
     }
+    return s;
+}
+
+// The list discovery stored in the full roots.
+std::wstring storedList(PrivateRoots& full) {
     full.use(KEY_ALL_ACCESS);
     HKEY storeRoot = nullptr;
     std::wstring found;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\KelvaraInkjet\\App List Manager", 0, KEY_READ, &storeRoot) == 0) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStoreKey, 0, KEY_READ, &storeRoot) == 0) {
         std::vector<wchar_t> text(1 << 16);
         DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t) - 2);
         if (RegQueryValueExW(storeRoot, L"AppList", nullptr, nullptr, reinterpret_cast<BYTE*>(text.data()), &size) == 0) {
@@ -335,11 +382,17 @@ int main(int argc, char** argv) {
         RegCloseKey(storeRoot);
     }
     full.release();
-    line("CreateAppList status " + std::to_string(status) + "; " + std::to_string(texts) + " commands and paths read; " +
+    return found;
+}
+
+void reportDiscovery(const DiscoverySamples& s, const std::wstring& found) {
+    line("CreateAppList status " + std::to_string(s.status) + "; " + std::to_string(s.texts) +
+         " commands and paths read; " +
          (found.find(L"MSPAINT.EXE") != std::wstring::npos && found.find(L"pixedit.EXE") != std::wstring::npos
               ? "the two known programs among them stored"
               : "the known programs were NOT stored"));
-    const Figures a = figuresOf(withKeys), b = figuresOf(withoutKeys), c = figuresOf(bare), d = figuresOf(bareFiles);
+    const Figures a = figuresOf(s.withKeys), b = figuresOf(s.withoutKeys), c = figuresOf(s.bare),
+                  d = figuresOf(s.bareFiles);
     line("CreateAppList with the 300 keys:        " + describe(a));
     line("CreateAppList with both keys empty:     " + describe(b) + " (file associations, the store)");
     line("the keys' part (difference of medians): " + number(a.median - b.median) + " ms");
@@ -348,6 +401,32 @@ int main(int argc, char** argv) {
     goal("P4", (a.median - b.median) / c.median, 3.0, "discovery over the keys / bare enumeration");
     line("(whole CreateAppList / bare enumeration: " + number(a.median / c.median, 2) +
          "; the keys' part / bare enumeration with the file checks: " + number((a.median - b.median) / d.median, 2) + ")");
-    FreeLibrary(library);
+}
+
+void benchDiscovery(const Library& library, const Folder& folder, PrivateRoots& full, PrivateRoots& empty, int rounds) {
+    const int discoveryRounds = rounds / 2 + 1;
+    heading("P4 discovery (CreateAppList) over 100 Applications\\ and 200 App Paths keys, " +
+            std::to_string(discoveryRounds) + " rounds");
+    registerPrograms(folder, full, empty);
+    // Discovery's probe files go to TEMP: a folder of this run.
+    SetEnvironmentVariableA("TEMP", folder.path().c_str());
+    const DiscoverySamples samples = measureDiscovery(library, full, empty, discoveryRounds);
+    reportDiscovery(samples, storedList(full));
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool quick = shortForm(argc, argv);
+    const int rounds = quick ? 5 : 60;
+    Folder folder;
+    PrivateRoots full, empty;
+    const Library library = loadCopy(folder);
+    if (library.module == nullptr) {
+        line("FAILED: the library did not load");
+        return 1;
+    }
+    if (!benchList(library, full, rounds)) return 1;
+    benchDiscovery(library, folder, full, empty, rounds);
+    FreeLibrary(library.module);
     return 0;
 }

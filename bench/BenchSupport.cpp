@@ -3,7 +3,6 @@
 #include <psapi.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <numeric>
@@ -202,14 +201,7 @@ bool MonitorRig::running() const {
 }
 
 HWND MonitorRig::waitForWindow(DWORD timeoutMs) {
-    DWORD session = 0;
-    ProcessIdToSessionId(GetCurrentProcessId(), &session);
-    using SessionFn = DWORD(WINAPI*)();
-    auto console = reinterpret_cast<SessionFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "WTSGetActiveConsoleSessionId")));
-    if (console != nullptr) session = console();
-    std::string name = "monitor_" + prefix_ + "_" + std::to_string(session) + "_running";
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string name = testing_support::monitorWindowName(prefix_);
     for (DWORD waited = 0; waited <= timeoutMs; waited += 20) {
         window_ = FindWindowA(nullptr, name.c_str());
         if (window_ != nullptr || !running()) return window_;
@@ -292,8 +284,7 @@ namespace {
 using QueryFn = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
 
 QueryFn systemQuery() {
-    return reinterpret_cast<QueryFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    return exportOf<QueryFn>(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
 }
 
 // One row of the system's handle list (information class 16).
@@ -330,8 +321,7 @@ std::vector<unsigned> handleValues(DWORD processId) {
 
 std::string describeHandle(HANDLE process, unsigned value) {
     using ObjectQueryFn = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
-    auto query = reinterpret_cast<ObjectQueryFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
+    auto query = exportOf<ObjectQueryFn>(GetModuleHandleA("ntdll.dll"), "NtQueryObject");
     HANDLE copy = nullptr;
     if (query == nullptr || !DuplicateHandle(process, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(value)),
                                              GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {

@@ -18,6 +18,7 @@ using Folder = testing_support::TempFolder;
 using PrivateKey = testing_support::TestRegistryKey;
 using testing_support::countLines;
 using testing_support::deleteKeyTree;
+using testing_support::exportOf;
 using testing_support::fileExists;
 using testing_support::ownFolder;
 using testing_support::ownPath;

@@ -16,6 +16,7 @@
 // With BENCH_PROFILE set, the program instead makes 20 reports of each kind in blocks marked by
 // named events "bench-mark ...", for a trace of the system's requests (a Wine server started
 // with -d1), and prints the two processes' ids.
+#include "AppListText.h"
 #include "BenchSupport.h"
 
 #include "DcsContract.h"
@@ -36,12 +37,6 @@ const char kNothing[] = "report USB001 0 01 00 00 00 00 00 00 00";
 const char kList[] = "report USB001 0 01 00 00 00 00 00 08 00";
 // The panel's third name: the first program of the stored list.
 const char kScan[] = "report USB001 0 01 00 33 00 00 00 01 03";
-
-std::wstring appEntry(const std::wstring& name, const std::wstring& path, const std::wstring& type) {
-    return L"     <APP>\r\n          <FRIENDLY_NAME>" + name + L"</FRIENDLY_NAME>\r\n          <PATH>" + path +
-           L"</PATH>\r\n          <DEFAULT_FILE_TYPE>" + type + L"</DEFAULT_FILE_TYPE>\r\n          <SUPPORTED_FILE_TYPES>" +
-           type + L"</SUPPORTED_FILE_TYPES>\r\n     </APP>\r\n";
-}
 
 struct ProgramRecord {
     std::string command;
@@ -107,11 +102,6 @@ LONG WINAPI bareReport(uint32_t, DcsHandle, const uint8_t* report, uint32_t leng
     return 0;
 }
 
-template <typename Fn>
-Fn entry(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 // As large as the monitor: the system libraries it has loaded (listed one a line in "modules"),
 // and private memory written so it is really committed, up to the monitor's private bytes.
 void growTo(const std::string& folder, size_t sizeBytes) {
@@ -139,11 +129,11 @@ int bareMain(const std::string& folder, const std::string& prefix, const std::st
     HMODULE library = LoadLibraryA((folder + "\\" + prefix + "devlink.dll").c_str());
     if (library == nullptr) return 2;
     uint32_t client = 0;
-    if (entry<DcsInitializeFn>(library, "DcsInitialize")() != 0 ||
-        entry<DcsGetClientIdFn>(library, "DcsGetClientId")(&client, "") != 0 ||
-        entry<DcsEnumHidsFn>(library, "DcsEnumHids")(client, kTransportLocal, "", bareEnum) != 0 || g_bare.handle == 0 ||
-        entry<DcsHandleFn>(library, "DcsOpenHid")(client, g_bare.handle) != 0 ||
-        entry<DcsRegisterForReportsHidFn>(library, "DcsRegisterForReportsHid")(client, g_bare.handle, bareReport) != 0) {
+    if (exportOf<DcsInitializeFn>(library, "DcsInitialize")() != 0 ||
+        exportOf<DcsGetClientIdFn>(library, "DcsGetClientId")(&client, "") != 0 ||
+        exportOf<DcsEnumHidsFn>(library, "DcsEnumHids")(client, kTransportLocal, "", bareEnum) != 0 || g_bare.handle == 0 ||
+        exportOf<DcsHandleFn>(library, "DcsOpenHid")(client, g_bare.handle) != 0 ||
+        exportOf<DcsRegisterForReportsHidFn>(library, "DcsRegisterForReportsHid")(client, g_bare.handle, bareReport) != 0) {
         return 3;
     }
     // Grown last, once the simulator's threads are there too.
@@ -151,9 +141,9 @@ int bareMain(const std::string& folder, const std::string& prefix, const std::st
     writeFile(folder + "\\ready", "ready");
     // Ends when the benchmark removes the file.
     while (fileExists(folder + "\\ready")) Sleep(50);
-    entry<DcsHandleFn>(library, "DcsUnregisterForReportsHid")(client, g_bare.handle);
-    entry<DcsHandleFn>(library, "DcsCloseHid")(client, g_bare.handle);
-    entry<DcsUninitializeFn>(library, "DcsUninitialize")();
+    exportOf<DcsHandleFn>(library, "DcsUnregisterForReportsHid")(client, g_bare.handle);
+    exportOf<DcsHandleFn>(library, "DcsCloseHid")(client, g_bare.handle);
+    exportOf<DcsUninitializeFn>(library, "DcsUninitialize")();
     return 0;
 }
 
@@ -218,25 +208,22 @@ void removeJobs(const std::string& folder) {
     for (const std::string& path : filesStartingWith(folder, "LightScanXML")) DeleteFileA(path.c_str());
 }
 
-bool runLaunch(bool logging, int rounds, const char* prefix) {
-    heading(std::string("P1 report to launch, logging ") + (logging ? "on (every level)" : "off (the default)") + ", " +
-            std::to_string(rounds) + " rounds");
-    MonitorRig rig(prefix, "OemInkjet", "device port=USB001 transport=USB1 model=KV-1 hids=1\n", "enumretry=20",
-                   logging);
-    rig.setAppList(appEntry(L"Viewer", L"C:\\v.exe", L"JPG") + appEntry(L"Paint", L"C:\\p.exe", L"BMP"));
+// Starts the monitor and brings it to its steady state: the list sent to the panel (with its
+// deliberate 250 ms pause), the capabilities read and the first programs started.
+// `sample` is the last program's record, with the job file the bare programs write too.
+bool startSteady(MonitorRig& rig, int& records, ProgramRecord& sample) {
+    rig.setAppList(testing_support::appEntryText(L"Viewer", L"C:\\v.exe", L"JPG") +
+                   testing_support::appEntryText(L"Paint", L"C:\\p.exe", L"BMP"));
     if (!rig.start() || rig.waitForWindow() == nullptr || !rig.waitForJournal("DcsRegisterForReportsHid", 1)) {
         DWORD code = 0;
         GetExitCodeProcess(rig.process(), &code);
         line("FAILED: the monitor did not start and register (exit " + std::to_string(code) + ")\n" + rig.journal() + rig.log());
         return false;
     }
-    // Steady state: the list sent to the panel (its specified 250 ms pause lies here), the
-    // capabilities read and the first programs started.
     if (rig.command(kList).find("ok delivered") != 0) {
         line("FAILED: the list request was not delivered");
         return false;
     }
-    int records = 0;
     for (int i = 0; i < 3; ++i) {
         rig.command(kScan);
         if (!rig.waitForPrograms(++records)) {
@@ -245,11 +232,130 @@ bool runLaunch(bool logging, int rounds, const char* prefix) {
         }
         removeJobs(rig.tempFolder());
     }
-    const ProgramRecord sample = lastRecord(readFile(rig.programJournalPath()));
+    sample = lastRecord(readFile(rig.programJournalPath()));
     if (sample.file.empty()) {
         line("FAILED: the light-scan program got no job file");
         return false;
     }
+    return true;
+}
+
+void describeSizes(MonitorRig& rig, BareProgram& bare, BareProgram& sized, const ProcessFigures& monitorFigures,
+                   const ProcessFigures& bareFigures) {
+    line("private bytes: monitor " + std::to_string(monitorFigures.privateBytes / 1024) + " KiB, bare program " +
+         std::to_string(bareFigures.privateBytes / 1024) + " KiB, sized bare program " +
+         std::to_string(processFigures(sized.process()).privateBytes / 1024) + " KiB; modules: monitor " +
+         std::to_string(moduleCount(rig.process())) + ", bare " + std::to_string(moduleCount(bare.process())) +
+         ", sized bare " + std::to_string(moduleCount(sized.process())));
+}
+
+// Marked blocks for a trace of the system's requests (run with WINEDEBUG=+pid,+server).
+void profileBlocks(MonitorRig& rig, BareProgram& bare, int& records) {
+    auto block = [&](const char* mark, auto work) {
+        CloseHandle(CreateEventA(nullptr, FALSE, FALSE, mark));
+        for (int i = 0; i < 20; ++i) work();
+    };
+    block("bench-mark monitor-scan", [&] {
+        rig.command(kScan);
+        rig.waitForPrograms(++records);
+        removeJobs(rig.tempFolder());
+    });
+    block("bench-mark monitor-nothing", [&] { rig.command(kNothing); });
+    block("bench-mark bare-scan", [&] {
+        bare.command(kScan);
+        rig.waitForPrograms(++records);
+        removeJobs(bare.tempFolder());
+    });
+    block("bench-mark bare-nothing", [&] { bare.command(kNothing); });
+    CloseHandle(CreateEventA(nullptr, FALSE, FALSE, "bench-mark end"));
+    line("monitor pid " + std::to_string(GetProcessId(rig.process())) + ", bare pid " +
+         std::to_string(GetProcessId(bare.process())));
+}
+
+// Round trips of the seven kinds, and the callbacks' own work paired round by round.
+struct LaunchSamples {
+    std::vector<double> rtt[7];
+    std::vector<double> ownMonitor, ownBare, ownSized;
+};
+
+// What a round's kinds share: the three targets, the program all of them start, its job file.
+struct LaunchRound {
+    MonitorRig& rig;
+    BareProgram& bare;
+    BareProgram& sized;
+    const std::string& program;
+    const std::string& jobBytes;
+    int& records;
+};
+
+// One kind of one round: kinds 0-5 are a no-button then a scan report to the monitor, the bare
+// program and the sized bare program in turn; kind 6 the bare calls made right here (no pipe,
+// no competing start-up: the system calls alone). False when a report was not delivered or a
+// program did not start.
+bool launchStep(LaunchRound& r, int kind, int round, LaunchSamples& s) {
+    bool ok = true;
+    if (kind < 6) {
+        const bool scan = kind % 2 == 1;
+        const std::function<std::string(const std::string&)> targets[] = {
+            [&](const std::string& report) { return r.rig.command(report); },
+            [&](const std::string& report) { return r.bare.command(report); },
+            [&](const std::string& report) { return r.sized.command(report); },
+        };
+        const double start = nowMs();
+        ok = targets[kind / 2](scan ? kScan : kNothing) == "ok delivered result=0";
+        s.rtt[kind].push_back(nowMs() - start);
+        if (scan) ok = r.rig.waitForPrograms(++r.records) && ok;
+    } else {
+        s.rtt[6].push_back(bareLaunch(r.bare.tempFolder(), r.program, r.jobBytes, 90000 + round));
+        ok = r.rig.waitForPrograms(++r.records);
+    }
+    // The next step starts with no program running and the job names free again.
+    removeJobs(r.rig.tempFolder());
+    removeJobs(r.bare.tempFolder());
+    removeJobs(r.sized.tempFolder());
+    return ok;
+}
+
+bool measureLaunch(LaunchRound& r, int rounds, LaunchSamples& s) {
+    bool ok = true;
+    for (int round = 0; round < rounds && ok; ++round) {
+        // The order turns each round, so no kind always follows the same one.
+        for (int step = 0; step < 7; ++step) ok = launchStep(r, (round + step) % 7, round, s) && ok;
+        s.ownMonitor.push_back(s.rtt[1].back() - s.rtt[0].back());
+        s.ownBare.push_back(s.rtt[3].back() - s.rtt[2].back());
+        s.ownSized.push_back(s.rtt[5].back() - s.rtt[4].back());
+    }
+    return ok;
+}
+
+void reportLaunch(const LaunchSamples& s, MonitorRig& rig, const ProgramRecord& sample, bool logging) {
+    const ProgramRecord last = lastRecord(readFile(rig.programJournalPath()));
+    line("job file " + std::to_string(sample.file.size()) + " bytes; command " + last.command);
+    line("monitor, no-button round trip:           " + describe(figuresOf(s.rtt[0])));
+    line("monitor, scan round trip:                " + describe(figuresOf(s.rtt[1])));
+    line("bare program, no-button round trip:      " + describe(figuresOf(s.rtt[2])));
+    line("bare program, scan round trip:           " + describe(figuresOf(s.rtt[3])));
+    line("sized bare program, no-button round trip:" + describe(figuresOf(s.rtt[4])));
+    line("sized bare program, scan round trip:     " + describe(figuresOf(s.rtt[5])));
+    line("monitor callback (scan - no-button):     " + describe(figuresOf(s.ownMonitor)));
+    line("bare callback (scan - no-button):        " + describe(figuresOf(s.ownBare)));
+    line("sized bare callback (scan - no-button):  " + describe(figuresOf(s.ownSized)));
+    line("bare calls alone, in this program:       " + describe(figuresOf(s.rtt[6])));
+    goal("P1", figuresOf(s.ownMonitor).median / figuresOf(s.ownBare).median, 1.2,
+         std::string("monitor / bare callback, report to program started, logging ") + (logging ? "on" : "off"));
+    line("(whole round trips, monitor / bare: " + number(figuresOf(s.rtt[1]).median / figuresOf(s.rtt[3]).median, 2) +
+         "; monitor / sized bare callback: " + number(figuresOf(s.ownMonitor).median / figuresOf(s.ownSized).median, 2) +
+         ")");
+}
+
+bool runLaunch(bool logging, int rounds, const char* prefix) {
+    heading(std::string("P1 report to launch, logging ") + (logging ? "on (every level)" : "off (the default)") + ", " +
+            std::to_string(rounds) + " rounds");
+    MonitorRig rig(prefix, "OemInkjet", "device port=USB001 transport=USB1 model=KV-1 hids=1\n", "enumretry=20",
+                   logging);
+    int records = 0;
+    ProgramRecord sample;
+    if (!startSteady(rig, records, sample)) return false;
     const std::string program = rig.file(std::string(prefix) + "lsqx.exe");
     std::string barePrefix = prefix;
     barePrefix[2] = 'b';
@@ -263,97 +369,18 @@ bool runLaunch(bool logging, int rounds, const char* prefix) {
         line("FAILED: the bare program did not start");
         return false;
     }
-    line("private bytes: monitor " + std::to_string(monitorFigures.privateBytes / 1024) + " KiB, bare program " +
-         std::to_string(bareFigures.privateBytes / 1024) + " KiB, sized bare program " +
-         std::to_string(processFigures(sizedProgram.process()).privateBytes / 1024) + " KiB; modules: monitor " +
-         std::to_string(moduleCount(rig.process())) + ", bare " + std::to_string(moduleCount(bareProgram.process())) +
-         ", sized bare " + std::to_string(moduleCount(sizedProgram.process())));
-
+    describeSizes(rig, bareProgram, sizedProgram, monitorFigures, bareFigures);
     if (std::getenv("BENCH_PROFILE") != nullptr) {
-        // Marked blocks for a trace of the system's requests (run with WINEDEBUG=+pid,+server).
-        auto block = [&](const char* mark, auto work) {
-            CloseHandle(CreateEventA(nullptr, FALSE, FALSE, mark));
-            for (int i = 0; i < 20; ++i) work();
-        };
-        block("bench-mark monitor-scan", [&] {
-            rig.command(kScan);
-            rig.waitForPrograms(++records);
-            removeJobs(rig.tempFolder());
-        });
-        block("bench-mark monitor-nothing", [&] { rig.command(kNothing); });
-        block("bench-mark bare-scan", [&] {
-            bareProgram.command(kScan);
-            rig.waitForPrograms(++records);
-            removeJobs(bareProgram.tempFolder());
-        });
-        block("bench-mark bare-nothing", [&] { bareProgram.command(kNothing); });
-        CloseHandle(CreateEventA(nullptr, FALSE, FALSE, "bench-mark end"));
-        line("monitor pid " + std::to_string(GetProcessId(rig.process())) + ", bare pid " +
-             std::to_string(GetProcessId(bareProgram.process())));
+        profileBlocks(rig, bareProgram, records);
         return true;
     }
-    // Seven kinds a round: no-button and scan reports to the monitor, to the bare program and to
-    // the sized bare program, and the bare calls made right here (no pipe, no competing
-    // start-up: the system calls alone).
-    std::vector<double> rtt[7];
-    std::vector<double> ownMonitor, ownBare, ownSized;
-    bool ok = true;
-    auto timed = [&](std::vector<double>& into, auto work) {
-        const double start = nowMs();
-        const bool done = work();
-        into.push_back(nowMs() - start);
-        return done;
-    };
-    auto delivered = [](const std::string& reply) { return reply == "ok delivered result=0"; };
-    const std::function<std::string(const std::string&)> targets[] = {
-        [&](const std::string& report) { return rig.command(report); },
-        [&](const std::string& report) { return bareProgram.command(report); },
-        [&](const std::string& report) { return sizedProgram.command(report); },
-    };
-    for (int round = 0; round < rounds && ok; ++round) {
-        // The order turns each round, so no kind always follows the same one.
-        for (int step = 0; step < 7; ++step) {
-            const int kind = (round + step) % 7;
-            if (kind < 6) {
-                // Kinds 0-5: a no-button then a scan report to the monitor, the bare program and
-                // the sized bare program in turn.
-                const bool scan = kind % 2 == 1;
-                const std::function<std::string(const std::string&)>& send = targets[kind / 2];
-                ok = timed(rtt[kind], [&] { return delivered(send(scan ? kScan : kNothing)); }) && ok;
-                if (scan) ok = rig.waitForPrograms(++records) && ok;
-            } else {
-                rtt[6].push_back(bareLaunch(bareProgram.tempFolder(), program, sample.file, 90000 + round));
-                ok = rig.waitForPrograms(++records) && ok;
-            }
-            // The next step starts with no program running and the job names free again.
-            removeJobs(rig.tempFolder());
-            removeJobs(bareProgram.tempFolder());
-            removeJobs(sizedProgram.tempFolder());
-        }
-        ownMonitor.push_back(rtt[1].back() - rtt[0].back());
-        ownBare.push_back(rtt[3].back() - rtt[2].back());
-        ownSized.push_back(rtt[5].back() - rtt[4].back());
-    }
-    if (!ok) {
+    LaunchRound round{rig, bareProgram, sizedProgram, program, sample.file, records};
+    LaunchSamples samples;
+    if (!measureLaunch(round, rounds, samples)) {
         line("FAILED: a report was not delivered or a program did not start");
         return false;
     }
-    const ProgramRecord last = lastRecord(readFile(rig.programJournalPath()));
-    line("job file " + std::to_string(sample.file.size()) + " bytes; command " + last.command);
-    line("monitor, no-button round trip:           " + describe(figuresOf(rtt[0])));
-    line("monitor, scan round trip:                " + describe(figuresOf(rtt[1])));
-    line("bare program, no-button round trip:      " + describe(figuresOf(rtt[2])));
-    line("bare program, scan round trip:           " + describe(figuresOf(rtt[3])));
-    line("sized bare program, no-button round trip:" + describe(figuresOf(rtt[4])));
-    line("sized bare program, scan round trip:     " + describe(figuresOf(rtt[5])));
-    line("monitor callback (scan - no-button):     " + describe(figuresOf(ownMonitor)));
-    line("bare callback (scan - no-button):        " + describe(figuresOf(ownBare)));
-    line("sized bare callback (scan - no-button):  " + describe(figuresOf(ownSized)));
-    line("bare calls alone, in this program:       " + describe(figuresOf(rtt[6])));
-    goal("P1", figuresOf(ownMonitor).median / figuresOf(ownBare).median, 1.2,
-         std::string("monitor / bare callback, report to program started, logging ") + (logging ? "on" : "off"));
-    line("(whole round trips, monitor / bare: " + number(figuresOf(rtt[1]).median / figuresOf(rtt[3]).median, 2) +
-         "; monitor / sized bare callback: " + number(figuresOf(ownMonitor).median / figuresOf(ownSized).median, 2) + ")");
+    reportLaunch(samples, rig, sample, logging);
     return true;
 }
 }  // namespace

@@ -1,7 +1,8 @@
 #include "PanelReport.h"
 
+#include "HexText.h"
+
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -98,13 +99,167 @@ std::string joined(const std::vector<std::string>& words, size_t first) {
     return line;
 }
 
-Command panelRequest(const std::vector<std::string>& words, uint8_t code, uint8_t parameter) {
+// Panel requests take no words beyond their options.
+void noPositional(Options& options) {
+    if (options.error.empty() && !options.positional.empty()) options.error = "unexpected '" + options.positional[0] + "'";
+}
+
+// Where a command goes: the interface's port, and "PORT HID" as the simulator reads them.
+struct Target {
+    std::string port;
+    std::string address;
+};
+
+Command panelRequest(const std::vector<std::string>& words, uint8_t code) {
     Options options = parseOptions(words, {"--origin"}, {});
     long origin = 0;
-    if (options.error.empty() && !options.positional.empty()) options.error = "unexpected '" + options.positional[0] + "'";
+    noPositional(options);
     if (!options.error.empty() || !rangedOption(options, "--origin", 0, 1, 0, origin)) return invalid(options.error);
-    return report(makeReport(static_cast<uint8_t>(origin), code, parameter));
+    return report(makeReport(static_cast<uint8_t>(origin), code, 0));
 }
+
+Command scanCommand(const std::vector<std::string>& words, const Target&) {
+    Options options = parseOptions(words, {"--app", "--dpi", "--paper", "--code", "--origin"}, {"--color", "--gray"});
+    long dpi = 300, paper = 0, origin = 0, code = kScanColor, app = kNoApplication;
+    noPositional(options);
+    if (options.error.empty() && options.flags.size() > 1) options.error = "--color or --gray, not both";
+    if (options.flags.count("--gray")) code = kScanGray;
+    if (!options.error.empty() || !rangedOption(options, "--dpi", 0, 4800, 300, dpi) ||
+        !rangedOption(options, "--paper", 0, 15, 0, paper) || !rangedOption(options, "--code", 1, 3, code, code) ||
+        !rangedOption(options, "--origin", 0, 1, 0, origin)) {
+        return invalid(options.error);
+    }
+    if (options.values.count("--code") && !options.flags.empty()) return invalid("--code or --color/--gray, not both");
+    auto chosen = options.values.find("--app");
+    if (chosen != options.values.end() && chosen->second != "none" &&
+        !rangedOption(options, "--app", 1, 254, kNoApplication, app)) {
+        return invalid(options.error + " (or 'none')");
+    }
+    const int resolution = resolutionCode(static_cast<int>(dpi));
+    if (resolution < 0) return invalid("--dpi takes 0, 75, 150, 300, 600, 1200, 2400 or 4800");
+    return report(makeReport(static_cast<uint8_t>(origin), static_cast<uint8_t>(code), static_cast<uint8_t>(app),
+                             static_cast<uint8_t>(resolution), static_cast<uint8_t>(paper)));
+}
+
+Command copyCommand(const std::vector<std::string>& words, const Target&) {
+    Options options = parseOptions(words, {"--count", "--origin"}, {"--gray", "--color"});
+    long count = 1, origin = 0;
+    noPositional(options);
+    if (options.error.empty() && options.flags.size() > 1) options.error = "--color or --gray, not both";
+    if (!options.error.empty() || !rangedOption(options, "--count", 0, 255, 1, count) ||
+        !rangedOption(options, "--origin", 0, 1, 0, origin)) {
+        return invalid(options.error);
+    }
+    const uint8_t code = options.flags.count("--gray") ? kCopyGray : kCopyColor;
+    return report(makeReport(static_cast<uint8_t>(origin), code, static_cast<uint8_t>(count)));
+}
+
+Command autoPrintCommand(const std::vector<std::string>& words, const Target&) {
+    Options options = parseOptions(words, {"--files", "--storage", "--origin"}, {});
+    long files = 1, storage = 0, origin = 0;
+    noPositional(options);
+    if (!options.error.empty() || !rangedOption(options, "--files", 0, 255, 1, files) ||
+        !rangedOption(options, "--storage", 0, 255, 0, storage) || !rangedOption(options, "--origin", 0, 1, 0, origin)) {
+        return invalid(options.error);
+    }
+    return report(makeReport(static_cast<uint8_t>(origin), kAutoPrint, static_cast<uint8_t>(files), 0, 0,
+                             static_cast<uint8_t>(storage)));
+}
+
+Command duplexCommand(const std::vector<std::string>& words, const Target&) {
+    if (words.size() != 2 || (words[1] != "on" && words[1] != "off")) return invalid("duplex on|off");
+    return report(makeReport(kOriginPanel, kDuplex, words[1] == "on" ? 1 : 0));
+}
+
+Command hostCommand(const std::vector<std::string>& words, const Target&) {
+    long code = 0;
+    if (words.size() == 2 && words[1] == "list") return report(makeReport(kOriginHost, kHostList, 0));
+    if (words.size() == 2 && words[1] == "cancel") return report(makeReport(kOriginHost, kCancel, 0));
+    if (words.size() == 2 && integer(words[1], code) && code >= 0 && code <= 255) {
+        return report(makeReport(kOriginHost, static_cast<uint8_t>(code), 0));
+    }
+    return invalid("host list|cancel|CODE");
+}
+
+Command rawCommand(const std::vector<std::string>& words, const Target&) {
+    Bytes bytes;
+    std::string text;
+    for (size_t i = 1; i < words.size(); ++i) text += words[i] + " ";
+    if (!parseHex(text, bytes)) return invalid("raw takes hex byte pairs, e.g. raw 01 00 33 00");
+    return report(bytes);
+}
+
+// ---- commands for the simulator itself ----
+
+Command notifyCommand(const std::vector<std::string>& words, const Target& target) {
+    long cls = 0, code = 0;
+    if (words.size() == 3 && integer(words[1], cls) && integer(words[2], code) && cls >= 0 && code >= 0) {
+        return control("notify " + target.address + " " + words[1] + " " + words[2]);
+    }
+    return invalid("notify CLASS CODE");
+}
+
+Command hidOpenCommand(const std::vector<std::string>& words, const Target& target) {
+    if (words.size() == 2 && (words[1] == "ok" || words[1] == "error")) {
+        return control("notify " + target.address + " 2 " + (words[1] == "ok" ? "1" : "2"));
+    }
+    return invalid("hidopen ok|error");
+}
+
+Command arriveCommand(const std::vector<std::string>& words, const Target&) {
+    if (words.size() < 2) return invalid("arrive port=NAME [transport=..] [model=..] [hids=N]");
+    return control("arrive " + joined(words, 1));
+}
+
+Command removeCommand(const std::vector<std::string>& words, const Target& target) {
+    if (words.size() > 2) return invalid("remove [PORT]");
+    return control("remove " + quoted(words.size() == 2 ? words[1] : target.port));
+}
+
+Command failCommand(const std::vector<std::string>& words, const Target&) {
+    if (words.size() < 3) return invalid("fail KIND COUNT|always [port=NAME] [code=N]");
+    return control("fail " + joined(words, 1));
+}
+
+// "devices" and "ping" stand alone.
+Command bareCommand(const std::vector<std::string>& words, const Target&) {
+    if (words.size() != 1) return invalid("unknown command '" + words[0] + "'");
+    return control(words[0]);
+}
+
+Command sendCommand(const std::vector<std::string>& words, const Target&) {
+    if (words.size() < 2) return invalid("send COMMAND...");
+    return control(joined(words, 1));
+}
+
+using Builder = Command (*)(const std::vector<std::string>& words, const Target& target);
+
+struct CommandEntry {
+    const char* name;
+    Builder build;
+};
+
+const CommandEntry kCommands[] = {
+    {"scan", scanCommand},
+    {"copy", copyCommand},
+    {"autoprint", autoPrintCommand},
+    {"duplex", duplexCommand},
+    {"fax", [](const std::vector<std::string>& words, const Target&) { return panelRequest(words, kFax); }},
+    {"ink", [](const std::vector<std::string>& words, const Target&) { return panelRequest(words, kInk); }},
+    {"card", [](const std::vector<std::string>& words, const Target&) { return panelRequest(words, kCard); }},
+    {"list", [](const std::vector<std::string>& words, const Target&) { return panelRequest(words, kList); }},
+    {"cancel", [](const std::vector<std::string>& words, const Target&) { return panelRequest(words, kCancel); }},
+    {"host", hostCommand},
+    {"raw", rawCommand},
+    {"notify", notifyCommand},
+    {"hidopen", hidOpenCommand},
+    {"arrive", arriveCommand},
+    {"remove", removeCommand},
+    {"fail", failCommand},
+    {"devices", bareCommand},
+    {"ping", bareCommand},
+    {"send", sendCommand},
+};
 }  // namespace
 
 int resolutionCode(int dpi) {
@@ -136,15 +291,7 @@ bool parseHex(const std::string& text, Bytes& out) {
     return true;
 }
 
-std::string toHex(const Bytes& bytes) {
-    std::string out;
-    char pair[4];
-    for (uint8_t byte : bytes) {
-        std::snprintf(pair, sizeof(pair), "%02X", byte);
-        out += (out.empty() ? "" : " ") + std::string(pair);
-    }
-    return out;
-}
+std::string toHex(const Bytes& bytes) { return standin::hexText(bytes); }
 
 std::string reportLine(const std::string& port, int hid, const Bytes& report) {
     std::string line = "report " + quoted(port) + " " + std::to_string(hid);
@@ -154,112 +301,11 @@ std::string reportLine(const std::string& port, int hid, const Bytes& report) {
 
 Command buildCommand(const std::vector<std::string>& words, const std::string& port, int hid) {
     if (words.empty()) return invalid("no command");
-    const std::string& name = words[0];
-    const std::string address = quoted(port) + " " + std::to_string(hid);
-
-    if (name == "scan") {
-        Options options = parseOptions(words, {"--app", "--dpi", "--paper", "--code", "--origin"}, {"--color", "--gray"});
-        long dpi = 300, paper = 0, origin = 0, code = kScanColor, app = kNoApplication;
-        if (options.error.empty() && !options.positional.empty()) options.error = "unexpected '" + options.positional[0] + "'";
-        if (options.error.empty() && options.flags.size() > 1) options.error = "--color or --gray, not both";
-        if (options.flags.count("--gray")) code = kScanGray;
-        if (!options.error.empty() || !rangedOption(options, "--dpi", 0, 4800, 300, dpi) ||
-            !rangedOption(options, "--paper", 0, 15, 0, paper) || !rangedOption(options, "--code", 1, 3, code, code) ||
-            !rangedOption(options, "--origin", 0, 1, 0, origin)) {
-            return invalid(options.error);
-        }
-        if (options.values.count("--code") && !options.flags.empty()) return invalid("--code or --color/--gray, not both");
-        auto chosen = options.values.find("--app");
-        if (chosen != options.values.end() && chosen->second != "none" &&
-            !rangedOption(options, "--app", 1, 254, kNoApplication, app)) {
-            return invalid(options.error + " (or 'none')");
-        }
-        const int resolution = resolutionCode(static_cast<int>(dpi));
-        if (resolution < 0) return invalid("--dpi takes 0, 75, 150, 300, 600, 1200, 2400 or 4800");
-        return report(makeReport(static_cast<uint8_t>(origin), static_cast<uint8_t>(code), static_cast<uint8_t>(app),
-                                 static_cast<uint8_t>(resolution), static_cast<uint8_t>(paper)));
+    const Target target{port, quoted(port) + " " + std::to_string(hid)};
+    for (const CommandEntry& entry : kCommands) {
+        if (words[0] == entry.name) return entry.build(words, target);
     }
-    if (name == "copy") {
-        Options options = parseOptions(words, {"--count", "--origin"}, {"--gray", "--color"});
-        long count = 1, origin = 0;
-        if (options.error.empty() && !options.positional.empty()) options.error = "unexpected '" + options.positional[0] + "'";
-        if (options.error.empty() && options.flags.size() > 1) options.error = "--color or --gray, not both";
-        if (!options.error.empty() || !rangedOption(options, "--count", 0, 255, 1, count) ||
-            !rangedOption(options, "--origin", 0, 1, 0, origin)) {
-            return invalid(options.error);
-        }
-        const uint8_t code = options.flags.count("--gray") ? kCopyGray : kCopyColor;
-        return report(makeReport(static_cast<uint8_t>(origin), code, static_cast<uint8_t>(count)));
-    }
-    if (name == "autoprint") {
-        Options options = parseOptions(words, {"--files", "--storage", "--origin"}, {});
-        long files = 1, storage = 0, origin = 0;
-        if (options.error.empty() && !options.positional.empty()) options.error = "unexpected '" + options.positional[0] + "'";
-        if (!options.error.empty() || !rangedOption(options, "--files", 0, 255, 1, files) ||
-            !rangedOption(options, "--storage", 0, 255, 0, storage) || !rangedOption(options, "--origin", 0, 1, 0, origin)) {
-            return invalid(options.error);
-        }
-        return report(makeReport(static_cast<uint8_t>(origin), kAutoPrint, static_cast<uint8_t>(files), 0, 0,
-                                 static_cast<uint8_t>(storage)));
-    }
-    if (name == "duplex") {
-        if (words.size() != 2 || (words[1] != "on" && words[1] != "off")) return invalid("duplex on|off");
-        return report(makeReport(kOriginPanel, kDuplex, words[1] == "on" ? 1 : 0));
-    }
-    if (name == "fax") return panelRequest(words, kFax, 0);
-    if (name == "ink") return panelRequest(words, kInk, 0);
-    if (name == "card") return panelRequest(words, kCard, 0);
-    if (name == "list") return panelRequest(words, kList, 0);
-    if (name == "cancel") return panelRequest(words, kCancel, 0);
-    if (name == "host") {
-        long code = 0;
-        if (words.size() == 2 && words[1] == "list") return report(makeReport(kOriginHost, kHostList, 0));
-        if (words.size() == 2 && words[1] == "cancel") return report(makeReport(kOriginHost, kCancel, 0));
-        if (words.size() == 2 && integer(words[1], code) && code >= 0 && code <= 255) {
-            return report(makeReport(kOriginHost, static_cast<uint8_t>(code), 0));
-        }
-        return invalid("host list|cancel|CODE");
-    }
-    if (name == "raw") {
-        Bytes bytes;
-        std::string text;
-        for (size_t i = 1; i < words.size(); ++i) text += words[i] + " ";
-        if (!parseHex(text, bytes)) return invalid("raw takes hex byte pairs, e.g. raw 01 00 33 00");
-        return report(bytes);
-    }
-
-    // Commands for the simulator itself.
-    if (name == "notify") {
-        long cls = 0, code = 0;
-        if (words.size() == 3 && integer(words[1], cls) && integer(words[2], code) && cls >= 0 && code >= 0) {
-            return control("notify " + address + " " + words[1] + " " + words[2]);
-        }
-        return invalid("notify CLASS CODE");
-    }
-    if (name == "hidopen") {
-        if (words.size() == 2 && (words[1] == "ok" || words[1] == "error")) {
-            return control("notify " + address + " 2 " + (words[1] == "ok" ? "1" : "2"));
-        }
-        return invalid("hidopen ok|error");
-    }
-    if (name == "arrive") {
-        if (words.size() < 2) return invalid("arrive port=NAME [transport=..] [model=..] [hids=N]");
-        return control("arrive " + joined(words, 1));
-    }
-    if (name == "remove") {
-        if (words.size() > 2) return invalid("remove [PORT]");
-        return control("remove " + quoted(words.size() == 2 ? words[1] : port));
-    }
-    if (name == "fail") {
-        if (words.size() < 3) return invalid("fail KIND COUNT|always [port=NAME] [code=N]");
-        return control("fail " + joined(words, 1));
-    }
-    if ((name == "devices" || name == "ping") && words.size() == 1) return control(name);
-    if (name == "send") {
-        if (words.size() < 2) return invalid("send COMMAND...");
-        return control(joined(words, 1));
-    }
-    return invalid("unknown command '" + name + "'");
+    return invalid("unknown command '" + words[0] + "'");
 }
 
 Outcome describeReply(const std::string& reply) {

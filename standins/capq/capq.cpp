@@ -16,7 +16,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <string>
 
 namespace {
@@ -164,11 +163,7 @@ public:
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        g_self = instance;
-        DisableThreadLibraryCalls(instance);
-    }
-    return TRUE;
+    return standin::attachModule(instance, reason, g_self);
 }
 
 extern "C" void* WINAPI createScannerConfigInstance() {

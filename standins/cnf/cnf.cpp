@@ -57,8 +57,7 @@ Answers loadAnswers() {
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) g_self = instance;
-    return TRUE;
+    return standin::attachModule(instance, reason, g_self);
 }
 
 // First call without a buffer: returns 3 and the size (text and its NUL). Second call with a

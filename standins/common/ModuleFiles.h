@@ -2,9 +2,10 @@
 // ("kvabscx.dll" reads "kvabscx.txt" and writes "kvabscx.journal").
 #pragma once
 
+#include "Handles.h"
+
 #include <windows.h>
 
-#include <fstream>
 #include <mutex>
 #include <string>
 
@@ -21,12 +22,46 @@ inline std::string besideModule(HMODULE module, const char* extension) {
     return file + extension;
 }
 
-// Appends one line and CR LF to the module's ".journal"; threads of one process take turns.
-inline void journalLine(HMODULE module, const std::string& line) {
+// The module's file name without folder and extension ("kvabdevlink").
+inline std::string moduleName(HMODULE module) {
+    const std::string base = besideModule(module, "");
+    return base.substr(base.rfind('\\') + 1);
+}
+
+// Appends `text` to a file, opened and closed per call so that a reader in another process sees
+// it at once; a reader may delete the file in between.
+inline void appendToFile(const std::string& path, const std::string& text) {
+    UniqueHandle file(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return;
+    DWORD written = 0;
+    WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+// Appends one line and CR LF to a journal file; threads of one process take turns. The caller's
+// last error survives, so an entry point can journal before its caller reads it.
+inline void journalLineTo(const std::string& journal, const std::string& line) {
     static std::mutex lock;
-    std::lock_guard<std::mutex> hold(lock);
-    std::ofstream out(besideModule(module, ".journal"), std::ios::app | std::ios::binary);
-    out << line << "\r\n";
+    const DWORD error = GetLastError();
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        appendToFile(journal, line + "\r\n");
+    }
+    SetLastError(error);
+}
+
+// The same to the module's ".journal".
+inline void journalLine(HMODULE module, const std::string& line) {
+    journalLineTo(besideModule(module, ".journal"), line);
+}
+
+// The whole of DllMain for a stand-in that only needs to know its own module.
+inline BOOL attachModule(HINSTANCE instance, DWORD reason, HMODULE& self) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        self = instance;
+        DisableThreadLibraryCalls(instance);
+    }
+    return TRUE;
 }
 
 }  // namespace standin

@@ -19,16 +19,13 @@ std::string jobFileOf(const std::string& commandLine) {
 }
 
 std::string readWhole(const std::string& path, bool& found) {
-    found = false;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::string();
-    found = true;
+    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    found = static_cast<bool>(file);
     std::string bytes;
     char buffer[4096];
     DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
-    CloseHandle(file);
+    while (file && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
     return bytes;
 }
 }  // namespace
@@ -49,18 +46,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     record += "end\r\n";
 
     // Several programs may start at once: one writer at a time keeps the records whole.
-    HANDLE lock = CreateMutexA(nullptr, FALSE, "panelmon-recorder-journal");
-    if (lock != nullptr) WaitForSingleObject(lock, 10000);
-    HANDLE journal = CreateFileA(standin::besideModule(nullptr, ".journal").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (journal != INVALID_HANDLE_VALUE) {
-        DWORD written = 0;
-        WriteFile(journal, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
-        CloseHandle(journal);
-    }
-    if (lock != nullptr) {
-        ReleaseMutex(lock);
-        CloseHandle(lock);
-    }
+    UniqueHandle lock(CreateMutexA(nullptr, FALSE, "panelmon-recorder-journal"));
+    const DWORD wait = lock ? WaitForSingleObject(lock.get(), 10000) : WAIT_FAILED;
+    const bool owned = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    standin::appendToFile(standin::besideModule(nullptr, ".journal"), record);
+    if (owned) ReleaseMutex(lock.get());
     return 0;
 }

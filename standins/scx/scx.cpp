@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <mutex>
 #include <string>
 
 namespace {
@@ -90,11 +89,7 @@ public:
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        g_self = instance;
-        DisableThreadLibraryCalls(instance);
-    }
-    return TRUE;
+    return standin::attachModule(instance, reason, g_self);
 }
 
 extern "C" void* WINAPI CreateSCObject(int32_t kind) {

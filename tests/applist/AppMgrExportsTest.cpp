@@ -36,7 +36,7 @@ public:
     HMODULE module() const { return module_; }
     template <typename Fn>
     Fn get(const char* name) const {
-        return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+        return exportOf<Fn>(module_, name);
     }
     void store(const std::wstring& text) const {
         HKEY key = nullptr;

@@ -443,6 +443,109 @@ TEST(Discovery, EntriesCarryTheRowOrTheFileDescription) {
     EXPECT_EQ(3u, finder.discovered().size());
 }
 
+namespace {
+// The programs one discovery test registers on the machine's registry, by the source naming them.
+struct RegisteredPrograms {
+    std::wstring type;  // the probe file type; empty when every candidate is taken
+    std::wstring photoEd, pspx, printer, later, describedOne, gallery, longValue, shortNamed;
+    std::wstring variable;  // the environment variable a registered path expands
+};
+
+// A probe type nothing handles yet, so that our registration is the one found; and its handler.
+void registerAssociation(ProgramFolder& folder, KeyCleanup& keys, const std::wstring& name, RegisteredPrograms& p) {
+    for (const wchar_t* candidate : {L".lss", L".jtf", L".exf"}) {
+        HKEY existing = nullptr;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, candidate, 0, KEY_READ, &existing) == ERROR_SUCCESS) {
+            RegCloseKey(existing);
+            continue;
+        }
+        p.type = candidate;
+        break;
+    }
+    p.photoEd = folder.add(L"discoveryplain", L"photoed.exe");
+    if (p.type.empty()) return;
+    keys.tree(HKEY_CLASSES_ROOT, p.type);
+    keys.tree(HKEY_CLASSES_ROOT, name + L"file");
+    setValue(HKEY_CLASSES_ROOT, p.type, name + L"file");
+    setValue(HKEY_CLASSES_ROOT, name + L"file\\shell\\open\\command", L"\"" + p.photoEd + L"\" \"%1\"");
+}
+
+// Below "Applications\": the first command found ends the search among its siblings only.
+void registerApplications(ProgramFolder& folder, KeyCleanup& keys, const std::wstring& name, RegisteredPrograms& p) {
+    const std::wstring apps = L"Applications\\" + name;
+    keys.tree(HKEY_CLASSES_ROOT, apps + L"a.exe");
+    keys.tree(HKEY_CLASSES_ROOT, apps + L"b.exe");
+    keys.tree(HKEY_CLASSES_ROOT, apps + L"c.exe");
+    p.pspx = folder.add(L"discoveryplain", L"Paint Shop Pro X.exe");
+    const std::wstring sibling = folder.add(L"discoveryblank", L"Sibling.exe");
+    p.printer = folder.add(L"discoveryblank", L"Printer.exe");
+    p.later = folder.add(L"discoveryplain", L"Later.exe");
+    const std::wstring after = folder.add(L"discoveryplain", L"After.exe");
+    setValue(HKEY_CLASSES_ROOT, apps + L"a.exe\\shell\\open\\command", L"\"" + p.pspx + L"\" \"%1\"");
+    setValue(HKEY_CLASSES_ROOT, apps + L"a.exe\\shell\\open\\ddeexec\\command", sibling);
+    setValue(HKEY_CLASSES_ROOT, apps + L"a.exe\\shell\\print\\command", L"\"" + p.printer + L"\" /p \"%1\"");
+    setValue(HKEY_CLASSES_ROOT, apps + L"b.exe\\shell\\open\\command", folder.file(L"missing.exe") + L" %1");
+    setValue(HKEY_CLASSES_ROOT, apps + L"b.exe\\shell\\open\\zlater\\command", p.later);
+    // A command key without its value ends the search of its parent.
+    ASSERT_TRUE(createKey(HKEY_CLASSES_ROOT, apps + L"c.exe\\shell\\open\\command"));
+    setValue(HKEY_CLASSES_ROOT, apps + L"c.exe\\shell\\open\\zafter\\command", after);
+}
+
+// Registered paths: quotes and switches, a shared description, a variable, odd values.
+void registerAppPaths(ProgramFolder& folder, KeyCleanup& keys, const std::wstring& name, RegisteredPrograms& p) {
+    const std::wstring& f = folder.path();
+    const std::wstring paths = kAppPaths + name;
+    for (wchar_t c = L'a'; c <= L'h'; ++c) keys.tree(HKEY_LOCAL_MACHINE, paths + c + L".exe");
+    p.describedOne = folder.add(L"discoveryviewer", L"Described One.exe");
+    const std::wstring describedTwo = folder.add(L"discoveryviewer", L"Described Two.exe");
+    p.gallery = folder.add(L"discoveryblank", L"WindowsPhotoGallery.exe");
+    p.longValue = folder.add(L"discoveryplain", L"Long.exe");
+    p.shortNamed = folder.add(L"discoveryplain", L"Short Named Program.exe");
+    p.variable = uniqueName();
+    SetEnvironmentVariableW(p.variable.c_str(), f.c_str());
+    setValue(HKEY_LOCAL_MACHINE, paths + L"a.exe", L"\"" + p.describedOne + L"\" /q");
+    setValue(HKEY_LOCAL_MACHINE, paths + L"b.exe", describedTwo);
+    setValue(HKEY_LOCAL_MACHINE, paths + L"c.exe", L"%" + p.variable + L"%\\WindowsPhotoGallery.exe", REG_EXPAND_SZ);
+    setValue(HKEY_LOCAL_MACHINE, paths + L"d.exe", p.longValue + L" /" + std::wstring(40000, L'x'));
+    setDword(HKEY_LOCAL_MACHINE, paths + L"e.exe", 1);
+    ASSERT_TRUE(createKey(HKEY_LOCAL_MACHINE, paths + L"f.exe"));
+    setValue(HKEY_LOCAL_MACHINE, paths + L"g.exe", f + L"\\" + std::wstring(1000, L'q') + L".exe");
+    wchar_t shortForm[1024] = {};
+    ASSERT_GT(GetShortPathNameW(p.shortNamed.c_str(), shortForm, 1024), 0u);
+    setValue(HKEY_LOCAL_MACHINE, paths + L"h.exe", shortForm);
+}
+
+// Every source's programs in discovery order, with the names and types each one gets.
+void expectEveryProgram(const std::vector<std::wstring>& mine, const RegisteredPrograms& p) {
+    std::vector<std::wstring> expected;
+    if (!p.type.empty()) expected.push_back(p.photoEd);
+    for (const std::wstring& path : {p.pspx, p.printer, p.later, p.describedOne, p.gallery, p.longValue, p.shortNamed}) {
+        expected.push_back(path);
+    }
+    for (std::wstring& path : expected) path = lower(path);
+    EXPECT_EQ(expected, pathsOf(mine)) << describe(mine);
+    std::map<std::wstring, std::wstring> entries{
+        {lower(p.photoEd), makeAppEntry(L"MS Photo Ed", p.photoEd, L"JPG", L"JPG,TIF,PCX,PNG,BMP")},
+        {lower(p.pspx), makeAppEntry(L"CorelPSProX", p.pspx, L"JPG", L"JPG,BMP,TIF,PNG,PCX")},
+        {lower(p.printer), makeAppEntry(L"Printer.exe", p.printer, L"", L"")},
+        {lower(p.describedOne), makeAppEntry(L"範例影像檢視器", p.describedOne, L"", L"")},
+        {lower(p.longValue), makeAppEntry(L"Long.exe", p.longValue, L"", L"")},
+    };
+    for (const std::wstring& entry : mine) {
+        const std::wstring path = lower(entryValue(entry, L"PATH"));
+        if (entries.count(path) != 0) {
+            EXPECT_EQ(entries[path], entry);
+        }
+        if (path == lower(p.gallery)) {
+            EXPECT_EQ(L"MS Photo Gallery", entryValue(entry, L"FRIENDLY_NAME"));
+        }
+        if (path == lower(p.shortNamed)) {
+            EXPECT_EQ(L"Short Named Program.exe", entryValue(entry, L"FRIENDLY_NAME"));
+        }
+    }
+}
+}  // namespace
+
 // Associations, "Applications\" commands and registered paths on the machine's registry, through
 // a copy of the library whose prefix selects the other set of rows.
 TEST(Discovery, RegisteredProgramsAreFoundThroughEverySource) {
@@ -450,105 +553,23 @@ TEST(Discovery, RegisteredProgramsAreFoundThroughEverySource) {
     ProgramFolder folder;
     KeyCleanup keys;
     const std::wstring name = uniqueName();
-    const std::wstring& f = folder.path();
-
-    // A probe type nothing handles yet, so that our registration is the one found.
-    std::wstring type;
-    for (const wchar_t* candidate : {L".lss", L".jtf", L".exf"}) {
-        HKEY existing = nullptr;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, candidate, 0, KEY_READ, &existing) == ERROR_SUCCESS) {
-            RegCloseKey(existing);
-            continue;
-        }
-        type = candidate;
-        break;
-    }
-    const std::wstring photoEd = folder.add(L"discoveryplain", L"photoed.exe");
-    if (!type.empty()) {
-        keys.tree(HKEY_CLASSES_ROOT, type);
-        keys.tree(HKEY_CLASSES_ROOT, name + L"file");
-        setValue(HKEY_CLASSES_ROOT, type, name + L"file");
-        setValue(HKEY_CLASSES_ROOT, name + L"file\\shell\\open\\command", L"\"" + photoEd + L"\" \"%1\"");
-    }
-
-    // Below "Applications\": the first command found ends the search among its siblings only.
-    const std::wstring apps = L"Applications\\" + name;
-    keys.tree(HKEY_CLASSES_ROOT, apps + L"a.exe");
-    keys.tree(HKEY_CLASSES_ROOT, apps + L"b.exe");
-    keys.tree(HKEY_CLASSES_ROOT, apps + L"c.exe");
-    const std::wstring pspx = folder.add(L"discoveryplain", L"Paint Shop Pro X.exe");
-    const std::wstring sibling = folder.add(L"discoveryblank", L"Sibling.exe");
-    const std::wstring printer = folder.add(L"discoveryblank", L"Printer.exe");
-    const std::wstring later = folder.add(L"discoveryplain", L"Later.exe");
-    const std::wstring after = folder.add(L"discoveryplain", L"After.exe");
-    setValue(HKEY_CLASSES_ROOT, apps + L"a.exe\\shell\\open\\command", L"\"" + pspx + L"\" \"%1\"");
-    setValue(HKEY_CLASSES_ROOT, apps + L"a.exe\\shell\\open\\ddeexec\\command", sibling);
-    setValue(HKEY_CLASSES_ROOT, apps + L"a.exe\\shell\\print\\command", L"\"" + printer + L"\" /p \"%1\"");
-    setValue(HKEY_CLASSES_ROOT, apps + L"b.exe\\shell\\open\\command", folder.file(L"missing.exe") + L" %1");
-    setValue(HKEY_CLASSES_ROOT, apps + L"b.exe\\shell\\open\\zlater\\command", later);
-    // A command key without its value ends the search of its parent.
-    ASSERT_TRUE(createKey(HKEY_CLASSES_ROOT, apps + L"c.exe\\shell\\open\\command"));
-    setValue(HKEY_CLASSES_ROOT, apps + L"c.exe\\shell\\open\\zafter\\command", after);
-
-    // Registered paths: quotes and switches, a shared description, a variable, odd values.
-    const std::wstring paths = kAppPaths + name;
-    for (wchar_t c = L'a'; c <= L'h'; ++c) keys.tree(HKEY_LOCAL_MACHINE, paths + c + L".exe");
-    const std::wstring describedOne = folder.add(L"discoveryviewer", L"Described One.exe");
-    const std::wstring describedTwo = folder.add(L"discoveryviewer", L"Described Two.exe");
-    const std::wstring gallery = folder.add(L"discoveryblank", L"WindowsPhotoGallery.exe");
-    const std::wstring longValue = folder.add(L"discoveryplain", L"Long.exe");
-    const std::wstring shortNamed = folder.add(L"discoveryplain", L"Short Named Program.exe");
-    const std::wstring variable = uniqueName();
-    SetEnvironmentVariableW(variable.c_str(), f.c_str());
-    setValue(HKEY_LOCAL_MACHINE, paths + L"a.exe", L"\"" + describedOne + L"\" /q");
-    setValue(HKEY_LOCAL_MACHINE, paths + L"b.exe", describedTwo);
-    setValue(HKEY_LOCAL_MACHINE, paths + L"c.exe", L"%" + variable + L"%\\WindowsPhotoGallery.exe", REG_EXPAND_SZ);
-    setValue(HKEY_LOCAL_MACHINE, paths + L"d.exe", longValue + L" /" + std::wstring(40000, L'x'));
-    setDword(HKEY_LOCAL_MACHINE, paths + L"e.exe", 1);
-    ASSERT_TRUE(createKey(HKEY_LOCAL_MACHINE, paths + L"f.exe"));
-    setValue(HKEY_LOCAL_MACHINE, paths + L"g.exe", f + L"\\" + std::wstring(1000, L'q') + L".exe");
-    wchar_t shortForm[1024] = {};
-    ASSERT_GT(GetShortPathNameW(shortNamed.c_str(), shortForm, 1024), 0u);
-    setValue(HKEY_LOCAL_MACHINE, paths + L"h.exe", shortForm);
+    RegisteredPrograms p;
+    registerAssociation(folder, keys, name, p);
+    ASSERT_NO_FATAL_FAILURE(registerApplications(folder, keys, name, p));
+    ASSERT_NO_FATAL_FAILURE(registerAppPaths(folder, keys, name, p));
 
     AppDiscoverer finder;
     ASSERT_EQ(0u, finder.discover(false)) << describe(finder.discovered());
-    std::vector<std::wstring> mine = entriesIn(finder.discovered(), f);
-    std::vector<std::wstring> expected;
-    if (!type.empty()) expected.push_back(photoEd);
-    for (const std::wstring& path : {pspx, printer, later, describedOne, gallery, longValue, shortNamed}) {
-        expected.push_back(path);
-    }
-    for (std::wstring& path : expected) path = lower(path);
-    EXPECT_EQ(expected, pathsOf(mine)) << describe(mine);
-    std::map<std::wstring, std::wstring> entries{
-        {lower(photoEd), makeAppEntry(L"MS Photo Ed", photoEd, L"JPG", L"JPG,TIF,PCX,PNG,BMP")},
-        {lower(pspx), makeAppEntry(L"CorelPSProX", pspx, L"JPG", L"JPG,BMP,TIF,PNG,PCX")},
-        {lower(printer), makeAppEntry(L"Printer.exe", printer, L"", L"")},
-        {lower(describedOne), makeAppEntry(L"範例影像檢視器", describedOne, L"", L"")},
-        {lower(longValue), makeAppEntry(L"Long.exe", longValue, L"", L"")},
-    };
-    for (const std::wstring& entry : mine) {
-        const std::wstring path = lower(entryValue(entry, L"PATH"));
-        if (entries.count(path) != 0) {
-            EXPECT_EQ(entries[path], entry);
-        }
-        if (path == lower(gallery)) {
-            EXPECT_EQ(L"MS Photo Gallery", entryValue(entry, L"FRIENDLY_NAME"));
-        }
-        if (path == lower(shortNamed)) {
-            EXPECT_EQ(L"Short Named Program.exe", entryValue(entry, L"FRIENDLY_NAME"));
-        }
-    }
+    expectEveryProgram(entriesIn(finder.discovered(), folder.path()), p);
 
     // Only the table's programs, in table order; the list is rebuilt each time.
     ASSERT_EQ(0u, finder.discover(true)) << describe(finder.discovered());
-    mine = entriesIn(finder.discovered(), f);
-    expected = {lower(gallery)};
-    if (!type.empty()) expected.push_back(lower(photoEd));
-    expected.push_back(lower(pspx));
+    const std::vector<std::wstring> mine = entriesIn(finder.discovered(), folder.path());
+    std::vector<std::wstring> expected = {lower(p.gallery)};
+    if (!p.type.empty()) expected.push_back(lower(p.photoEd));
+    expected.push_back(lower(p.pspx));
     EXPECT_EQ(expected, pathsOf(mine)) << describe(finder.discovered());
-    SetEnvironmentVariableW(variable.c_str(), nullptr);
+    SetEnvironmentVariableW(p.variable.c_str(), nullptr);
 }
 
 namespace {
@@ -753,8 +774,7 @@ public:
 private:
     void remove() {
         using DeleteKeyFn = LONG(WINAPI*)(HANDLE);
-        auto deleteKey = reinterpret_cast<DeleteKeyFn>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), "NtDeleteKey")));
+        auto deleteKey = exportOf<DeleteKeyFn>(GetModuleHandleW(L"ntdll"), "NtDeleteKey");
         HKEY key = nullptr;
         if (deleteKey != nullptr &&
             RegOpenKeyExW(HKEY_CURRENT_USER, path_.c_str(), REG_OPTION_OPEN_LINK, DELETE | KEY_READ, &key) == ERROR_SUCCESS) {

@@ -3,6 +3,7 @@
 #include "AppListClient.h"
 
 #include "MangledLists.h"
+#include "ProcessMemory.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -30,19 +31,6 @@ void store(const std::wstring& text) {
     RegCloseKey(key);
 }
 
-// Committed private memory of this process.
-unsigned long long privateBytes() {
-    unsigned long long total = 0;
-    MEMORY_BASIC_INFORMATION region;
-    for (const char* at = nullptr; VirtualQuery(at, &region, sizeof(region)) == sizeof(region);) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
-        const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
-        if (next <= at) break;
-        at = next;
-    }
-    return total;
-}
-
 // The library under a "ke" name beside this program, where the monitor's client finds it.
 class LibraryBeside {
 public:
@@ -67,8 +55,8 @@ private:
 TEST(MalformedList, AHundredThousandMangledListsReadWithoutCrashHangOrGrowth) {
     LibraryBeside library;
     ASSERT_NE(nullptr, library.module());
-    auto wide = reinterpret_cast<ListFn>(reinterpret_cast<void*>(GetProcAddress(library.module(), "GetWideAppList")));
-    auto narrow = reinterpret_cast<NarrowListFn>(reinterpret_cast<void*>(GetProcAddress(library.module(), "GetAppList")));
+    auto wide = exportOf<ListFn>(library.module(), "GetWideAppList");
+    auto narrow = exportOf<NarrowListFn>(library.module(), "GetAppList");
     ASSERT_NE(nullptr, wide);
     ASSERT_NE(nullptr, narrow);
     AppListClient client("keml");
@@ -118,10 +106,10 @@ TEST(MalformedList, AHundredThousandMangledListsReadWithoutCrashHangOrGrowth) {
             destinations += table.size();
             for (int index = 0; index < 16; ++index) client.findDestination(index);
         }
-        if (round == 1000) before = privateBytes();
-        if (round > 1000 && round % 5000 == 0) highest = std::max(highest, privateBytes());
+        if (round == 1000) before = standin::committedPrivateBytes();
+        if (round > 1000 && round % 5000 == 0) highest = std::max(highest, standin::committedPrivateBytes());
     }
-    const unsigned long long after = privateBytes();
+    const unsigned long long after = standin::committedPrivateBytes();
     std::cout << "[ figures  ] " << rounds << " mangled lists: " << notSupported << " refused by GetAppList (text above U+00FF), "
               << built << " tables built, " << destinations << " destinations; private bytes after 1000 rounds " << before
               << ", highest later " << highest << ", at the end " << after << "\n";

@@ -2,6 +2,8 @@
 // installer or a hand edit could leave them; the same seed gives the same lists.
 #pragma once
 
+#include "AppListText.h"
+
 #include <cstdint>
 #include <iterator>
 #include <string>
@@ -15,10 +17,7 @@ uint32_t mangleRandom(uint32_t& state) {
 }
 
 std::wstring mangledEntry(const std::wstring& name, const std::wstring& path, bool isDefault) {
-    return L"     <APP>\r\n          <FRIENDLY_NAME>" + name + L"</FRIENDLY_NAME>\r\n          <PATH>" + path +
-           L"</PATH>\r\n" + (isDefault ? L"          <DEFAULT_AIO_APP>true</DEFAULT_AIO_APP>\r\n" : L"") +
-           L"          <DEFAULT_FILE_TYPE>JPG</DEFAULT_FILE_TYPE>\r\n          <SUPPORTED_FILE_TYPES>JPG,BMP,TXT"
-           L"</SUPPORTED_FILE_TYPES>\r\n     </APP>\r\n";
+    return testing_support::appEntryText(name, path, L"JPG", isDefault, L"JPG,BMP,TXT");
 }
 
 // A stored text with some of its pieces cut, doubled, nested or broken.

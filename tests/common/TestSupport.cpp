@@ -227,6 +227,26 @@ int countLines(const std::string& text, const std::string& part) {
     return count;
 }
 
+std::string lowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+DWORD consoleSession() {
+    const auto console =
+        exportOf<decltype(&WTSGetActiveConsoleSessionId)>(GetModuleHandleA("kernel32"), "WTSGetActiveConsoleSessionId");
+    if (console != nullptr) return console();
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    return session;
+}
+
+std::string monitorWindowName(const std::string& prefix) {
+    return lowerAscii("monitor_" + prefix + "_" + std::to_string(consoleSession()) + "_running");
+}
+
 int runChild(const std::string& program, const std::string& name, const std::vector<std::string>& args,
              DWORD timeoutMs) {
     std::string line = "\"" + program + "\" --child " + name;

@@ -122,6 +122,20 @@ std::string pipeCommand(const std::string& prefix, const std::string& line, int 
 
 // How many lines of `text` contain `part`.
 int countLines(const std::string& text, const std::string& part);
+inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+// ASCII letters in lower case, other bytes as they are.
+std::string lowerAscii(std::string text);
+
+// The console's session, or this process's where the system can't tell.
+DWORD consoleSession();
+// The title of the hidden window of the monitor under `prefix` in the console session.
+std::string monitorWindowName(const std::string& prefix);
+
+// An export of `module` (or of a system library) with its exact type; null when it is missing.
+template <typename Fn>
+Fn exportOf(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
 
 // Used by the test main.
 int runRegisteredChild(int argc, char** argv, bool& handled);

@@ -2,6 +2,7 @@
 // reference to the fake, so its record outlives the binding's unloads; the binding's loads and
 // unloads show as DcsInitialize and DcsUninitialize calls.
 #include "DcsClient.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -72,7 +73,7 @@ public:
 private:
     template <typename Fn>
     Fn get(const char* name) {
-        return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+        return testing_support::exportOf<Fn>(module_, name);
     }
     HMODULE module_;
 };
@@ -681,99 +682,130 @@ std::string entryPointOf(const char* operation) {
     return "Dcs" + name;
 }
 
+namespace {
+// What every case passes: identity `id`, the open handle `h`, the values 11..15, and outputs
+// whose addresses stay put.
+namespace operation_values {
+constexpr uint32_t id = 0x77;
+constexpr DcsHandle h = kHandle;
+constexpr uint32_t v = 11, w = 12, x = 13, y = 14, z = 15;
+const char transport[] = "USB1";
+const char empty[] = "";
+char buffer[8];
+uint32_t length, state;
+int32_t longValue;
+DcsHandle outHandle;
+}  // namespace operation_values
+
+// The printer operations and the global ones.
+std::vector<OperationCase> printerAndGlobalCases() {
+    using namespace operation_values;
+    return {
+        {"cancelJobPrinter", [](DcsClient& c) { return c.cancelJobPrinter(h); }, {id, h}},
+        {"getHostInfo", [](DcsClient& c) { return c.getHostInfo(v, w, x, y); }, {id, v, w, x, y}},
+        {"setHostInfo", [](DcsClient& c) { return c.setHostInfo(v, w, x); }, {id, v, w, x}},
+        {"deletePrinter", [](DcsClient& c) { return c.deletePrinter(v); }, {id, v}},
+        {"discovery", [](DcsClient& c) { return c.discovery(transport, empty); }, {id, value(transport), value(empty)}},
+        {"endJobPrinter", [](DcsClient& c) { return c.endJobPrinter(h); }, {id, h}},
+        {"enumPrinters", [](DcsClient& c) { return c.enumPrinters(v, w, x); }, {id, v, w, x}},
+        {"enumSpecificPrinter", [](DcsClient& c) { return c.enumSpecificPrinter(v, w); }, {id, v, w}},
+        {"exchangeNpaPrinter", [](DcsClient& c) { return c.exchangeNpaPrinter(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
+        {"exchangeBidiPrinter", [](DcsClient& c) { return c.exchangeBidiPrinter(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
+        {"getByteArrayPrinter", [](DcsClient& c) { return c.getByteArrayPrinter(v, w, x, y, z); }, {id, v, w, x, y, z}},
+        {"getCachePrinter", [](DcsClient& c) { return c.getCachePrinter(v, w, x, y); }, {id, v, w, x, y}},
+        {"getCurrentStatePrinter", [](DcsClient& c) { return c.getCurrentStatePrinter(v, w); }, {id, v, w}},
+        {"getDiscoveryDefaults", [](DcsClient& c) { return c.getDiscoveryDefaults(v, w, x, y); }, {id, v, w, x, y}},
+        {"getLongPrinter", [](DcsClient& c) { return c.getLongPrinter(v, w, x); }, {id, v, w, x}},
+        {"getStringPrinter", [](DcsClient& c) { return c.getStringPrinter(v, w, x, y, z); }, {id, v, w, x, y, z}},
+        {"registerForAlertsPrinter", [](DcsClient& c) { return c.registerForAlertsPrinter(h, v, w); }, {id, h, v, w}},
+        {"registerForNotificationsPrinter", [](DcsClient& c) { return c.registerForNotificationsPrinter(h, v, w); }, {id, h, v, w}},
+        {"setByteArrayPrinter", [](DcsClient& c) { return c.setByteArrayPrinter(v, w, x, y); }, {id, v, w, x, y}},
+        {"setDiscoveryDefaults", [](DcsClient& c) { return c.setDiscoveryDefaults(v, w); }, {id, v, w}},
+        {"setClientInfo", [](DcsClient& c) { return c.setClientInfo(v, w); }, {id, v, w}},
+        {"setLongPrinter", [](DcsClient& c) { return c.setLongPrinter(v, w, x); }, {id, v, w, x}},
+        {"setStringPrinter", [](DcsClient& c) { return c.setStringPrinter(v, w, x, y); }, {id, v, w, x, y}},
+        {"startJobPrinter", [](DcsClient& c) { return c.startJobPrinter(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
+        {"startJobPrinterW", [](DcsClient& c) { return c.startJobPrinterW(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
+    };
+}
+
+// The HID, Windows-device and scanner operations.
+std::vector<OperationCase> hidAndScannerCases() {
+    using namespace operation_values;
+    return {
+        {"enumHids", [](DcsClient& c) { return c.enumHids(transport, empty, nullptr); }, {id, value(transport), value(empty), 0}},
+        {"enumSpecificHid", [](DcsClient& c) { return c.enumSpecificHid(transport, &outHandle); }, {id, value(transport), value(&outHandle)}},
+        {"getStringHid", [](DcsClient& c) { return c.getStringHid(h, empty, buffer, sizeof(buffer), &length); },
+         {id, h, value(empty), value(buffer), sizeof(buffer), value(&length)}},
+        {"getLongHid", [](DcsClient& c) { return c.getLongHid(h, empty, &longValue); }, {id, h, value(empty), value(&longValue)}},
+        {"registerForReportsHid", [](DcsClient& c) { return c.registerForReportsHid(h, ignoreReport); },
+         {id, h, value(reinterpret_cast<void*>(ignoreReport))}},
+        {"unregisterForReportsHid", [](DcsClient& c) { return c.unregisterForReportsHid(h); }, {id, h}},
+        {"registerForNotificationsHid", [](DcsClient& c) { return c.registerForNotificationsHid(h, ignoreNotification); },
+         {id, h, value(reinterpret_cast<void*>(ignoreNotification))}},
+        {"unregisterForNotificationsHid", [](DcsClient& c) { return c.unregisterForNotificationsHid(h); }, {id, h}},
+        {"deleteHid", [](DcsClient& c) { return c.deleteHid(v); }, {id, v}},
+        {"getCurrentStateHid", [](DcsClient& c) { return c.getCurrentStateHid(h, &state); }, {id, h, value(&state)}},
+        {"enumWindowsHids", [](DcsClient& c) { return c.enumWindowsHids(v, w, x); }, {id, v, w, x}},
+        {"enumWindowsScanners", [](DcsClient& c) { return c.enumWindowsScanners(v, w, x); }, {id, v, w, x}},
+        {"enumWindowsPrinters", [](DcsClient& c) { return c.enumWindowsPrinters(v, w, x); }, {id, v, w, x}},
+        {"endJobScanner", [](DcsClient& c) { return c.endJobScanner(h); }, {id, h}},
+        {"cancelJobScanner", [](DcsClient& c) { return c.cancelJobScanner(h); }, {id, h}},
+        {"enumScanners", [](DcsClient& c) { return c.enumScanners(v, w, x); }, {id, v, w, x}},
+        {"enumSpecificScanner", [](DcsClient& c) { return c.enumSpecificScanner(transport, &outHandle); }, {id, value(transport), value(&outHandle)}},
+        {"exchangeDataScanner", [](DcsClient& c) { return c.exchangeDataScanner(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
+        {"getLongScanner", [](DcsClient& c) { return c.getLongScanner(v, w, x); }, {id, v, w, x}},
+        {"getStringScanner", [](DcsClient& c) { return c.getStringScanner(v, w, x, y, z); }, {id, v, w, x, y, z}},
+        {"startJobScanner", [](DcsClient& c) { return c.startJobScanner(h, v); }, {id, h, v}},
+        {"registerForAsyncDataScanner", [](DcsClient& c) { return c.registerForAsyncDataScanner(h, v, w); }, {id, h, v, w}},
+        {"unregisterForAsyncDataScanner", [](DcsClient& c) { return c.unregisterForAsyncDataScanner(h); }, {id, h}},
+        {"getCurrentStateScanner", [](DcsClient& c) { return c.getCurrentStateScanner(h, &state); }, {id, h, value(&state)}},
+    };
+}
+
+// The printer's unregistrations and writes, the card reader's operations, the library's and
+// the job texts.
+std::vector<OperationCase> cardReaderAndLibraryCases() {
+    using namespace operation_values;
+    return {
+        {"unregisterForAlertsPrinter", [](DcsClient& c) { return c.unregisterForAlertsPrinter(h); }, {id, h}},
+        {"unregisterForNotificationsPrinter", [](DcsClient& c) { return c.unregisterForNotificationsPrinter(h); }, {id, h}},
+        {"validatePortName", [](DcsClient& c) { return c.validatePortName(v); }, {id, v}},
+        {"writePrinter", [](DcsClient& c) { return c.writePrinter(h, v, w, x); }, {id, h, v, w, x}},
+        {"enumSpecificCardReader", [](DcsClient& c) { return c.enumSpecificCardReader(v, w); }, {id, v, w}},
+        {"enumCardReaders", [](DcsClient& c) { return c.enumCardReaders(v, w, x); }, {id, v, w, x}},
+        {"exchangeBidiCardReader", [](DcsClient& c) { return c.exchangeBidiCardReader(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
+        {"registerForReportsCardReader", [](DcsClient& c) { return c.registerForReportsCardReader(v); }, {id, v}},
+        {"unregisterForReportsCardReader", [](DcsClient& c) { return c.unregisterForReportsCardReader(); }, {id}},
+        {"registerForNotificationsCardReader", [](DcsClient& c) { return c.registerForNotificationsCardReader(h, v); }, {id, h, v}},
+        {"unregisterForNotificationsCardReader", [](DcsClient& c) { return c.unregisterForNotificationsCardReader(h); }, {id, h}},
+        {"registerForAsyncDataCardReader", [](DcsClient& c) { return c.registerForAsyncDataCardReader(h, v); }, {id, h, v}},
+        {"unregisterForAsyncDataCardReader", [](DcsClient& c) { return c.unregisterForAsyncDataCardReader(h); }, {id, h}},
+        {"uninstall", [](DcsClient& c) { return c.uninstall(); }, {}},
+        {"resume", [](DcsClient& c) { return c.resume(); }, {}},
+        {"suspend", [](DcsClient& c) { return c.suspend(); }, {}},
+        {"addTransport", [](DcsClient& c) { return c.addTransport(v); }, {v}},
+        {"removeTransport", [](DcsClient& c) { return c.removeTransport(v); }, {v}},
+        {"addMonitor", [](DcsClient& c) { return c.addMonitor(); }, {}},
+        {"registerForSystemNotifications", [](DcsClient& c) { return c.registerForSystemNotifications(v, w); }, {id, v, w}},
+        {"unregisterForSystemNotifications", [](DcsClient& c) { return c.unregisterForSystemNotifications(); }, {id}},
+        {"cancelDiscovery", [](DcsClient& c) { return c.cancelDiscovery(v, w); }, {id, v, w}},
+        {"setJobStringScanner", [](DcsClient& c) { return c.setJobStringScanner(v, w, x); }, {id, v, w, x}},
+        {"setJobStringPrinter", [](DcsClient& c) { return c.setJobStringPrinter(v, w, x); }, {id, v, w, x}},
+        {"getJobStringScanner", [](DcsClient& c) { return c.getJobStringScanner(v, w, x, y, z); }, {id, v, w, x, y, z}},
+    };
+}
+}  // namespace
+
 // Every operation with an entry point, other than open and close, called on an open handle H
 // (opened by openPrinter) with values 11..15; the entry point is named after the operation and
 // gets the identity (global, held, release), the identity and H (handle), or the values alone
 // (library).
 TEST_F(DcsClientTest, EveryOperationCallsItsNamedEntryPointWithItsArguments) {
-    const uint32_t id = 0x77;
-    const DcsHandle h = kHandle;
-    static const char transport[] = "USB1";
-    static const char empty[] = "";
-    static char buffer[8];
-    static uint32_t length, state;
-    static int32_t longValue;
-    static DcsHandle outHandle;
-    const uint32_t v = 11, w = 12, x = 13, y = 14, z = 15;
-    const std::vector<OperationCase> cases = {
-        {"cancelJobPrinter", [&](DcsClient& c) { return c.cancelJobPrinter(h); }, {id, h}},
-        {"getHostInfo", [&](DcsClient& c) { return c.getHostInfo(v, w, x, y); }, {id, v, w, x, y}},
-        {"setHostInfo", [&](DcsClient& c) { return c.setHostInfo(v, w, x); }, {id, v, w, x}},
-        {"deletePrinter", [&](DcsClient& c) { return c.deletePrinter(v); }, {id, v}},
-        {"discovery", [&](DcsClient& c) { return c.discovery(transport, empty); }, {id, value(transport), value(empty)}},
-        {"endJobPrinter", [&](DcsClient& c) { return c.endJobPrinter(h); }, {id, h}},
-        {"enumPrinters", [&](DcsClient& c) { return c.enumPrinters(v, w, x); }, {id, v, w, x}},
-        {"enumSpecificPrinter", [&](DcsClient& c) { return c.enumSpecificPrinter(v, w); }, {id, v, w}},
-        {"exchangeNpaPrinter", [&](DcsClient& c) { return c.exchangeNpaPrinter(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
-        {"exchangeBidiPrinter", [&](DcsClient& c) { return c.exchangeBidiPrinter(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
-        {"getByteArrayPrinter", [&](DcsClient& c) { return c.getByteArrayPrinter(v, w, x, y, z); }, {id, v, w, x, y, z}},
-        {"getCachePrinter", [&](DcsClient& c) { return c.getCachePrinter(v, w, x, y); }, {id, v, w, x, y}},
-        {"getCurrentStatePrinter", [&](DcsClient& c) { return c.getCurrentStatePrinter(v, w); }, {id, v, w}},
-        {"getDiscoveryDefaults", [&](DcsClient& c) { return c.getDiscoveryDefaults(v, w, x, y); }, {id, v, w, x, y}},
-        {"getLongPrinter", [&](DcsClient& c) { return c.getLongPrinter(v, w, x); }, {id, v, w, x}},
-        {"getStringPrinter", [&](DcsClient& c) { return c.getStringPrinter(v, w, x, y, z); }, {id, v, w, x, y, z}},
-        {"registerForAlertsPrinter", [&](DcsClient& c) { return c.registerForAlertsPrinter(h, v, w); }, {id, h, v, w}},
-        {"registerForNotificationsPrinter", [&](DcsClient& c) { return c.registerForNotificationsPrinter(h, v, w); }, {id, h, v, w}},
-        {"setByteArrayPrinter", [&](DcsClient& c) { return c.setByteArrayPrinter(v, w, x, y); }, {id, v, w, x, y}},
-        {"setDiscoveryDefaults", [&](DcsClient& c) { return c.setDiscoveryDefaults(v, w); }, {id, v, w}},
-        {"setClientInfo", [&](DcsClient& c) { return c.setClientInfo(v, w); }, {id, v, w}},
-        {"setLongPrinter", [&](DcsClient& c) { return c.setLongPrinter(v, w, x); }, {id, v, w, x}},
-        {"setStringPrinter", [&](DcsClient& c) { return c.setStringPrinter(v, w, x, y); }, {id, v, w, x, y}},
-        {"startJobPrinter", [&](DcsClient& c) { return c.startJobPrinter(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
-        {"startJobPrinterW", [&](DcsClient& c) { return c.startJobPrinterW(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
-        {"enumHids", [&](DcsClient& c) { return c.enumHids(transport, empty, nullptr); }, {id, value(transport), value(empty), 0}},
-        {"enumSpecificHid", [&](DcsClient& c) { return c.enumSpecificHid(transport, &outHandle); }, {id, value(transport), value(&outHandle)}},
-        {"getStringHid", [&](DcsClient& c) { return c.getStringHid(h, empty, buffer, sizeof(buffer), &length); },
-         {id, h, value(empty), value(buffer), sizeof(buffer), value(&length)}},
-        {"getLongHid", [&](DcsClient& c) { return c.getLongHid(h, empty, &longValue); }, {id, h, value(empty), value(&longValue)}},
-        {"registerForReportsHid", [&](DcsClient& c) { return c.registerForReportsHid(h, ignoreReport); },
-         {id, h, value(reinterpret_cast<void*>(ignoreReport))}},
-        {"unregisterForReportsHid", [&](DcsClient& c) { return c.unregisterForReportsHid(h); }, {id, h}},
-        {"registerForNotificationsHid", [&](DcsClient& c) { return c.registerForNotificationsHid(h, ignoreNotification); },
-         {id, h, value(reinterpret_cast<void*>(ignoreNotification))}},
-        {"unregisterForNotificationsHid", [&](DcsClient& c) { return c.unregisterForNotificationsHid(h); }, {id, h}},
-        {"deleteHid", [&](DcsClient& c) { return c.deleteHid(v); }, {id, v}},
-        {"getCurrentStateHid", [&](DcsClient& c) { return c.getCurrentStateHid(h, &state); }, {id, h, value(&state)}},
-        {"enumWindowsHids", [&](DcsClient& c) { return c.enumWindowsHids(v, w, x); }, {id, v, w, x}},
-        {"enumWindowsScanners", [&](DcsClient& c) { return c.enumWindowsScanners(v, w, x); }, {id, v, w, x}},
-        {"enumWindowsPrinters", [&](DcsClient& c) { return c.enumWindowsPrinters(v, w, x); }, {id, v, w, x}},
-        {"endJobScanner", [&](DcsClient& c) { return c.endJobScanner(h); }, {id, h}},
-        {"cancelJobScanner", [&](DcsClient& c) { return c.cancelJobScanner(h); }, {id, h}},
-        {"enumScanners", [&](DcsClient& c) { return c.enumScanners(v, w, x); }, {id, v, w, x}},
-        {"enumSpecificScanner", [&](DcsClient& c) { return c.enumSpecificScanner(transport, &outHandle); }, {id, value(transport), value(&outHandle)}},
-        {"exchangeDataScanner", [&](DcsClient& c) { return c.exchangeDataScanner(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
-        {"getLongScanner", [&](DcsClient& c) { return c.getLongScanner(v, w, x); }, {id, v, w, x}},
-        {"getStringScanner", [&](DcsClient& c) { return c.getStringScanner(v, w, x, y, z); }, {id, v, w, x, y, z}},
-        {"startJobScanner", [&](DcsClient& c) { return c.startJobScanner(h, v); }, {id, h, v}},
-        {"registerForAsyncDataScanner", [&](DcsClient& c) { return c.registerForAsyncDataScanner(h, v, w); }, {id, h, v, w}},
-        {"unregisterForAsyncDataScanner", [&](DcsClient& c) { return c.unregisterForAsyncDataScanner(h); }, {id, h}},
-        {"getCurrentStateScanner", [&](DcsClient& c) { return c.getCurrentStateScanner(h, &state); }, {id, h, value(&state)}},
-        {"unregisterForAlertsPrinter", [&](DcsClient& c) { return c.unregisterForAlertsPrinter(h); }, {id, h}},
-        {"unregisterForNotificationsPrinter", [&](DcsClient& c) { return c.unregisterForNotificationsPrinter(h); }, {id, h}},
-        {"validatePortName", [&](DcsClient& c) { return c.validatePortName(v); }, {id, v}},
-        {"writePrinter", [&](DcsClient& c) { return c.writePrinter(h, v, w, x); }, {id, h, v, w, x}},
-        {"enumSpecificCardReader", [&](DcsClient& c) { return c.enumSpecificCardReader(v, w); }, {id, v, w}},
-        {"enumCardReaders", [&](DcsClient& c) { return c.enumCardReaders(v, w, x); }, {id, v, w, x}},
-        {"exchangeBidiCardReader", [&](DcsClient& c) { return c.exchangeBidiCardReader(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
-        {"registerForReportsCardReader", [&](DcsClient& c) { return c.registerForReportsCardReader(v); }, {id, v}},
-        {"unregisterForReportsCardReader", [&](DcsClient& c) { return c.unregisterForReportsCardReader(); }, {id}},
-        {"registerForNotificationsCardReader", [&](DcsClient& c) { return c.registerForNotificationsCardReader(h, v); }, {id, h, v}},
-        {"unregisterForNotificationsCardReader", [&](DcsClient& c) { return c.unregisterForNotificationsCardReader(h); }, {id, h}},
-        {"registerForAsyncDataCardReader", [&](DcsClient& c) { return c.registerForAsyncDataCardReader(h, v); }, {id, h, v}},
-        {"unregisterForAsyncDataCardReader", [&](DcsClient& c) { return c.unregisterForAsyncDataCardReader(h); }, {id, h}},
-        {"uninstall", [&](DcsClient& c) { return c.uninstall(); }, {}},
-        {"resume", [&](DcsClient& c) { return c.resume(); }, {}},
-        {"suspend", [&](DcsClient& c) { return c.suspend(); }, {}},
-        {"addTransport", [&](DcsClient& c) { return c.addTransport(v); }, {v}},
-        {"removeTransport", [&](DcsClient& c) { return c.removeTransport(v); }, {v}},
-        {"addMonitor", [&](DcsClient& c) { return c.addMonitor(); }, {}},
-        {"registerForSystemNotifications", [&](DcsClient& c) { return c.registerForSystemNotifications(v, w); }, {id, v, w}},
-        {"unregisterForSystemNotifications", [&](DcsClient& c) { return c.unregisterForSystemNotifications(); }, {id}},
-        {"cancelDiscovery", [&](DcsClient& c) { return c.cancelDiscovery(v, w); }, {id, v, w}},
-        {"setJobStringScanner", [&](DcsClient& c) { return c.setJobStringScanner(v, w, x); }, {id, v, w, x}},
-        {"setJobStringPrinter", [&](DcsClient& c) { return c.setJobStringPrinter(v, w, x); }, {id, v, w, x}},
-        {"getJobStringScanner", [&](DcsClient& c) { return c.getJobStringScanner(v, w, x, y, z); }, {id, v, w, x, y, z}},
-    };
+    std::vector<OperationCase> cases = printerAndGlobalCases();
+    for (auto more : {hidAndScannerCases(), cardReaderAndLibraryCases()}) cases.insert(cases.end(), more.begin(), more.end());
+    const uint32_t id = operation_values::id;
+    const DcsHandle h = operation_values::h;
     // With open/close (8), close-all (2), acquire/release/checkHost/install (4): all 88.
     EXPECT_EQ(cases.size(), 74u);
 

@@ -9,8 +9,6 @@
 using namespace testing_support;
 
 namespace {
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 int count(const std::string& text, const std::string& part) {
     int found = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++found;

@@ -1,3 +1,4 @@
+#include "AppListText.h"
 #include "DestinationTable.h"
 #include "TagText.h"
 
@@ -8,15 +9,10 @@ const FixedDestinations kFixed{L"E-mail", L"Fax", L"File"};
 
 std::wstring app(const std::wstring& name, const std::wstring& type, bool isDefault = false,
                  const std::wstring& path = L"C:\\a.exe") {
-    std::wstring entry = L"     <APP>\r\n          <FRIENDLY_NAME>" + name + L"</FRIENDLY_NAME>\r\n          <PATH>" + path +
-                         L"</PATH>\r\n";
-    if (isDefault) entry += L"          <DEFAULT_AIO_APP>true</DEFAULT_AIO_APP>\r\n";
-    entry += L"          <DEFAULT_FILE_TYPE>" + type + L"</DEFAULT_FILE_TYPE>\r\n          <SUPPORTED_FILE_TYPES>" +
-             type + L"</SUPPORTED_FILE_TYPES>\r\n     </APP>\r\n";
-    return entry;
+    return testing_support::appEntryText(name, path, type, isDefault);
 }
 
-std::wstring list(const std::wstring& entries) { return L"<APPLIST>\r\n" + entries + L"</APPLIST>"; }
+std::wstring list(const std::wstring& entries) { return testing_support::appListText(entries); }
 
 DestinationTable fill(const std::wstring& document, bool fax, bool ocr, std::optional<std::wstring>* paint = nullptr) {
     DestinationTable table;

@@ -8,16 +8,6 @@
 using namespace testing_support;
 
 namespace {
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::wstring entry(const std::wstring& name, const std::wstring& path, const std::wstring& type, bool isDefault = false) {
-    std::wstring text = L"     <APP>\r\n          <FRIENDLY_NAME>" + name + L"</FRIENDLY_NAME>\r\n          <PATH>" + path +
-                        L"</PATH>\r\n";
-    if (isDefault) text += L"          <DEFAULT_AIO_APP>true</DEFAULT_AIO_APP>\r\n";
-    return text + L"          <DEFAULT_FILE_TYPE>" + type + L"</DEFAULT_FILE_TYPE>\r\n          <SUPPORTED_FILE_TYPES>" +
-           type + L"</SUPPORTED_FILE_TYPES>\r\n     </APP>\r\n";
-}
-
 // The list of the brand the harness prefix chooses ("os.." Ostrel, "nt.." T-Nova), removed after.
 class BrandList {
 public:
@@ -51,8 +41,8 @@ private:
 
 TEST(AppListRoad, ThePanelGetsTheStoredListAndAScanResolvesItsIndex) {
     BrandList brand("OstrelInkjet");
-    brand.store(entry(L"Viewer", L"C:\\v.exe", L"JPG") + entry(L"Notes", L"C:\\n.exe", L"TXT") +
-                entry(L"Paint", L"C:\\p.exe", L"BMP", true));
+    brand.store(appEntryText(L"Viewer", L"C:\\v.exe", L"JPG") + appEntryText(L"Notes", L"C:\\n.exe", L"TXT") +
+                appEntryText(L"Paint", L"C:\\p.exe", L"BMP", true));
     HarnessOptions options;
     options.realAppList = true;
     MonitorHarness monitor("os01", "device port=USB001 transport=USB1 hids=1\n", "poll=300,reenum=100,enumretry=20",
@@ -218,7 +208,7 @@ TEST(AppListRoad, AnOcrProgramCountsInTheNativeViewAndInThe32BitOne) {
 TEST(AppListRoad, ALongDefaultNameIsCutAsItsEntryIs) {
     // The panel matches the default name against the names it was sent: both are cut alike.
     BrandList brand("SorvaniInkJet");
-    brand.store(entry(std::wstring(300, L'n'), L"C:\\n.exe", L"JPG", true));
+    brand.store(appEntryText(std::wstring(300, L'n'), L"C:\\n.exe", L"JPG", true));
     HarnessOptions options;
     options.realAppList = true;
     MonitorHarness monitor("ro04", "device port=USB001 transport=USB1 hids=1\n", "poll=300,reenum=100,enumretry=20",

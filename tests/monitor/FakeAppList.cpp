@@ -1,6 +1,8 @@
 // Test double of the application-list library for the monitor's tests: GetWideAppList hands
 // out the UTF-8 document of "<dll name>.txt" beside the DLL, with the library's two-call size
 // protocol. The real library has tests of its own.
+#include "ModuleFiles.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -12,11 +14,7 @@ namespace {
 HMODULE g_self = nullptr;
 
 std::wstring document() {
-    char path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(g_self, path, MAX_PATH);
-    std::string file(path, length < MAX_PATH ? length : 0);
-    file.replace(file.size() - 4, 4, ".txt");
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(standin::besideModule(g_self, ".txt"), std::ios::binary);
     if (!in) return L"<APPLIST>\r\n</APPLIST>";
     std::stringstream bytes;
     bytes << in.rdbuf();
@@ -30,8 +28,7 @@ std::wstring document() {
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) g_self = instance;
-    return TRUE;
+    return standin::attachModule(instance, reason, g_self);
 }
 
 extern "C" LONG WINAPI Initialize() { return 0; }

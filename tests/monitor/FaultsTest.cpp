@@ -7,7 +7,6 @@
 #include <aclapi.h>
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <memory>
 
 using namespace testing_support;
@@ -15,9 +14,6 @@ using namespace testing_support;
 namespace {
 const char kDevice[] = "device port=USB001 transport=USB1 model=KV-1 hids=1\n";
 const char kTimings[] = "poll=300,reenum=100,enumretry=20";
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 
 template <typename Predicate>
 bool waitUntil(Predicate predicate, DWORD timeoutMs = 15000) {
@@ -28,12 +24,7 @@ bool waitUntil(Predicate predicate, DWORD timeoutMs = 15000) {
     }
 }
 
-
-std::string viewerList() {
-    return "<APPLIST>\r\n     <APP>\r\n          <FRIENDLY_NAME>Viewer</FRIENDLY_NAME>\r\n"
-           "          <PATH>C:\\v.exe</PATH>\r\n          <DEFAULT_FILE_TYPE>JPG</DEFAULT_FILE_TYPE>\r\n"
-           "          <SUPPORTED_FILE_TYPES>JPG</SUPPORTED_FILE_TYPES>\r\n     </APP>\r\n</APPLIST>";
-}
+std::string viewerList() { return appListText(appEntryText("Viewer", "C:\\v.exe", "JPG")); }
 
 // Panel reports used below.
 const char kNoButton[] = "01 00 00 00 00 00 0B 00";
@@ -42,10 +33,7 @@ const char kScanToNothing[] = "01 00 33 00 00 00 01 FF";  // no application chos
 const char kListRequest[] = "01 00 00 00 00 00 08 00";
 
 // How the monitor logs a report: lower-case hex pairs, each followed by a space.
-std::string logged(std::string bytes) {
-    for (char& c : bytes) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return "HID Report = " + bytes + " ";
-}
+std::string logged(const std::string& bytes) { return "HID Report = " + lowerAscii(bytes) + " "; }
 
 std::string press(MonitorHarness& monitor, const std::string& bytes) { return monitor.command("report USB001 0 " + bytes); }
 
@@ -84,8 +72,7 @@ bool registered(const std::string& journal) { return calls(journal, "DcsRegister
 
 void startAndWaitForDevice(MonitorHarness& monitor) {
     ASSERT_TRUE(start(monitor));
-    ASSERT_NE(nullptr, monitor.waitForWindow());
-    ASSERT_TRUE(monitor.waitForJournal(registered)) << monitor.journal();
+    waitUntilReady(monitor, "DcsRegisterForNotificationsHid");
 }
 
 // Ends the monitor the way an uninstaller does and checks it went.

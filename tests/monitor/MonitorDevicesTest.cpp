@@ -9,9 +9,6 @@
 using namespace testing_support;
 
 namespace {
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-
 // A call of `entry` whose line also contains `part` (client identities vary between calls).
 bool hasCall(const std::string& journal, const std::string& entry, const std::string& part) {
     return calls(journal, entry, part) > 0;

@@ -1,7 +1,6 @@
 #include "MonitorHarness.h"
 
-#include <algorithm>
-#include <cctype>
+#include <gtest/gtest.h>
 
 using namespace testing_support;
 
@@ -10,12 +9,6 @@ void copyBeside(const std::string& from, const std::string& to) { CopyFileA(from
 
 void setDword(HKEY key, const char* name, DWORD value) {
     RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-}
-
-DWORD consoleSession() {
-    auto session = reinterpret_cast<DWORD(WINAPI*)()>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "WTSGetActiveConsoleSessionId")));
-    return session != nullptr ? session() : 0;
 }
 }  // namespace
 
@@ -109,11 +102,7 @@ MonitorHarness::~MonitorHarness() {
 
 std::string MonitorHarness::exe() const { return file(prefix_ + "panelmon.exe"); }
 
-std::string MonitorHarness::instanceName() const {
-    std::string name = "monitor_" + prefix_ + "_" + std::to_string(consoleSession()) + "_running";
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-    return name;
-}
+std::string MonitorHarness::instanceName() const { return monitorWindowName(prefix_); }
 
 bool MonitorHarness::start(const std::string& arguments) {
     SetEnvironmentVariableA("PANELMON_TIMINGS", timings_.c_str());
@@ -193,3 +182,13 @@ void MonitorHarness::setCapabilities(const std::string& lines) { writeFile(file(
 std::string MonitorHarness::log() const { return readFile(logPath_); }
 
 void MonitorHarness::removeFile(const std::string& name) { DeleteFileA(file(name).c_str()); }
+
+void waitUntilReady(MonitorHarness& monitor, const std::string& entry) {
+    ASSERT_NE(nullptr, monitor.waitForWindow());
+    ASSERT_TRUE(monitor.waitForJournal([&](const std::string& j) { return calls(j, entry) >= 1; })) << monitor.journal();
+}
+
+void startAndWait(MonitorHarness& monitor, const std::string& entry) {
+    ASSERT_TRUE(monitor.start());
+    waitUntilReady(monitor, entry);
+}

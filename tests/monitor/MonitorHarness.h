@@ -2,6 +2,7 @@
 // beside copies of the stand-ins: tests in parallel never share a mutex, window, pipe or log.
 #pragma once
 
+#include "AppListText.h"
 #include "TestSupport.h"
 
 #include <windows.h>
@@ -87,6 +88,11 @@ private:
 using testing_support::countLines;
 // The simulator journal's lines of one entry point that also contain `part`.
 int calls(const std::string& journal, const std::string& entry, const std::string& part = " -> 0");
+
+// Waits for the started monitor's window and for a successful call of `entry` in the journal:
+// with its registration done, the monitor takes panel reports.
+void waitUntilReady(MonitorHarness& monitor, const std::string& entry = "DcsRegisterForReportsHid");
+void startAndWait(MonitorHarness& monitor, const std::string& entry = "DcsRegisterForReportsHid");
 
 struct ProgramRecord {
     std::string command;

@@ -10,22 +10,10 @@
 using namespace testing_support;
 
 namespace {
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-
 // The job file named after " -x " in a light-scan command line.
 std::string jobPathOf(const std::string& command) {
     const size_t at = command.find(" -x ");
     return at == std::string::npos ? std::string() : command.substr(at + 4);
-}
-
-std::string appEntry(const std::string& name, const std::string& type, const std::string& path,
-                     bool isDefault = false) {
-    std::string entry = "     <APP>\r\n          <FRIENDLY_NAME>" + name + "</FRIENDLY_NAME>\r\n          <PATH>" + path +
-                        "</PATH>\r\n";
-    if (isDefault) entry += "          <DEFAULT_AIO_APP>true</DEFAULT_AIO_APP>\r\n";
-    return entry + "          <DEFAULT_FILE_TYPE>" + type + "</DEFAULT_FILE_TYPE>\r\n          <SUPPORTED_FILE_TYPES>" +
-           type + "</SUPPORTED_FILE_TYPES>\r\n     </APP>\r\n";
 }
 
 const char* const kDevice = "device port=USB001 transport=USB1 model=KV-1 hids=1\n";
@@ -34,21 +22,14 @@ const char* const kDevice = "device port=USB001 transport=USB1 model=KV-1 hids=1
 std::string press(MonitorHarness& monitor, const std::string& bytes) {
     return monitor.command("report USB001 0 " + bytes);
 }
-
-void startAndWait(MonitorHarness& monitor) {
-    ASSERT_TRUE(monitor.start());
-    ASSERT_NE(nullptr, monitor.waitForWindow());
-    ASSERT_TRUE(monitor.waitForJournal([](const std::string& j) { return contains(j, "DcsRegisterForReportsHid"); }))
-        << monitor.journal();
-}
 }  // namespace
 
 TEST(PanelRoad, EachDestinationGetsItsJobAndTheLightScanProgram) {
     HarnessOptions options;
     options.subfolder = "Program Files";  // a space in the monitor's folder
     MonitorHarness monitor("pr01", kDevice, "poll=300,reenum=100,enumretry=20", options);
-    monitor.setAppList("<APPLIST>\r\n" + appEntry("Viewer", "JPG", "C:\\v.exe") + appEntry("Slides", "PPT", "C:\\s.exe") +
-                       appEntry("Notes", "Ppt", "C:\\n.exe") + "</APPLIST>");
+    monitor.setAppList(appListText(appEntryText("Viewer", "C:\\v.exe", "JPG") + appEntryText("Slides", "C:\\s.exe", "PPT") +
+                                   appEntryText("Notes", "C:\\n.exe", "Ppt")));
     startAndWait(monitor);
 
     struct Case {
@@ -116,7 +97,7 @@ TEST(PanelRoad, EachDestinationGetsItsJobAndTheLightScanProgram) {
 TEST(PanelRoad, WithoutAPanelListOneScanWritesTwoJobsAndSameSecondNamesDiffer) {
     MonitorHarness monitor("pr02", kDevice);
     monitor.setCapabilities("NumScanners=1\nSendAppListToOpPanel=0\n");
-    monitor.setAppList("<APPLIST>\r\n" + appEntry("Viewer", "JPG", "C:\\v.exe") + "</APPLIST>");
+    monitor.setAppList(appListText(appEntryText("Viewer", "C:\\v.exe", "JPG")));
     startAndWait(monitor);
 
     // Letter (paper code 1), colour, the first application; twice within the same second.
@@ -205,8 +186,8 @@ TEST(PanelRoad, WithoutThePhotoCardProgramTheCardStartsThePhotoProgram) {
 
 TEST(PanelRoad, DispatchOfBothOriginsAndInvalidReports) {
     MonitorHarness monitor("pr05", kDevice);
-    monitor.setAppList("<APPLIST>\r\n" + appEntry("A", "JPG", "C:\\a.exe", true) + appEntry("B", "BMP", "C:\\b.exe", true) +
-                       "</APPLIST>");
+    monitor.setAppList(
+        appListText(appEntryText("A", "C:\\a.exe", "JPG", true) + appEntryText("B", "C:\\b.exe", "BMP", true)));
     startAndWait(monitor);
 
     EXPECT_EQ("ok delivered result=13", press(monitor, "01 03 00 00 00 00 01 01")) << "origin 3";
@@ -253,11 +234,9 @@ TEST(PanelRoad, DispatchOfBothOriginsAndInvalidReports) {
 
 TEST(PanelRoad, ScansRunOnlyWhileTheMonitorsSessionIsActive) {
     MonitorHarness monitor("pr06", kDevice);
-    monitor.setAppList("<APPLIST>\r\n" + appEntry("Viewer", "JPG", "C:\\v.exe") + "</APPLIST>");
+    monitor.setAppList(appListText(appEntryText("Viewer", "C:\\v.exe", "JPG")));
     const std::string probe = monitor.file("session.txt");
-    auto session = reinterpret_cast<DWORD(WINAPI*)()>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "WTSGetActiveConsoleSessionId")));
-    const DWORD own = session != nullptr ? session() : 0;
+    const DWORD own = consoleSession();
     writeFile(probe, std::to_string(own));
     SetEnvironmentVariableA("PANELMON_SESSION_PROBE", probe.c_str());
     startAndWait(monitor);

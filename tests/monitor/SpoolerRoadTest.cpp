@@ -16,8 +16,6 @@ constexpr char kQueue[] = "KV-Duplex";  // tools/platform.sh adds it with the ot
 constexpr char kDuplexOn[] = "01 00 00 00 00 00 10 01";
 constexpr char kDuplexOff[] = "01 00 00 00 00 00 10 00";
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 // The printer's "OriginalFriendlyName", set as a driver's installer would. (Wine has no
 // DeletePrinterDataA: an empty name stands for a printer without one.)
 bool setFriendlyName(const std::string& printer, const std::string& name) {
@@ -42,13 +40,6 @@ long long storedState(const std::string& key) {
     return value;
 }
 
-void startAndWait(MonitorHarness& monitor, int interfaces) {
-    ASSERT_TRUE(monitor.start());
-    ASSERT_NE(nullptr, monitor.waitForWindow());
-    ASSERT_TRUE(monitor.waitForJournal(
-        [&](const std::string& j) { return countLines(j, "DcsRegisterForReportsHid client") >= interfaces; }))
-        << monitor.journal() << monitor.log();
-}
 }  // namespace
 
 TEST(SpoolerRoad, TheDuplexButtonStoresItsStateUnderThePrintersFriendlyName) {
@@ -64,7 +55,9 @@ TEST(SpoolerRoad, TheDuplexButtonStoresItsStateUnderThePrintersFriendlyName) {
     // The first device's printer is the queue; the second's model names no printer at all.
     MonitorHarness monitor("sp01", std::string("device port=USB001 transport=USB1 model=") + kQueue +
                                        " hids=1\ndevice port=USB002 transport=USB1 model=No-Such-Printer hids=1\n");
-    startAndWait(monitor, 2);
+    startAndWait(monitor);
+    ASSERT_TRUE(monitor.waitForJournal([](const std::string& j) { return calls(j, "DcsRegisterForReportsHid") >= 2; }))
+        << monitor.journal();
     const std::string key = monitor.settingsPath().substr(0, monitor.settingsPath().find("\\Model")) +
                             "\\IjPrtSettings\\" + friendly;
 
@@ -94,7 +87,7 @@ TEST(SpoolerRoad, TheDuplexButtonStoresItsStateUnderThePrintersFriendlyName) {
     ASSERT_TRUE(setFriendlyName(kQueue, friendly));
     MonitorHarness unbound("sp03", std::string("device port=USB001 transport=USB1 model=") + kQueue + " hids=1\n");
     writeFile(unbound.file("winspool.drv"), "not a library");
-    startAndWait(unbound, 1);
+    startAndWait(unbound);
     const std::string unboundKey = unbound.settingsPath().substr(0, unbound.settingsPath().find("\\Model")) +
                                    "\\IjPrtSettings\\" + friendly;
     EXPECT_EQ("ok delivered result=0", unbound.command(std::string("report USB001 0 ") + kDuplexOn));
@@ -107,7 +100,7 @@ TEST(SpoolerRoad, TheDuplexButtonStoresItsStateUnderThePrintersFriendlyName) {
 
 TEST(SpoolerRoad, ADevicePresentAtStartUpNamesItsPrinterInCopiesAndAutoPrint) {
     MonitorHarness monitor("sp02", "device port=USB001 transport=USB1 model=KV-7 hids=1\n");
-    startAndWait(monitor, 1);
+    startAndWait(monitor);
     EXPECT_EQ("ok delivered result=0", monitor.command("report USB001 0 01 00 00 00 00 00 05 02"));
     ASSERT_TRUE(monitor.waitForPrograms("lsqx", 1)) << monitor.log();
     EXPECT_TRUE(contains(records(monitor.programJournal("lsqx")).back().file, "<PRINTER_NAME>KV-7</PRINTER_NAME>"))

@@ -12,12 +12,8 @@
 using namespace testing_support;
 
 namespace {
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 const char* const kDevice = "device port=USB001 transport=USB1 model=KV-1 hids=1\n";
-const std::string kList = "<APPLIST>\r\n     <APP>\r\n          <FRIENDLY_NAME>Viewer</FRIENDLY_NAME>\r\n"
-                          "          <PATH>C:\\v.exe</PATH>\r\n          <DEFAULT_FILE_TYPE>JPG</DEFAULT_FILE_TYPE>\r\n"
-                          "          <SUPPORTED_FILE_TYPES>JPG</SUPPORTED_FILE_TYPES>\r\n     </APP>\r\n</APPLIST>";
+const std::string kList = appListText(appEntryText("Viewer", "C:\\v.exe", "JPG"));
 
 // Reports of every kind the panel sends, as storm bases (hex without blanks).
 const char* const kScanToViewer = "0100130000000103";  // gray scan, application index 3: the stored entry
@@ -84,13 +80,6 @@ void removePrograms(MonitorHarness& monitor) {
 
 void restoreLightScan(MonitorHarness& monitor) {
     CopyFileA((ownFolder() + "kvablsqx.exe").c_str(), monitor.file(monitor.prefix() + "lsqx.exe").c_str(), FALSE);
-}
-
-void startAndWait(MonitorHarness& monitor) {
-    ASSERT_TRUE(monitor.start());
-    ASSERT_NE(nullptr, monitor.waitForWindow());
-    ASSERT_TRUE(monitor.waitForJournal([](const std::string& j) { return contains(j, "DcsRegisterForReportsHid"); }))
-        << monitor.journal();
 }
 
 // A scan sent the ordinary way reaches the light-scan program with its job file.
@@ -393,17 +382,12 @@ TEST(Stress, TenThousandCyclesOfEveryKindKeepHandlesAndMemoryFlat) {
     expectAWorkingScan(monitor);
 }
 
-
 TEST(Stress, ThousandCharacterPortsPrintersNamesAndPathsAreCutNeverOverrun) {
     MonitorHarness monitor("st04", kDevice);
-    const std::wstring longName(1000, L'n');
+    const std::string longName(1000, 'n');
     const std::string longPath = "C:\\" + std::string(1000, 'p') + "\\app.exe";
-    std::string list = "<APPLIST>\r\n     <APP>\r\n          <FRIENDLY_NAME>" + std::string(1000, 'n') +
-                       "</FRIENDLY_NAME>\r\n          <PATH>" + longPath +
-                       "</PATH>\r\n          <DEFAULT_FILE_TYPE>" + std::string(1000, 'T') +
-                       "</DEFAULT_FILE_TYPE>\r\n          <SUPPORTED_FILE_TYPES>" + std::string(1000, 'S') +
-                       "</SUPPORTED_FILE_TYPES>\r\n     </APP>\r\n</APPLIST>";
-    monitor.setAppList(list);
+    monitor.setAppList(
+        appListText(appEntryText(longName, longPath, std::string(1000, 'T'), false, std::string(1000, 'S'))));
     monitor.setCapabilities("NumScanners=1\nSendAppListToOpPanel=0\n");
     startAndWait(monitor);
 

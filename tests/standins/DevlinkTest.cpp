@@ -19,17 +19,10 @@
 using namespace testing_support;
 
 namespace {
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 // The build's product prefix: the first 4 characters of this program's file name.
 std::string built(const std::string& name) {
     const std::string path = ownPath();
     return ownFolder() + path.substr(path.rfind('\\') + 1, 4) + name;
-}
-
-template <typename Fn>
-Fn entry(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
 class Simulator {
@@ -47,25 +40,25 @@ public:
         module_.reset(LoadLibraryA(dll_.c_str()));
         if (!module_) return false;
         HMODULE m = module_.get();
-        initialize = entry<DcsInitializeFn>(m, "DcsInitialize");
-        uninitialize = entry<DcsUninitializeFn>(m, "DcsUninitialize");
-        install = entry<DcsInstallFn>(m, "DcsInstall");
-        getClientId = entry<DcsGetClientIdFn>(m, "DcsGetClientId");
-        discovery = entry<DcsDiscoveryFn>(m, "DcsDiscovery");
-        enumHids = entry<DcsEnumHidsFn>(m, "DcsEnumHids");
-        enumSpecificHid = entry<DcsEnumSpecificFn>(m, "DcsEnumSpecificHid");
-        enumSpecificScanner = entry<DcsEnumSpecificFn>(m, "DcsEnumSpecificScanner");
-        getStringHid = entry<DcsGetStringHidFn>(m, "DcsGetStringHid");
-        getLongHid = entry<DcsGetLongHidFn>(m, "DcsGetLongHid");
-        getCurrentStateHid = entry<DcsGetCurrentStateFn>(m, "DcsGetCurrentStateHid");
-        openHid = entry<DcsHandleFn>(m, "DcsOpenHid");
-        openScanner = entry<DcsHandleFn>(m, "DcsOpenScanner");
-        closeHid = entry<DcsHandleFn>(m, "DcsCloseHid");
-        closeScanner = entry<DcsHandleFn>(m, "DcsCloseScanner");
-        registerForReports = entry<DcsRegisterForReportsHidFn>(m, "DcsRegisterForReportsHid");
-        registerForNotifications = entry<DcsRegisterForNotificationsHidFn>(m, "DcsRegisterForNotificationsHid");
-        unregisterForReports = entry<DcsHandleFn>(m, "DcsUnregisterForReportsHid");
-        unregisterForNotifications = entry<DcsHandleFn>(m, "DcsUnregisterForNotificationsHid");
+        initialize = exportOf<DcsInitializeFn>(m, "DcsInitialize");
+        uninitialize = exportOf<DcsUninitializeFn>(m, "DcsUninitialize");
+        install = exportOf<DcsInstallFn>(m, "DcsInstall");
+        getClientId = exportOf<DcsGetClientIdFn>(m, "DcsGetClientId");
+        discovery = exportOf<DcsDiscoveryFn>(m, "DcsDiscovery");
+        enumHids = exportOf<DcsEnumHidsFn>(m, "DcsEnumHids");
+        enumSpecificHid = exportOf<DcsEnumSpecificFn>(m, "DcsEnumSpecificHid");
+        enumSpecificScanner = exportOf<DcsEnumSpecificFn>(m, "DcsEnumSpecificScanner");
+        getStringHid = exportOf<DcsGetStringHidFn>(m, "DcsGetStringHid");
+        getLongHid = exportOf<DcsGetLongHidFn>(m, "DcsGetLongHid");
+        getCurrentStateHid = exportOf<DcsGetCurrentStateFn>(m, "DcsGetCurrentStateHid");
+        openHid = exportOf<DcsHandleFn>(m, "DcsOpenHid");
+        openScanner = exportOf<DcsHandleFn>(m, "DcsOpenScanner");
+        closeHid = exportOf<DcsHandleFn>(m, "DcsCloseHid");
+        closeScanner = exportOf<DcsHandleFn>(m, "DcsCloseScanner");
+        registerForReports = exportOf<DcsRegisterForReportsHidFn>(m, "DcsRegisterForReportsHid");
+        registerForNotifications = exportOf<DcsRegisterForNotificationsHidFn>(m, "DcsRegisterForNotificationsHid");
+        unregisterForReports = exportOf<DcsHandleFn>(m, "DcsUnregisterForReportsHid");
+        unregisterForNotifications = exportOf<DcsHandleFn>(m, "DcsUnregisterForNotificationsHid");
         return initialize && uninitialize && install && getClientId && discovery && enumHids && enumSpecificHid &&
                enumSpecificScanner && getStringHid && getLongHid && getCurrentStateHid && openHid && openScanner &&
                closeHid && closeScanner && registerForReports && registerForNotifications && unregisterForReports &&
@@ -219,12 +212,15 @@ const char kTwoDevices[] =
     "# a USB device with two interfaces and a network device\n"
     "device port=USB001 transport=USB1 model=\"KV Scan 100\" hids=2 vid=0x1234 pid=7\n"
     "device port=NET7 transport=IPv4 model=\"\"\n";
-}  // namespace
 
-TEST(DevlinkSimulator, EnumeratesEachInterfaceSynchronouslyAndAnswersItsProperties) {
-    Simulator sim("dl01", kTwoDevices);
+// The three interfaces of kTwoDevices, in enumeration order.
+struct TwoDevices {
+    DcsHandle usbFirst = 0, usbSecond = 0, net = 0;
+};
+
+// Loads and initialises; identities are given out only after DcsInitialize, one each time.
+void startWithIdentities(Simulator& sim, uint32_t& client) {
     ASSERT_TRUE(sim.load()) << "every entry point is exported under its bare name";
-    uint32_t client = 0;
     EXPECT_NE(0, sim.getClientId(&client, "")) << "no identity before DcsInitialize";
     ASSERT_EQ(0, sim.initialize());
     ASSERT_EQ(0, sim.getClientId(&client, ""));
@@ -239,12 +235,15 @@ TEST(DevlinkSimulator, EnumeratesEachInterfaceSynchronouslyAndAnswersItsProperti
     EXPECT_EQ(0, sim.getClientId(&local, (std::string("\\\\") + computer).c_str())) << "this computer by name";
     EXPECT_NE(0, sim.getClientId(&local, "\\\\no-such-host")) << "other computers are not simulated";
     EXPECT_EQ(0, sim.discovery(client, kTransportUsb, ""));
+}
 
+void expectEnumeration(Simulator& sim, uint32_t client, TwoDevices& found) {
     resetSeen(&sim, client);
     ASSERT_EQ(0, sim.enumHids(client, kTransportLocal, "", onEnum));
     ASSERT_EQ(3u, g_seen.enumerated.size()) << "one callback per interface, all before the call returned";
     for (DWORD thread : g_seen.enumThreads) EXPECT_EQ(GetCurrentThreadId(), thread) << "on the calling thread";
-    const DcsHandle usbFirst = g_seen.enumerated[0], usbSecond = g_seen.enumerated[1], net = g_seen.enumerated[2];
+    found = {g_seen.enumerated[0], g_seen.enumerated[1], g_seen.enumerated[2]};
+    const DcsHandle usbFirst = found.usbFirst, usbSecond = found.usbSecond, net = found.net;
     EXPECT_NE(0u, usbFirst);
     EXPECT_NE(usbFirst, usbSecond);
     EXPECT_NE(usbSecond, net);
@@ -256,7 +255,11 @@ TEST(DevlinkSimulator, EnumeratesEachInterfaceSynchronouslyAndAnswersItsProperti
     EXPECT_EQ(std::vector<DcsHandle>{net}, g_seen.enumerated) << "a named transport enumerates only its devices";
     EXPECT_NE(0, sim.enumHids(client, kTransportLocal, "", nullptr));
     EXPECT_NE(0, sim.enumHids(client + 100, kTransportLocal, "", onEnum)) << "an identity never given out";
+}
 
+// Port names find the interfaces and the scanner; `scanner` is the USB device's.
+void expectLookupsByPort(Simulator& sim, uint32_t client, const TwoDevices& found, DcsHandle& scanner) {
+    const DcsHandle usbFirst = found.usbFirst, usbSecond = found.usbSecond, net = found.net;
     DcsHandle handle = 77;
     EXPECT_EQ(0, sim.enumSpecificHid(client, "USB001", &handle));
     EXPECT_EQ(usbFirst, handle) << "the first interface of the device on that port";
@@ -264,7 +267,6 @@ TEST(DevlinkSimulator, EnumeratesEachInterfaceSynchronouslyAndAnswersItsProperti
     EXPECT_EQ(net, handle);
     EXPECT_NE(0, sim.enumSpecificHid(client, "USB999", &handle));
     EXPECT_EQ(0u, handle) << "no handle for an unknown port";
-    DcsHandle scanner = 0;
     ASSERT_EQ(0, sim.enumSpecificScanner(client, "USB001", &scanner));
     EXPECT_NE(0u, scanner);
     EXPECT_NE(usbFirst, scanner);
@@ -273,7 +275,10 @@ TEST(DevlinkSimulator, EnumeratesEachInterfaceSynchronouslyAndAnswersItsProperti
     EXPECT_EQ(0, sim.closeScanner(client, scanner));
     EXPECT_NE(0, sim.closeScanner(client, scanner)) << "closed as often as opened";
     EXPECT_NE(0, sim.openScanner(client, usbFirst)) << "a HID handle is no scanner";
+}
 
+void expectProperties(Simulator& sim, uint32_t client, const TwoDevices& found, DcsHandle scanner) {
+    const DcsHandle usbFirst = found.usbFirst, usbSecond = found.usbSecond, net = found.net;
     EXPECT_EQ("USB001#1", property(sim, client, usbSecond, kDescriptorPortname));
     DcsHandle secondHid = 0, scannerOfSecond = 0;
     EXPECT_EQ(0, sim.enumSpecificHid(client, "USB001#1", &secondHid));
@@ -308,11 +313,10 @@ TEST(DevlinkSimulator, EnumeratesEachInterfaceSynchronouslyAndAnswersItsProperti
     uint32_t state = 0;
     EXPECT_EQ(0, sim.getCurrentStateHid(client, usbFirst, &state));
     EXPECT_NE(kHidStateFailed, state);
-    EXPECT_EQ(0, sim.install());
-    EXPECT_EQ(0, sim.uninitialize());
-    EXPECT_NE(0, sim.openHid(client, usbFirst)) << "nothing works after the last DcsUninitialize";
+}
 
-    const std::string journal = sim.journal();
+void expectJournal(const std::string& journal, uint32_t client, const TwoDevices& found) {
+    const DcsHandle usbFirst = found.usbFirst, usbSecond = found.usbSecond, net = found.net;
     EXPECT_TRUE(contains(journal, "load scenario=dl01devlink.scenario devices=2 faults=0\r\n")) << journal;
     EXPECT_TRUE(contains(journal, "DcsInitialize -> 0 uses=1\r\n")) << journal;
     EXPECT_TRUE(contains(journal, "DcsGetClientId host= -> 0 client=" + std::to_string(client) + "\r\n")) << journal;
@@ -324,7 +328,22 @@ TEST(DevlinkSimulator, EnumeratesEachInterfaceSynchronouslyAndAnswersItsProperti
                                       std::to_string(usbSecond) + " property=Portname size=260 -> 0 value=USB001"))
         << journal;
     EXPECT_TRUE(contains(journal, "property=Portname size=3 -> 122 needed=7\r\n")) << journal;
-    EXPECT_TRUE(contains(journal, "DcsUninitialize -> 0 uses=0\r\n")) << journal;
+    EXPECT_TRUE(contains(journal, "DcsUninitialize -> 0 uses=0\r\n")) << journal;}
+}  // namespace
+
+TEST(DevlinkSimulator, EnumeratesEachInterfaceSynchronouslyAndAnswersItsProperties) {
+    Simulator sim("dl01", kTwoDevices);
+    uint32_t client = 0;
+    ASSERT_NO_FATAL_FAILURE(startWithIdentities(sim, client));
+    TwoDevices found;
+    ASSERT_NO_FATAL_FAILURE(expectEnumeration(sim, client, found));
+    DcsHandle scanner = 0;
+    ASSERT_NO_FATAL_FAILURE(expectLookupsByPort(sim, client, found, scanner));
+    expectProperties(sim, client, found, scanner);
+    EXPECT_EQ(0, sim.install());
+    EXPECT_EQ(0, sim.uninitialize());
+    EXPECT_NE(0, sim.openHid(client, found.usbFirst)) << "nothing works after the last DcsUninitialize";
+    expectJournal(sim.journal(), client, found);
 }
 
 TEST(DevlinkSimulator, WithoutAScenarioOneDefaultDeviceIsPresent) {

@@ -23,7 +23,6 @@ private:
     std::string dll_;
 };
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 }  // namespace
 
 TEST(ScanSessionLibrary, CallsEachSlotWithItsArgumentsAndKeepsTheStackBalanced) {
