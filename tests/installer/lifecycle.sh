@@ -79,8 +79,8 @@ files_in_place() {
     done
 }
 
-echo "installation: silent, the simulation kit, into C:\\KV Scan Kit\\"
-msiexec /i "$(windows_path "$first")" /qn 'INSTALLDIR=C:\KV Scan Kit\' ADDLOCAL=ALL
+echo "installation: silent, the simulation kit, into C:\\KV Scan Kit"
+msiexec /i "$(windows_path "$first")" /qn 'INSTALLDIR=C:\KV Scan Kit' ADDLOCAL=ALL
 expect "msiexec succeeded" test $? -eq 0
 install_time=$took
 expect "the files are in the folder" files_in_place
