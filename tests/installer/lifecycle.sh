@@ -22,7 +22,14 @@ if [ "$arch" = x64 ]; then view=/reg:64; else view=/reg:32; fi
 "$WINESERVER" -k </dev/null >/dev/null 2>&1  # a server left by an interrupted run
 rm -rf "$work"
 mkdir -p "$work"
-trap '"$WINESERVER" -k </dev/null >/dev/null 2>&1' EXIT
+# The server is found through its prefix's folder: stopped first, then the folder goes (kept
+# after a failure, for a look).
+finish() {
+    "$WINESERVER" -k </dev/null >/dev/null 2>&1
+    "$WINESERVER" -w </dev/null >/dev/null 2>&1
+    if [ "$failures" -eq 0 ]; then rm -rf "$work"; fi
+}
+trap finish EXIT
 
 IFS=. read -r major minor build_number <<<"$version"
 newer="$major.$minor.$((build_number + 1))"
@@ -127,5 +134,4 @@ expect "the stored list stays: it is the user's" list_holds 'the list as the use
 
 printf '[ figures  ] %s package %s bytes; install %s s, upgrade %s s, removal %s s\n' \
     "$arch" "$(stat -c %s "$first")" "$install_time" "$upgrade_time" "$remove_time"
-if [ "$failures" -eq 0 ]; then rm -rf "$work"; fi
 [ "$failures" -eq 0 ]
