@@ -28,26 +28,12 @@ drive="$WINEPREFIX/drive_c"
 demo="$drive/KV Scan Demo"          # C:\KV Scan Demo: the monitor's folder, with a space in it
 apps="$drive/Demo Apps"             # sample programs for discovery to find
 log="$drive/ProgramData/${prefix}scan.log"
-failures=0
 
-w() { "$WINE" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+source "$(dirname "${BASH_SOURCE[0]}")/steps.sh"
 panel() { w "$demo/${prefix}panel.exe" "$@"; }
 title() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 show() { [ "$check" = 1 ] || printf '%s\n' "$@"; }
 indent() { if [ "$check" = 1 ]; then cat >/dev/null; else sed 's/^/    /'; fi; }
-ok() { printf '  ok    %s\n' "$*"; }
-bad() { printf '  FAIL  %s\n' "$*"; failures=$((failures + 1)); }
-expect() { # expect DESCRIPTION COMMAND...: the step passes when the command succeeds
-    local what=$1; shift
-    if "$@"; then ok "$what"; else bad "$what"; fi
-}
-wait_for() { # wait_for SECONDS COMMAND...
-    local seconds=$1; shift
-    for _ in $(seq 1 $((seconds * 5))); do "$@" && return 0; sleep 0.2; done
-    return 1
-}
-records() { [ -f "$1" ] && grep -c '^end' "$1" || echo 0; }
-more_records() { test "$(records "$1")" -gt "$2"; }  # more_records JOURNAL COUNT
 log_mark() { mark=$( [ -f "$log" ] && wc -c < "$log" || echo 0); }
 new_log() { # the log lines written since log_mark, without the trace lines
     [ -f "$log" ] || return 0

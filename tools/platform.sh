@@ -81,6 +81,32 @@ use_arch() {
     export WINE WINESERVER
 }
 
+# wine_prefix_up: prepares $WINEPREFIX on first use and starts its server and background
+# processes for $WINE and $WINESERVER. Wine's background processes inherit the first program's
+# streams: they are started detached so a piped run never hangs, and the server stays up between
+# test processes until "$WINESERVER" -k.
+wine_prefix_up() {
+    mkdir -p "$WINEPREFIX"
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        say "preparing the Wine prefix $WINEPREFIX"
+        "$WINE" wineboot -i </dev/null >/dev/null 2>&1 || true
+        # Windows without a display: the null graphics driver keeps hidden windows, messages and
+        # timers. It is read when the server starts, so it is set before the server restarts.
+        "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+        "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '新細明體' /d 'WenQuanYi Micro Hei' /f \
+            </dev/null >/dev/null 2>&1
+        "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
+    fi
+    "$WINESERVER" -p </dev/null >/dev/null 2>&1 &
+    # Starts the prefix's background services with every stream detached.
+    "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
+    # The desktop process starts with the first window and lives while windows exist; started
+    # from a test it would hold that test's output open for as long as other tests keep windows.
+    # A windowed program started here, detached, starts it first and keeps it.
+    "$WINE" notepad </dev/null >/dev/null 2>&1 &
+    sleep 2
+}
+
 # check_toolchain "BUILD-ARCHS" "RUN-ARCHS": sets missing_tools and missing_pkgs (Debian
 # packages) for building the given architectures and running the given ones on Wine.
 check_toolchain() {
@@ -108,6 +134,9 @@ check_toolchain() {
     case " $2 " in *" x86 "*) [ -e /usr/lib/i386-linux-gnu/libcups.so.2 ] || lack "32-bit CUPS client library" libcups2:i386 ;; esac
     command -v cmake >/dev/null || lack cmake cmake
     command -v ninja >/dev/null || lack ninja ninja-build
+    # The installer package: built by dist and by the installer tests, read back by the tests.
+    command -v wixl >/dev/null || lack wixl wixl
+    { command -v msiinfo && command -v msibuild; } >/dev/null || lack "msiinfo and msibuild" msitools
     [ -f /usr/src/googletest/CMakeLists.txt ] || lack "GoogleTest sources" googletest
     command -v Xvfb >/dev/null || lack Xvfb xvfb xauth
     command -v clang++ >/dev/null || lack clang++ clang

@@ -7,13 +7,21 @@ struct BrandRow {
     const wchar_t* code;
     const wchar_t* key;
 };
-// The first match wins, so the second "gn" and "eb" rows are never chosen.
+#define BRAND_ROW(code, key) {L"" code, L"" key},
+#define BRAND_FALLBACK(key)
 const BrandRow kBrandTable[] = {
-    {L"ke", L"KelvaraInkjet"}, {L"nv", L"NorvikInkJet"},  {L"nr", L"NorvikLaser"},   {L"ua", L"LumetraInkJet"},
-    {L"os", L"OstrelInkjet"},  {L"ro", L"SorvaniInkJet"}, {L"qz", L"QuarzelInkJet"}, {L"kv", L"KelvaraLaser"},
-    {L"eb", L"IbrexLaser"},    {L"gn", L"DcsLaser"},      {L"gn", L"DcsScanner"},    {L"eb", L"IbrexScanner"},
-    {L"tq", L"TQInkjet"},      {L"rv", L"GravikInkjet"},  {L"nt", L"T-NovaInkjet"},  {L"wb", L"OemInkjet"},
+#include "BrandTable.h"
 };
+#undef BRAND_ROW
+#undef BRAND_FALLBACK
+
+#define BRAND_ROW(code, key)
+#define BRAND_FALLBACK(key) L"" key
+const wchar_t kFallbackBrand[] =
+#include "BrandTable.h"
+    ;
+#undef BRAND_ROW
+#undef BRAND_FALLBACK
 }  // namespace
 
 std::wstring brandKeyFor(const std::wstring& libraryFileName) {
@@ -23,7 +31,7 @@ std::wstring brandKeyFor(const std::wstring& libraryFileName) {
             if (prefix.compare(0, 2, row.code) == 0) return row.key;
         }
     }
-    return L"Kelvara Tools";
+    return kFallbackBrand;
 }
 
 std::wstring appListKeyPath(const std::wstring& libraryFileName) {

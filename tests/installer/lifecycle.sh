@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The package's life on Wine, with Wine's own msiexec, in a Wine prefix of its own that the test
+# makes, starts and stops: a silent installation with the simulation kit into a folder with a
+# space in its name, the started monitor, a scan from the panel tool to the light-scan program,
+# the upgrade to a newer package, an older package refused, and the silent removal.
+# Run by ctest with PACKAGE_SETTINGS (the build's installer/package.env); one line a step, FAIL
+# for a step that fails, and the package's size and the installation's times as figures.
+set -uo pipefail
+here=$(cd "$(dirname "$0")/../.." && pwd)
+source "$here/tools/platform.sh"
+source "$here/tools/steps.sh"
+: "${PACKAGE_SETTINGS:?PACKAGE_SETTINGS must name installer/package.env in a build folder}"
+prefix='' version='' arch='' model='' product='' list_key='' bin=''
+source "$PACKAGE_SETTINGS"
+
+work="$(dirname "$PACKAGE_SETTINGS")/lifecycle"
+use_arch "$arch" "$work"
+export WINEPREFIX="$work/wineprefix"
+# The shortcut stays in the prefix: no menu entry on this machine.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}winemenubuilder.exe=d"
+if [ "$arch" = x64 ]; then view=/reg:64; else view=/reg:32; fi
+"$WINESERVER" -k </dev/null >/dev/null 2>&1  # a server left by an interrupted run
+rm -rf "$work"
+mkdir -p "$work"
+# The server is found through its prefix's folder: stopped first, then the folder goes (kept
+# after a failure, for a look).
+finish() {
+    "$WINESERVER" -k </dev/null >/dev/null 2>&1
+    "$WINESERVER" -w </dev/null >/dev/null 2>&1
+    if [ "$failures" -eq 0 ]; then rm -rf "$work"; fi
+}
+trap finish EXIT
+
+IFS=. read -r major minor build_number <<<"$version"
+newer="$major.$minor.$((build_number + 1))"
+first=$(bash "$here/installer/build-msi.sh" "$PACKAGE_SETTINGS" "$work") || exit 1
+second=$(bash "$here/installer/build-msi.sh" "$PACKAGE_SETTINGS" "$work" "$newer") || exit 1
+wine_prefix_up >/dev/null
+
+dir="$WINEPREFIX/drive_c/KV Scan Kit"
+run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+
+msiexec() { # msiexec ARGS...: Windows Installer's result; the seconds it took go to $took
+    local start status
+    start=$(date +%s.%N)
+    "$WINE" msiexec "$@" </dev/null >/dev/null 2>&1
+    status=$?
+    took=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
+    return $status
+}
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+monitors() { # the process ids of the monitors running in this prefix
+    local p
+    for p in /proc/[0-9]*; do
+        { tr '\0' ' ' <"$p/cmdline"; } 2>/dev/null | grep -qF "\\${prefix}panelmon.exe" || continue
+        { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "${p#/proc/}"
+    done
+}
+one_monitor() { [ "$(monitors | wc -l)" -eq 1 ]; }
+no_monitor() { [ -z "$(monitors)" ]; }
+answers() { "$WINE" "$dir/${prefix}panel.exe" ping </dev/null >/dev/null 2>&1; }
+run_value() { w reg query "$run_key" /v "${prefix}panelmon" $view | sed -n "s/^ *${prefix}panelmon *REG_SZ *//p"; }
+list_holds() { w reg query "HKLM\\$list_key" /v AppList $view | grep -qF -- "$1"; }
+shortcut() { find "$WINEPREFIX/drive_c/users" "$WINEPREFIX/drive_c/ProgramData" -name "$model Application List.lnk"; }
+opens_manager() { # the shortcut names the monitor and its "-s"
+    local link text
+    link=$(shortcut)
+    [ -n "$link" ] && text=$(tr -d '\0' <"$link") && grep -qF "${prefix}panelmon.exe" <<<"$text" && grep -qF -- "-s" <<<"$text"
+}
+replaced() { # replaced PIDS: one monitor runs, and not the one given
+    local now
+    now=$(monitors)
+    [ -n "$now" ] && [ "$now" != "$1" ] && [ "$(wc -l <<<"$now")" -eq 1 ]
+}
+installed() { # the versions of this product in the installed programs, one a line
+    w reg query "$uninstall_key" /s $view |
+        awk -v name="$product" '/^HKEY/ { ours = 0 } $1 == "DisplayName" { ours = index($0, name) > 0 }
+                                ours && $1 == "DisplayVersion" { print $3 }'
+}
+files_in_place() {
+    local file
+    for file in "${prefix}panelmon.exe" "${prefix}appmgr.dll" "${prefix}devlink.dll" "${prefix}devlink.scenario" \
+        "${prefix}panelmonr.dll" "${prefix}lsqx.exe" "${prefix}panel.exe"; do
+        [ -f "$dir/$file" ] || return 1
+    done
+}
+
+echo "installation: silent, the simulation kit, into C:\\KV Scan Kit"
+msiexec /i "$(windows_path "$first")" /qn 'INSTALLDIR=C:\KV Scan Kit' ADDLOCAL=ALL
+expect "msiexec succeeded" test $? -eq 0
+install_time=$took
+expect "the files are in the folder" files_in_place
+expect "the Run value starts the monitor by its quoted path" test "$(run_value)" = "\"C:\\KV Scan Kit\\${prefix}panelmon.exe\""
+expect "the Start-menu shortcut opens the manager" opens_manager
+expect "the monitor answers the panel tool" wait_for 30 answers
+expect "one monitor runs" one_monitor
+expect "the list was stored" list_holds '<APP>'
+expect "the product is installed once, at $version" test "$(installed)" = "$version"
+
+echo "a scan pressed on the panel"
+"$WINE" "$dir/${prefix}panel.exe" scan --app 1 </dev/null >/dev/null 2>&1
+expect "the light-scan program was started with a job file" wait_for 10 more_records "$dir/${prefix}lsqx.journal" 0
+
+echo "upgrade to $newer, silent, with no folder given"
+# The user's own list: an upgrade must keep it as it stands.
+w reg add "HKLM\\$list_key" /v AppList /d 'the list as the user left it' /f $view >/dev/null
+before=$(monitors)
+msiexec /i "$(windows_path "$second")" /qn ADDLOCAL=ALL
+expect "msiexec succeeded" test $? -eq 0
+upgrade_time=$took
+expect "the files are in the same folder" files_in_place
+expect "one installed product, at $newer" test "$(installed)" = "$newer"
+# The new monitor answers only after whatever it does to the list at its start.
+expect "a new monitor answers the panel tool" wait_for 30 answers
+expect "the older monitor was replaced by one new one" replaced "$before"
+expect "the stored list was kept" list_holds 'the list as the user left it'
+
+echo "the older package over the newer one"
+msiexec /i "$(windows_path "$first")" /qn
+expect "msiexec refused it" test $? -ne 0
+expect "the newer product stays" test "$(installed)" = "$newer"
+
+echo "removal, silent"
+msiexec /x "$(windows_path "$second")" /qn
+expect "msiexec succeeded" test $? -eq 0
+remove_time=$took
+expect "no monitor runs" wait_for 10 no_monitor
+expect "no file is left: the folder is gone" test ! -e "$dir"
+expect "the Run value is gone" test -z "$(run_value)"
+expect "the shortcut is gone" test -z "$(shortcut)"
+expect "the product is gone from the installed programs" test -z "$(installed)"
+expect "the stored list stays: it is the user's" list_holds 'the list as the user left it'
+
+printf '[ figures  ] %s package %s bytes; install %s s, upgrade %s s, removal %s s\n' \
+    "$arch" "$(stat -c %s "$first")" "$install_time" "$upgrade_time" "$remove_time"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# The built package read back with msiinfo, without Wine, so a broken package is caught here: its
+# files and their versions, the Run value, the custom actions and where they run, the upgrade
+# rules, the simulation kit's feature, the shortcut, and the binaries' own version resources.
+# Run by ctest with PACKAGE_SETTINGS (the build's installer/package.env); FAIL marks a failure.
+set -uo pipefail
+here=$(cd "$(dirname "$0")/../.." && pwd)
+source "$here/tools/steps.sh"
+: "${PACKAGE_SETTINGS:?PACKAGE_SETTINGS must name installer/package.env in a build folder}"
+prefix='' version='' arch='' list_key='' bin=''
+source "$PACKAGE_SETTINGS"
+
+work="$(dirname "$PACKAGE_SETTINGS")/tables"
+rm -rf "$work"
+package=$(bash "$here/installer/build-msi.sh" "$PACKAGE_SETTINGS" "$work") || exit 1
+newer=$(bash "$here/installer/build-msi.sh" "$PACKAGE_SETTINGS" "$work" 99.0.0) || exit 1
+
+table() { msiinfo export "${2:-$package}" "$1" | tr -d '\r' | tail -n +4; }  # table NAME [PACKAGE]
+has() { table "$1" | awk -F'\t' "$2 { found = 1 } END { exit !found }"; }  # has TABLE AWK-CONDITION
+field() { table "$1" | awk -F'\t' -v key="$2" -v n="$3" '$1 == key { print $n }'; }  # field TABLE KEY N
+property() { table Property "${2:-$package}" | awk -F'\t' -v key="$1" '$1 == key { print $2 }'; }
+sequence() { field InstallExecuteSequence "$1" 3; }
+runs_before() { [ "$(sequence "$1")" -lt "$(sequence "$2")" ]; }  # runs_before ACTION ACTION
+template() { msiinfo suminfo "$package" | sed -n 's/^Template: //p'; }
+all_64_bit() { ! has Component 'int($4 / 256) % 2 == 0'; }
+feature_of() { # the feature that installs a file
+    local component
+    component=$(table File | awk -F'\t' -v name="$1" '$3 == name { print $2 }')
+    table FeatureComponents | awk -F'\t' -v c="$component" '$2 == c { print $1 }'
+}
+stamped() { # the binary's version resource carries the build's version
+    local text
+    text=$(tr -d '\0' <"$bin/$1")
+    grep -qF "FileVersion$version" <<<"$text" && grep -qF "ProductVersion$version" <<<"$text"
+}
+
+echo "files"
+for file in "${prefix}panelmon.exe" "${prefix}appmgr.dll"; do
+    expect "$file is versioned with the build's version" has File "\$3 == \"$file\" && \$5 == \"$version.0\""
+done
+expect "the product's version is the build's" test "$(property ProductVersion)" = "$version"
+expect "the monitor's version resource says the same" stamped "${prefix}panelmon.exe"
+expect "the list library's version resource says the same" stamped "${prefix}appmgr.dll"
+expect "the monitor belongs to the product's feature" test "$(feature_of "${prefix}panelmon.exe")" = Monitor
+for file in "${prefix}devlink.dll" "${prefix}devlink.scenario" "${prefix}panelmonr.dll" "${prefix}lsqx.exe" "${prefix}panel.exe"; do
+    expect "$file belongs to the simulation kit" test "$(feature_of "$file")" = SimulationKit
+done
+expect "the kit is off by default and lies under the product" has Feature '$1 == "SimulationKit" && $2 == "Monitor" && $6 > 1'
+expect "the kit's journals go with it" has RemoveFile "\$3 == \"${prefix}lsqx.journal\" && \$4 == \"INSTALLDIR\" && \$5 == 2"
+
+echo "registry and shortcut"
+expect "the Run value holds the monitor's quoted path" \
+    has Registry "\$2 == 2 && \$3 == \"Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Run\" && \$4 == \"${prefix}panelmon\" && \$5 == \"\\\"[#panelmon]\\\"\""
+expect "the shortcut starts the monitor with -s and the manager's icon" \
+    has Shortcut '$2 == "ProgramMenuFolder" && $5 == "[#panelmon]" && $6 == "-s" && $9 == "manager.ico"'
+expect "an existing list is looked for where the list library keeps it" \
+    has RegLocator "\$1 == \"StoredList\" && \$3 == \"$list_key\" && \$4 == \"AppList\""
+
+echo "custom actions"
+# 18: a program installed by the package; +64 its result is ignored, +128 not waited for;
+# +1024 deferred into the script. Without 2048 every one runs as the installing user.
+expect "-a after the files are committed, as the user, not waited for" \
+    has CustomAction '$1 == "StartMonitorWithList" && $2 == 210 && $3 == "panelmon" && $4 == "-a"'
+expect "  only when no list is stored yet" has InstallExecuteSequence '$1 == "StartMonitorWithList" && $2 ~ /NOT LISTSTORED/'
+expect "  and after InstallFinalize" runs_before InstallFinalize StartMonitorWithList
+expect "a plain start of the monitor over a stored list" \
+    has CustomAction '$1 == "StartMonitor" && $2 == 210 && $4 == ""'
+expect "-u deferred, as the user, waited for" has CustomAction '$1 == "StopMonitor" && $2 == 1106 && $4 == "-u"'
+expect "  at removal, before the files go" runs_before StopMonitor RemoveFiles
+expect "  and only at removal" has InstallExecuteSequence '$1 == "StopMonitor" && $2 == "REMOVE~=\"ALL\""'
+
+echo "upgrades"
+upgrade_code=$(property UpgradeCode)
+expect "the upgrade code stays from version to version" test "$upgrade_code" = "$(property UpgradeCode "$newer")"
+expect "the product code changes with the version" test "$(property ProductCode)" != "$(property ProductCode "$newer")"
+expect "older versions of the product are found and replaced" has Upgrade "\$1 == \"$upgrade_code\" && \$3 == \"$version\" && \$7 == \"WIX_UPGRADE_DETECTED\""
+expect "  the older one is removed before anything is installed" runs_before RemoveExistingProducts InstallInitialize
+expect "a newer installed version refuses this one with a message" \
+    has LaunchCondition '$1 == "NOT WIX_DOWNGRADE_DETECTED" && $2 ~ /newer version/'
+
+echo "architecture"
+if [ "$arch" = x64 ]; then
+    expect "a 64-bit package" test "$(template)" = "x64;1033"
+    expect "every component in the 64-bit view" all_64_bit
+    expect "the list looked for in the 64-bit view" has RegLocator '$1 == "StoredList" && $5 == 18'
+else
+    expect "a 32-bit package" test "$(template)" = "Intel;1033"
+    expect "the list looked for in the 32-bit view" has RegLocator '$1 == "StoredList" && $5 == 2'
+fi
+
+printf '[ figures  ] %s package %s bytes\n' "$arch" "$(stat -c %s "$package")"
+rm -rf "$work"
+[ "$failures" -eq 0 ]
