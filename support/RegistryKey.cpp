@@ -46,6 +46,15 @@ std::vector<tstring> cumulativeKeyPaths(const tstring& path) {
     return prefixes;
 }
 
+namespace {
+// Every created key gets the same descriptor: built at the first creation and kept, so opening
+// an existing key (the common case, a read) builds none.
+SecurityEveryone& everyoneForKeys() {
+    static SecurityEveryone everyone(true);
+    return everyone;
+}
+}  // namespace
+
 RegistryKey::RegistryKey(Unopened) {}
 
 RegistryKey::RegistryKey(const tstring& path, bool create, HKEY root) {
@@ -71,7 +80,7 @@ void RegistryKey::open(const tstring& path, bool create, HKEY root) {
     Win32Exception openFailure(_T("RegistryKey::regOpenKeyEx()"), status, kSourceFile, __LINE__);
     if (!create) throw Win32Exception(openFailure);
 
-    SECURITY_ATTRIBUTES* attributes = security_.getAttributes();
+    SECURITY_ATTRIBUTES* attributes = everyoneForKeys().getAttributes();
     if (OsVersion::instance().isNt()) {
         DWORD disposition = 0;
         status = RegCreateKeyEx(root, path.c_str(), 0, nullptr, 0, access_, attributes, &key, &disposition);
@@ -84,7 +93,7 @@ void RegistryKey::open(const tstring& path, bool create, HKEY root) {
             UniqueKey dacl;
             const REGSAM view = access_ & (KEY_WOW64_32KEY | KEY_WOW64_64KEY);
             if (RegOpenKeyEx(root, path.c_str(), 0, WRITE_DAC | view, dacl.put()) == ERROR_SUCCESS) {
-                security_.applyToRegistryKey(dacl.get());
+                everyoneForKeys().applyToRegistryKey(dacl.get());
             }
         }
         return;

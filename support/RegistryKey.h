@@ -44,7 +44,6 @@ protected:
     explicit RegistryKey(Unopened);
 
     UniqueKey key_;
-    SecurityEveryone security_{true};
     REGSAM access_ = KEY_ALL_ACCESS;
 };
 

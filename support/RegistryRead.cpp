@@ -37,18 +37,39 @@ RegistryRead tryReadBytes(HKEY key, const TCHAR* name, std::vector<BYTE>& out) {
     return read;
 }
 
-RegistryRead tryReadText(HKEY key, const TCHAR* name, tstring& out) {
-    // The type is known from the size query: anything but text is not read at all.
+RegistryRead tryAppendText(HKEY key, const TCHAR* name, tstring& out, DWORD expectedBytes) {
+    // Without an expected size the type is known from a size query: anything but text is not
+    // read at all.
     RegistryRead read;
-    DWORD size = 0;
-    read.status = RegQueryValueEx(key, name, nullptr, &read.type, nullptr, &size);
-    if (!read.ok() || !isTextType(read.type)) return read;
-    std::vector<BYTE> data;
-    readSized(key, name, size, read, data);
-    if (!read.ok() || !isTextType(read.type)) return read;
-    const TCHAR* chars = reinterpret_cast<const TCHAR*>(data.data());
-    const size_t count = data.size() / sizeof(TCHAR);
-    out.assign(chars, std::find(chars, chars + count, TCHAR(0)));
+    DWORD size = expectedBytes;
+    if (expectedBytes == 0) {
+        read.status = RegQueryValueEx(key, name, nullptr, &read.type, nullptr, &size);
+        if (!read.ok() || !isTextType(read.type)) return read;
+        read.atRead = true;
+    }
+    const size_t kept = out.size();
+    for (int attempt = 1;; ++attempt) {
+        // A character spare, so that text stored without its NUL still ends.
+        const size_t room = size / sizeof(TCHAR) + 1;
+        out.resize(kept + room);
+        size = static_cast<DWORD>(room * sizeof(TCHAR));
+        read.status = RegQueryValueEx(key, name, nullptr, &read.type, reinterpret_cast<BYTE*>(&out[kept]), &size);
+        if (attempt > 1 || expectedBytes == 0) read.atRead = true;
+        if (read.ok() && isTextType(read.type)) {
+            const size_t stored = std::min<size_t>(size / sizeof(TCHAR), room);
+            out.resize(kept + (std::find(out.begin() + kept, out.begin() + kept + stored, TCHAR(0)) - out.begin() - kept));
+            return read;
+        }
+        if (read.status != ERROR_MORE_DATA || attempt >= kValueReadAttempts) break;
+    }
+    out.resize(kept);
+    return read;
+}
+
+RegistryRead tryReadText(HKEY key, const TCHAR* name, tstring& out) {
+    tstring text;
+    const RegistryRead read = tryAppendText(key, name, text);
+    if (read.ok() && isTextType(read.type)) out.swap(text);
     return read;
 }
 

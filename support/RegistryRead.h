@@ -22,6 +22,10 @@ RegistryRead tryReadBytes(HKEY key, const TCHAR* name, std::vector<BYTE>& out);
 // A REG_SZ or REG_EXPAND_SZ value, not expanded, up to its first NUL (or its stored length). A
 // value of another type succeeds without touching `out`; `type` tells.
 RegistryRead tryReadText(HKEY key, const TCHAR* name, tstring& out);
+// The same text appended to `out`, read straight into it; on failure `out` keeps what it held.
+// With `expectedBytes` (the value's size when last read) the read is tried at once in that room,
+// without a size query first; a value grown since answers with its new size and is read again.
+RegistryRead tryAppendText(HKEY key, const TCHAR* name, tstring& out, DWORD expectedBytes = 0);
 // A REG_DWORD value; a value of another type succeeds without touching `out`.
 RegistryRead tryReadDword(HKEY key, const TCHAR* name, DWORD& out);
 // The same, from the key at `path` below `root`, opened for reading in `view`: true when a

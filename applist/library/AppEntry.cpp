@@ -63,10 +63,8 @@ std::wstring withoutDefaultMark(const std::wstring& entry) {
 
 std::wstring buildDocument(const std::wstring& stored) {
     // The element around the stored text with a line break after its open tag, built in one go.
-    static const wchar_t kOpen[] = L"<APPLIST>\r\n";
-    static const wchar_t kClose[] = L"</APPLIST>";
     std::wstring document;
     document.reserve(stored.size() + 21);
-    document.append(kOpen).append(stored).append(kClose);
+    document.append(kDocumentOpen).append(stored).append(kDocumentClose);
     return document;
 }

@@ -25,4 +25,6 @@ std::wstring withDefaultMark(const std::wstring& entry);
 std::wstring withoutDefaultMark(const std::wstring& entry);
 
 // "<APPLIST>" CR LF stored text "</APPLIST>".
+constexpr wchar_t kDocumentOpen[] = L"<APPLIST>\r\n";
+constexpr wchar_t kDocumentClose[] = L"</APPLIST>";
 std::wstring buildDocument(const std::wstring& stored);

@@ -6,6 +6,7 @@
 #include "Exception.h"
 #include "LibraryModule.h"
 #include "RegistryKey.h"
+#include "RegistryRead.h"
 
 #include <memory>
 #include <mutex>
@@ -41,6 +42,20 @@ std::wstring AppListStore::readStoredText() const {
         // An unreadable list reads as an empty one.
     }
     return std::wstring();
+}
+
+std::wstring AppListStore::readDocument() const {
+    std::wstring document(kDocumentOpen);
+    try {
+        RegistryKey key(keyPath_, true, HKEY_LOCAL_MACHINE, kListAccess);
+        // Read at once in the room the list took last time; an unreadable list reads as empty.
+        const size_t before = document.size();
+        if (tryAppendText(key.handle(), kValueName, document, lastSize_.load()).ok()) {
+            lastSize_ = static_cast<DWORD>((document.size() - before + 1) * sizeof(wchar_t));
+        }
+    } catch (const Exception&) {
+    }
+    return document.append(kDocumentClose);
 }
 
 void AppListStore::load(std::vector<std::wstring>& copy) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <atomic>
 #include <vector>
 
 constexpr int kMoveUpButton = 1036;
@@ -21,6 +22,8 @@ public:
 
     // The "AppList" value, or empty text when it is missing or unreadable.
     std::wstring readStoredText() const;
+    // The "<APPLIST>" document of the stored list, the text read straight into it.
+    std::wstring readDocument() const;
     void load(std::vector<std::wstring>& copy);
     // Throws the platform error when the key or the value can't be written.
     DWORD save();
@@ -46,4 +49,6 @@ public:
 private:
     std::wstring keyPath_;
     std::vector<std::wstring> entries_;
+    // The stored list's size in bytes when last read: the next read tries that room at once.
+    mutable std::atomic<DWORD> lastSize_{0};
 };

@@ -54,7 +54,7 @@ LONG copyOut(const std::basic_string<Char>& document, Char* buffer, uint32_t siz
     return 0;
 }
 
-std::wstring currentDocument() { return buildDocument(AppListStore::instance().readStoredText()); }
+std::wstring currentDocument() { return AppListStore::instance().readDocument(); }
 
 LRESULT CALLBACK ownerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DESTROY || message == WM_CLOSE) return 0;

@@ -1,4 +1,5 @@
 #include "RegistryKey.h"
+#include "RegistryRead.h"
 
 #include "Exception.h"
 #include "SupportTestHelpers.h"
@@ -358,4 +359,25 @@ TEST(RegistryKey, AValueDeletedWhileItIsReadLeavesTheOutputUntouched) {
     std::cout << "[ figures  ] reads: " << whole << " whole, " << missing << " missing, " << failedReads
               << " deleted during the read\n";
     EXPECT_EQ(0, wrong);
+}
+
+TEST(RegistryRead, AppendingWithAnExpectedSizeReadsWholeOrLeavesTheTextAsItWas) {
+    TestRegistryKey test;
+    RegistryKey key(test.path(), true, kRoot);
+    const tstring stored(3000, _T('s'));
+    key.setValue(_T("List"), stored);
+    for (DWORD expected : {DWORD{0}, DWORD{2}, DWORD{6002}, DWORD{100000}}) {
+        SCOPED_TRACE(expected);
+        tstring text = _T("<");
+        EXPECT_TRUE(tryAppendText(key.handle(), _T("List"), text, expected).ok());
+        EXPECT_EQ(_T("<") + stored, text) << "a room too small is grown, one too large is cut to the text";
+    }
+    // Missing, and not text: nothing appended; a missing value is no failed read.
+    tstring text = _T("<");
+    const RegistryRead missing = tryAppendText(key.handle(), _T("Missing"), text, 64);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, missing.status);
+    EXPECT_FALSE(missing.atRead);
+    key.setValue(_T("Number"), DWORD{7});
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), tryAppendText(key.handle(), _T("Number"), text, 64).type);
+    EXPECT_EQ(_T("<"), text);
 }
