@@ -366,4 +366,33 @@ ProcessFigures processFigures(HANDLE process) {
     return figures;
 }
 
+std::vector<std::string> moduleNames(HANDLE process, bool systemOnly) {
+    HMODULE modules[512];
+    DWORD bytes = 0;
+    std::vector<std::string> names;
+    if (!EnumProcessModules(process, modules, sizeof(modules), &bytes)) return names;
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, MAX_PATH);
+    for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < 512; ++i) {
+        char path[MAX_PATH] = {};
+        if (GetModuleFileNameExA(process, modules[i], path, MAX_PATH) == 0) continue;
+        if (systemOnly && _strnicmp(path, system, std::strlen(system)) != 0) continue;
+        const char* name = std::strrchr(path, '\\');
+        names.push_back(name != nullptr ? name + 1 : path);
+    }
+    return names;
+}
+
+std::string systemModules(HANDLE process) {
+    std::string list;
+    for (const std::string& name : moduleNames(process, true)) list += name + "\n";
+    return list;
+}
+
+int moduleCount(HANDLE process) {
+    HMODULE modules[512];
+    DWORD bytes = 0;
+    return EnumProcessModules(process, modules, sizeof(modules), &bytes) ? static_cast<int>(bytes / sizeof(HMODULE)) : -1;
+}
+
 }  // namespace bench

@@ -129,6 +129,12 @@ struct ProcessFigures {
     size_t privateBytes = 0;
 };
 ProcessFigures processFigures(HANDLE process);
+// The file names of the modules a process has loaded, in load order; with `systemOnly`, only
+// those of the system folder.
+std::vector<std::string> moduleNames(HANDLE process, bool systemOnly = false);
+// The system libraries a process has loaded, one file name a line.
+std::string systemModules(HANDLE process);
+int moduleCount(HANDLE process);
 // The values of the handles a process holds, and one handle's kind and name ("Key \\REGISTRY\\...").
 std::vector<unsigned> handleValues(DWORD processId);
 std::string describeHandle(HANDLE process, unsigned value);

@@ -180,30 +180,6 @@ private:
     HANDLE process_ = nullptr;
 };
 
-// The system libraries a process has loaded, one file name a line.
-std::string systemModules(HANDLE process) {
-    HMODULE modules[512];
-    DWORD bytes = 0;
-    if (!EnumProcessModules(process, modules, sizeof(modules), &bytes)) return std::string();
-    char system[MAX_PATH] = {};
-    GetSystemDirectoryA(system, MAX_PATH);
-    std::string list;
-    for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < 512; ++i) {
-        char path[MAX_PATH] = {};
-        if (GetModuleFileNameExA(process, modules[i], path, MAX_PATH) == 0) continue;
-        if (_strnicmp(path, system, std::strlen(system)) != 0) continue;
-        const char* name = std::strrchr(path, '\\');
-        list += std::string(name != nullptr ? name + 1 : path) + "\n";
-    }
-    return list;
-}
-
-int moduleCount(HANDLE process) {
-    HMODULE modules[512];
-    DWORD bytes = 0;
-    return EnumProcessModules(process, modules, sizeof(modules), &bytes) ? static_cast<int>(bytes / sizeof(HMODULE)) : -1;
-}
-
 void removeJobs(const std::string& folder) {
     for (const std::string& path : filesStartingWith(folder, "LightScanXML")) DeleteFileA(path.c_str());
 }

@@ -6,7 +6,7 @@ set -uo pipefail
 : "${BIN:?BIN must name the folder of the built binaries}"
 
 failed=0
-for name in logger applist launch scale idle; do
+for name in logger applist launch scale footprint idle; do
     program=$(ls "$BIN"/????bench_$name.exe 2>/dev/null | head -n 1)
     if [ -z "$program" ]; then
         echo "benchmark $name: not built (PANELMON_BENCH=OFF?)" >&2

@@ -1,12 +1,12 @@
 #include "CMonitor.h"
 
 #include "AsciiText.h"
+#include "ModulePath.h"
 #include "MonitorLog.h"
 #include "SystemCall.h"
 
 #include <dbt.h>
 #include <imm.h>
-#include <shlwapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -132,8 +132,8 @@ CMonitor::CMonitor() : appList_(monitor_process::prefix) {
 }
 
 void CMonitor::checkPhotoPrograms() {
-    photoDockPresent_ = PathFileExistsA(photoDockPath_.c_str()) != FALSE;
-    photoDeskPresent_ = !photoDockPresent_ && PathFileExistsA(photoDeskPath_.c_str()) != FALSE;
+    photoDockPresent_ = pathExists(photoDockPath_);
+    photoDeskPresent_ = !photoDockPresent_ && pathExists(photoDeskPath_);
 }
 
 CMonitor::~CMonitor() {

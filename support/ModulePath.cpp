@@ -29,3 +29,5 @@ tstring moduleFileName(HMODULE module) {
     const size_t slash = path.rfind(_T('\\'));
     return slash == tstring::npos ? path : path.substr(slash + 1);
 }
+
+bool pathExists(const tstring& path) { return GetFileAttributes(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

@@ -10,3 +10,7 @@ tstring modulePath(HMODULE module = nullptr);
 tstring moduleFolder(HMODULE module = nullptr);
 // The file name without its folder; empty when unknown.
 tstring moduleFileName(HMODULE module = nullptr);
+
+// True when a file or folder exists at `path`: the shell's test, without binding the shell's
+// helper library for it.
+bool pathExists(const tstring& path);

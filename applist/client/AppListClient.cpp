@@ -7,7 +7,6 @@
 #include "SystemCall.h"
 #include "TagText.h"
 
-#include <shlwapi.h>
 
 #include <vector>
 
@@ -155,7 +154,7 @@ bool AppListClient::hasFaxProgram() const {
     const std::string folder = moduleFolder();
     if (!folder.empty()) {
         SetCurrentDirectoryA(folder.c_str());
-        if (PathFileExistsA((folder + "\\" + prefix_ + "Fax.exe").c_str())) return true;
+        if (pathExists(folder + "\\" + prefix_ + "Fax.exe")) return true;
     }
     const std::string vendor = faxVendorName();
     const std::string candidates[] = {
@@ -165,7 +164,7 @@ bool AppListClient::hasFaxProgram() const {
         "C:\\Program files (x86)\\" + vendor + " PC" + " Fax" + "\\" + "FaxDesk.exe",
     };
     for (const std::string& candidate : candidates) {
-        if (PathFileExistsA(candidate.c_str())) return true;
+        if (pathExists(candidate)) return true;
     }
     return false;
 }

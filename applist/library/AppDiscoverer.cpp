@@ -5,10 +5,10 @@
 #include "Handles.h"
 #include "LazyLibrary.h"
 #include "LibraryModule.h"
+#include "ModulePath.h"
 #include "RegistryRead.h"
 
 #include <shellapi.h>
-#include <shlwapi.h>
 
 #include <algorithm>
 #include <iterator>
@@ -124,7 +124,7 @@ bool isUsableExe(const std::wstring& path) {
     if (upper.find(L".EXE") == std::wstring::npos) return false;
     // A NUL inside would make the system test another, shorter path.
     if (path.find(L'\0') != std::wstring::npos) return false;
-    return PathFileExistsW(path.c_str()) != FALSE;
+    return pathExists(path);
 }
 
 std::wstring fileDescription(const std::wstring& path) {

@@ -1,0 +1,294 @@
+// Footprint (P5): the monitor's private bytes and loaded modules after start-up and after a mixed
+// set of reports (scan, copy, card, list request, duplex), beside a bare program that makes the
+// same device-library calls and writes the same files from a hidden window of its own, and the
+// time from process start to the last HID registration of each.
+//
+// The bare program is this program started as "--bare FOLDER PREFIX": on a copy of the simulator
+// it enumerates, opens and registers the interface for reports and notifications, and its report
+// callback writes each request's job file and starts its program, holds the scanner for a list
+// request, and asks the spooler for the duplex button's printer, as the monitor does.
+#include "AppListText.h"
+#include "BenchSupport.h"
+
+#include "DcsContract.h"
+
+#include <winspool.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using namespace bench;
+
+namespace {
+const char kScenario[] = "device port=USB001 transport=USB1 model=KV-1 hids=1\n";
+// One report of each kind the monitor serves all day.
+const char* const kMixedReports[] = {
+    "01 00 33 00 00 00 01 03",  // scan to the first program of the list
+    "01 00 00 00 00 00 05 02",  // colour copy of 2
+    "01 00 00 00 00 00 07 00",  // memory card
+    "01 00 00 00 00 00 08 00",  // the panel asks for the list
+    "01 00 00 00 00 00 10 01",  // duplex on
+};
+
+// ---- the bare program ------------------------------------------------------------------------
+struct Bare {
+    std::string folder, prefix;
+    HMODULE library = nullptr;
+    uint32_t client = 0;
+    DcsHandle handle = 0;
+    int round = 0;
+} g_bare;
+
+void startDetached(const std::string& commandLine) {
+    std::vector<char> text(commandLine.begin(), commandLine.end());
+    text.push_back('\0');
+    STARTUPINFOA startup = {sizeof(startup)};
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &startup,
+                       &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+}
+
+std::string writeJob(const std::string& name, const std::string& bytes) {
+    const std::string path = g_bare.folder + "\\temp\\" + name;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return path;
+}
+
+void lightScan(const std::string& bytes) {
+    char name[32];
+    std::snprintf(name, sizeof(name), "LightScanXML%d.xml", ++g_bare.round);
+    const std::string path = writeJob(name, bytes);
+    startDetached("\"" + g_bare.folder + "\\" + g_bare.prefix + "lsqx.exe\" -x " + path);
+}
+
+void holdScanner() {
+    DcsHandle scanner = 0;
+    exportOf<DcsEnumSpecificFn>(g_bare.library, "DcsEnumSpecificScanner")(g_bare.client, "USB001", &scanner);
+    if (exportOf<DcsHandleFn>(g_bare.library, "DcsOpenScanner")(g_bare.client, scanner) == 0) {
+        exportOf<DcsHandleFn>(g_bare.library, "DcsCloseScanner")(g_bare.client, scanner);
+    }
+}
+
+void askSpooler() {
+    static HMODULE spooler = LoadLibraryA("winspool.drv");
+    auto open = exportOf<decltype(&::OpenPrinterA)>(spooler, "OpenPrinterA");
+    auto close = exportOf<decltype(&::ClosePrinter)>(spooler, "ClosePrinter");
+    HANDLE printer = nullptr;
+    PRINTER_DEFAULTSA use = {nullptr, nullptr, PRINTER_ACCESS_USE};
+    if (open != nullptr && open(const_cast<char*>("KV-1"), &printer, &use) && close != nullptr) close(printer);
+}
+
+LONG WINAPI bareEnum(uint32_t, DcsHandle handle) {
+    if (g_bare.handle == 0) g_bare.handle = handle;
+    return 0;
+}
+
+LONG WINAPI bareNotification(DcsHandle, uint32_t, uint32_t) { return 0; }
+
+LONG WINAPI bareReport(uint32_t, DcsHandle, const uint8_t* report, uint32_t length) {
+    if (report == nullptr || length < 8) return 0;
+    switch (report[6]) {
+        case 1: case 2: case 3:
+            lightScan("<SCANJOB><DEST_TYPE>application</DEST_TYPE><PORT_NAME>USB001</PORT_NAME></SCANJOB>");
+            break;
+        case 5: case 10:
+            lightScan("<SCANJOB><DEST_TYPE>printer</DEST_TYPE><PORT_NAME>USB001</PORT_NAME></SCANJOB>");
+            break;
+        case 7:
+            startDetached("PhotoDock.exe -f " +
+                          writeJob("LocalCardReader.kvr", "<hid_report><Devmon_Request>LOCAL_CARD_INSERTED</Devmon_Request>"
+                                                          "\r\n</hid_report>"));
+            break;
+        case 8:
+            holdScanner();
+            break;
+        case 16:
+            askSpooler();
+            break;
+        default:
+            break;
+    }
+    return 0;
+}
+
+bool bareRegister() {
+    HMODULE library = g_bare.library;
+    return exportOf<DcsInitializeFn>(library, "DcsInitialize")() == 0 &&
+           exportOf<DcsGetClientIdFn>(library, "DcsGetClientId")(&g_bare.client, "") == 0 &&
+           exportOf<DcsEnumHidsFn>(library, "DcsEnumHids")(g_bare.client, kTransportLocal, "", bareEnum) == 0 &&
+           g_bare.handle != 0 && exportOf<DcsHandleFn>(library, "DcsOpenHid")(g_bare.client, g_bare.handle) == 0 &&
+           exportOf<DcsRegisterForReportsHidFn>(library, "DcsRegisterForReportsHid")(g_bare.client, g_bare.handle,
+                                                                                     bareReport) == 0 &&
+           exportOf<DcsRegisterForNotificationsHidFn>(library, "DcsRegisterForNotificationsHid")(
+               g_bare.client, g_bare.handle, bareNotification) == 0;
+}
+
+int bareMain(const std::string& folder, const std::string& prefix) {
+    g_bare.folder = folder;
+    g_bare.prefix = prefix;
+    g_bare.library = LoadLibraryA((folder + "\\" + prefix + "devlink.dll").c_str());
+    if (g_bare.library == nullptr || !bareRegister()) return 3;
+    // A hidden top-level window and its message loop, as the monitor has for broadcasts.
+    WNDCLASSEXA windowClass = {sizeof(windowClass)};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "bare_footprint";
+    RegisterClassExA(&windowClass);
+    CreateWindowExA(0, "bare_footprint", "bare_footprint", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr,
+                    windowClass.hInstance, nullptr);
+    writeFile(folder + "\\ready", "ready");
+    // Ends when the benchmark removes the file.
+    SetTimer(nullptr, 0, 50, nullptr);
+    MSG message;
+    while (fileExists(folder + "\\ready") && GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+    exportOf<DcsHandleFn>(g_bare.library, "DcsUnregisterForReportsHid")(g_bare.client, g_bare.handle);
+    exportOf<DcsHandleFn>(g_bare.library, "DcsUnregisterForNotificationsHid")(g_bare.client, g_bare.handle);
+    exportOf<DcsHandleFn>(g_bare.library, "DcsCloseHid")(g_bare.client, g_bare.handle);
+    exportOf<DcsUninitializeFn>(g_bare.library, "DcsUninitialize")();
+    return 0;
+}
+
+// The bare program in a folder of its own beside copies of the simulator and the programs.
+class BareProgram {
+public:
+    explicit BareProgram(const std::string& prefix) : prefix_(prefix) {
+        CreateDirectoryA(folder_.file("temp").c_str(), nullptr);
+        const std::string bin = ownFolder(), product = productPrefix();
+        CopyFileA((bin + product + "devlink.dll").c_str(), folder_.file(prefix + "devlink.dll").c_str(), FALSE);
+        CopyFileA((bin + product + "lsqx.exe").c_str(), folder_.file(prefix + "lsqx.exe").c_str(), FALSE);
+        CopyFileA((bin + "PhotoDock.exe").c_str(), folder_.file("PhotoDock.exe").c_str(), FALSE);
+        writeFile(folder_.file(prefix + "devlink.scenario"), kScenario);
+    }
+    ~BareProgram() {
+        DeleteFileA(folder_.file("ready").c_str());
+        if (process_ == nullptr) return;
+        if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0) TerminateProcess(process_, 1);
+        CloseHandle(process_);
+    }
+    bool start() {
+        process_ = startProcess("\"" + ownPath() + "\" --bare \"" + folder_.path() + "\" " + prefix_, folder_.path().c_str());
+        return process_ != nullptr;
+    }
+    std::string journal() const { return readFile(folder_.file(prefix_ + "devlink.journal")); }
+    std::string command(const std::string& text) { return pipeCommand(prefix_, text); }
+    HANDLE process() const { return process_; }
+    bool ready() const { return fileExists(folder_.file("ready")); }
+
+private:
+    std::string prefix_;
+    Folder folder_;
+    HANDLE process_ = nullptr;
+};
+
+// ---- the measurement -------------------------------------------------------------------------
+struct Footprint {
+    double registeredMs = -1;
+    ProcessFigures started, served;
+    int startedModules = 0, servedModules = 0;
+    std::vector<std::string> modules;
+};
+
+// Milliseconds from `startedAt` until the journal shows the notification registration.
+template <typename Journal>
+double untilRegistered(double startedAt, Journal journal) {
+    for (int i = 0; i < 4000; ++i) {
+        if (journal().find("DcsRegisterForNotificationsHid client") != std::string::npos) return nowMs() - startedAt;
+        Sleep(5);
+    }
+    return -1;
+}
+
+template <typename Send>
+void sendMixed(int rounds, Send send) {
+    for (int round = 0; round < rounds; ++round) {
+        for (const char* report : kMixedReports) send(std::string("report USB001 0 ") + report);
+    }
+    Sleep(500);  // the started programs end, the list request's pause passes
+}
+
+bool measureMonitor(int rounds, Footprint& out) {
+    MonitorRig rig("wbfp", "OemInkjet", kScenario, "poll=60000,reenum=10000,enumretry=5000", false);
+    rig.setAppList(testing_support::appEntryText(L"Viewer", L"C:\\v.exe", L"JPG"));
+    const double startedAt = nowMs();
+    if (!rig.start()) return false;
+    out.registeredMs = untilRegistered(startedAt, [&] { return rig.journal(); });
+    if (out.registeredMs < 0 || rig.waitForWindow() == nullptr) return false;
+    Sleep(500);
+    out.started = processFigures(rig.process());
+    out.startedModules = moduleCount(rig.process());
+    sendMixed(rounds, [&](const std::string& line) { rig.command(line); });
+    out.served = processFigures(rig.process());
+    out.servedModules = moduleCount(rig.process());
+    out.modules = moduleNames(rig.process());
+    return rig.running();
+}
+
+bool measureBare(int rounds, Footprint& out) {
+    BareProgram bare("wbfq");
+    const double startedAt = nowMs();
+    if (!bare.start()) return false;
+    out.registeredMs = untilRegistered(startedAt, [&] { return bare.journal(); });
+    for (int i = 0; i < 400 && !bare.ready(); ++i) Sleep(10);
+    if (out.registeredMs < 0 || !bare.ready()) return false;
+    Sleep(500);
+    out.started = processFigures(bare.process());
+    out.startedModules = moduleCount(bare.process());
+    sendMixed(rounds, [&](const std::string& line) { bare.command(line); });
+    out.served = processFigures(bare.process());
+    out.servedModules = moduleCount(bare.process());
+    out.modules = moduleNames(bare.process());
+    return true;
+}
+
+// A module's name to compare by: the two programs' own files differ only in their prefix.
+std::string comparable(const std::string& name) {
+    std::string text = testing_support::lowerAscii(name);
+    return text.compare(0, 3, "wbf") == 0 && text.size() > 4 ? "*" + text.substr(4) : text;
+}
+
+void report(const Footprint& monitor, const Footprint& bare) {
+    const auto kib = [](size_t bytes) { return std::to_string(bytes / 1024) + " KiB"; };
+    line("start to the last HID registration: monitor " + number(monitor.registeredMs, 1) + " ms, bare " +
+         number(bare.registeredMs, 1) + " ms");
+    line("after start-up:     monitor " + kib(monitor.started.privateBytes) + ", " +
+         std::to_string(monitor.startedModules) + " modules; bare " + kib(bare.started.privateBytes) + ", " +
+         std::to_string(bare.startedModules) + " modules");
+    line("after the reports:  monitor " + kib(monitor.served.privateBytes) + ", " +
+         std::to_string(monitor.servedModules) + " modules; bare " + kib(bare.served.privateBytes) + ", " +
+         std::to_string(bare.servedModules) + " modules");
+    std::string extra;
+    for (const std::string& name : monitor.modules) {
+        const bool shared = std::any_of(bare.modules.begin(), bare.modules.end(),
+                                        [&](const std::string& other) { return comparable(other) == comparable(name); });
+        if (!shared) extra += " " + name;
+    }
+    line("modules the monitor has and the bare program has not:" + (extra.empty() ? std::string(" none") : extra));
+    goal("P5", static_cast<double>(monitor.served.privateBytes) / static_cast<double>(bare.served.privateBytes), 1.3,
+         "monitor / bare program, private bytes after the mixed reports");
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 4 && std::string(argv[1]) == "--bare") return bareMain(argv[2], argv[3]);
+    const int rounds = shortForm(argc, argv) ? 2 : 10;
+    heading("P5 footprint: start-up, then " + std::to_string(rounds) + " rounds of scan, copy, card, list and duplex");
+    Footprint monitor, bare;
+    if (!measureMonitor(rounds, monitor)) {
+        line("FAILED: the monitor did not start, register and serve the reports");
+        return 1;
+    }
+    if (!measureBare(rounds, bare)) {
+        line("FAILED: the bare program did not start and register");
+        return 1;
+    }
+    report(monitor, bare);
+    return 0;
+}
