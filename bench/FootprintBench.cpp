@@ -214,38 +214,38 @@ void sendMixed(int rounds, Send send) {
     Sleep(500);  // the started programs end, the list request's pause passes
 }
 
+// The figures of one process: started at `startedAt`, registered when its journal says so and
+// ready when `ready` holds, then fed the mixed reports through `send`.
+template <typename Journal, typename Ready, typename Send>
+bool measure(HANDLE process, double startedAt, Journal journal, Ready ready, Send send, int rounds, Footprint& out) {
+    out.registeredMs = untilRegistered(startedAt, journal);
+    for (int i = 0; i < 400 && !ready(); ++i) Sleep(10);
+    if (out.registeredMs < 0 || !ready()) return false;
+    Sleep(500);
+    out.started = processFigures(process);
+    out.startedModules = moduleCount(process);
+    sendMixed(rounds, send);
+    out.served = processFigures(process);
+    out.servedModules = moduleCount(process);
+    out.modules = moduleNames(process);
+    return true;
+}
+
 bool measureMonitor(int rounds, Footprint& out) {
     MonitorRig rig("wbfp", "OemInkjet", kScenario, "poll=60000,reenum=10000,enumretry=5000", false);
     rig.setAppList(testing_support::appEntryText(L"Viewer", L"C:\\v.exe", L"JPG"));
     const double startedAt = nowMs();
-    if (!rig.start()) return false;
-    out.registeredMs = untilRegistered(startedAt, [&] { return rig.journal(); });
-    if (out.registeredMs < 0 || rig.waitForWindow() == nullptr) return false;
-    Sleep(500);
-    out.started = processFigures(rig.process());
-    out.startedModules = moduleCount(rig.process());
-    sendMixed(rounds, [&](const std::string& line) { rig.command(line); });
-    out.served = processFigures(rig.process());
-    out.servedModules = moduleCount(rig.process());
-    out.modules = moduleNames(rig.process());
-    return rig.running();
+    return rig.start() &&
+           measure(rig.process(), startedAt, [&] { return rig.journal(); }, [&] { return rig.waitForWindow() != nullptr; },
+                   [&](const std::string& line) { rig.command(line); }, rounds, out) &&
+           rig.running();
 }
 
 bool measureBare(int rounds, Footprint& out) {
     BareProgram bare("wbfq");
     const double startedAt = nowMs();
-    if (!bare.start()) return false;
-    out.registeredMs = untilRegistered(startedAt, [&] { return bare.journal(); });
-    for (int i = 0; i < 400 && !bare.ready(); ++i) Sleep(10);
-    if (out.registeredMs < 0 || !bare.ready()) return false;
-    Sleep(500);
-    out.started = processFigures(bare.process());
-    out.startedModules = moduleCount(bare.process());
-    sendMixed(rounds, [&](const std::string& line) { bare.command(line); });
-    out.served = processFigures(bare.process());
-    out.servedModules = moduleCount(bare.process());
-    out.modules = moduleNames(bare.process());
-    return true;
+    return bare.start() && measure(bare.process(), startedAt, [&] { return bare.journal(); }, [&] { return bare.ready(); },
+                                   [&](const std::string& line) { bare.command(line); }, rounds, out);
 }
 
 // A module's name to compare by: the two programs' own files differ only in their prefix.
