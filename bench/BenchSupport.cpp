@@ -366,16 +366,28 @@ ProcessFigures processFigures(HANDLE process) {
     return figures;
 }
 
-std::vector<std::string> moduleNames(HANDLE process, bool systemOnly) {
-    HMODULE modules[512];
+namespace {
+// The modules a process has loaded, in load order; false when they can't be listed.
+bool loadedModules(HANDLE process, std::vector<HMODULE>& modules) {
+    modules.resize(512);
     DWORD bytes = 0;
+    if (!EnumProcessModules(process, modules.data(), static_cast<DWORD>(modules.size() * sizeof(HMODULE)), &bytes)) {
+        return false;
+    }
+    modules.resize(std::min<size_t>(bytes / sizeof(HMODULE), modules.size()));
+    return true;
+}
+}  // namespace
+
+std::vector<std::string> moduleNames(HANDLE process, bool systemOnly) {
+    std::vector<HMODULE> modules;
     std::vector<std::string> names;
-    if (!EnumProcessModules(process, modules, sizeof(modules), &bytes)) return names;
+    if (!loadedModules(process, modules)) return names;
     char system[MAX_PATH] = {};
     GetSystemDirectoryA(system, MAX_PATH);
-    for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < 512; ++i) {
+    for (HMODULE module : modules) {
         char path[MAX_PATH] = {};
-        if (GetModuleFileNameExA(process, modules[i], path, MAX_PATH) == 0) continue;
+        if (GetModuleFileNameExA(process, module, path, MAX_PATH) == 0) continue;
         if (systemOnly && _strnicmp(path, system, std::strlen(system)) != 0) continue;
         const char* name = std::strrchr(path, '\\');
         names.push_back(name != nullptr ? name + 1 : path);
@@ -390,9 +402,8 @@ std::string systemModules(HANDLE process) {
 }
 
 int moduleCount(HANDLE process) {
-    HMODULE modules[512];
-    DWORD bytes = 0;
-    return EnumProcessModules(process, modules, sizeof(modules), &bytes) ? static_cast<int>(bytes / sizeof(HMODULE)) : -1;
+    std::vector<HMODULE> modules;
+    return loadedModules(process, modules) ? static_cast<int>(modules.size()) : -1;
 }
 
 }  // namespace bench

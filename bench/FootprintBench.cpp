@@ -8,9 +8,7 @@
 // callback writes each request's job file and starts its program, holds the scanner for a list
 // request, and asks the spooler for the duplex button's printer, as the monitor does.
 #include "AppListText.h"
-#include "BenchSupport.h"
-
-#include "DcsContract.h"
+#include "BareProgram.h"
 
 #include <winspool.h>
 
@@ -22,7 +20,6 @@
 using namespace bench;
 
 namespace {
-const char kScenario[] = "device port=USB001 transport=USB1 model=KV-1 hids=1\n";
 // One report of each kind the monitor serves all day.
 const char* const kMixedReports[] = {
     "01 00 33 00 00 00 01 03",  // scan to the first program of the list
@@ -35,30 +32,13 @@ const char* const kMixedReports[] = {
 // ---- the bare program ------------------------------------------------------------------------
 struct Bare {
     std::string folder, prefix;
-    HMODULE library = nullptr;
-    uint32_t client = 0;
-    DcsHandle handle = 0;
+    BareListener listener;
     int round = 0;
 } g_bare;
 
-void startDetached(const std::string& commandLine) {
-    std::vector<char> text(commandLine.begin(), commandLine.end());
-    text.push_back('\0');
-    STARTUPINFOA startup = {sizeof(startup)};
-    PROCESS_INFORMATION process = {};
-    if (CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &startup,
-                       &process)) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-}
-
 std::string writeJob(const std::string& name, const std::string& bytes) {
     const std::string path = g_bare.folder + "\\temp\\" + name;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    writeJobFile(path, bytes, CREATE_ALWAYS);
     return path;
 }
 
@@ -70,10 +50,12 @@ void lightScan(const std::string& bytes) {
 }
 
 void holdScanner() {
+    const HMODULE library = g_bare.listener.library();
+    const uint32_t client = g_bare.listener.client();
     DcsHandle scanner = 0;
-    exportOf<DcsEnumSpecificFn>(g_bare.library, "DcsEnumSpecificScanner")(g_bare.client, "USB001", &scanner);
-    if (exportOf<DcsHandleFn>(g_bare.library, "DcsOpenScanner")(g_bare.client, scanner) == 0) {
-        exportOf<DcsHandleFn>(g_bare.library, "DcsCloseScanner")(g_bare.client, scanner);
+    exportOf<DcsEnumSpecificFn>(library, "DcsEnumSpecificScanner")(client, "USB001", &scanner);
+    if (exportOf<DcsHandleFn>(library, "DcsOpenScanner")(client, scanner) == 0) {
+        exportOf<DcsHandleFn>(library, "DcsCloseScanner")(client, scanner);
     }
 }
 
@@ -84,11 +66,6 @@ void askSpooler() {
     HANDLE printer = nullptr;
     PRINTER_DEFAULTSA use = {nullptr, nullptr, PRINTER_ACCESS_USE};
     if (open != nullptr && open(const_cast<char*>("KV-1"), &printer, &use) && close != nullptr) close(printer);
-}
-
-LONG WINAPI bareEnum(uint32_t, DcsHandle handle) {
-    if (g_bare.handle == 0) g_bare.handle = handle;
-    return 0;
 }
 
 LONG WINAPI bareNotification(DcsHandle, uint32_t, uint32_t) { return 0; }
@@ -119,74 +96,13 @@ LONG WINAPI bareReport(uint32_t, DcsHandle, const uint8_t* report, uint32_t leng
     return 0;
 }
 
-bool bareRegister() {
-    HMODULE library = g_bare.library;
-    return exportOf<DcsInitializeFn>(library, "DcsInitialize")() == 0 &&
-           exportOf<DcsGetClientIdFn>(library, "DcsGetClientId")(&g_bare.client, "") == 0 &&
-           exportOf<DcsEnumHidsFn>(library, "DcsEnumHids")(g_bare.client, kTransportLocal, "", bareEnum) == 0 &&
-           g_bare.handle != 0 && exportOf<DcsHandleFn>(library, "DcsOpenHid")(g_bare.client, g_bare.handle) == 0 &&
-           exportOf<DcsRegisterForReportsHidFn>(library, "DcsRegisterForReportsHid")(g_bare.client, g_bare.handle,
-                                                                                     bareReport) == 0 &&
-           exportOf<DcsRegisterForNotificationsHidFn>(library, "DcsRegisterForNotificationsHid")(
-               g_bare.client, g_bare.handle, bareNotification) == 0;
-}
-
 int bareMain(const std::string& folder, const std::string& prefix) {
     g_bare.folder = folder;
     g_bare.prefix = prefix;
-    g_bare.library = LoadLibraryA((folder + "\\" + prefix + "devlink.dll").c_str());
-    if (g_bare.library == nullptr || !bareRegister()) return 3;
-    // A hidden top-level window and its message loop, as the monitor has for broadcasts.
-    WNDCLASSEXA windowClass = {sizeof(windowClass)};
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "bare_footprint";
-    RegisterClassExA(&windowClass);
-    CreateWindowExA(0, "bare_footprint", "bare_footprint", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr,
-                    windowClass.hInstance, nullptr);
-    writeFile(folder + "\\ready", "ready");
-    // Ends when the benchmark removes the file.
-    SetTimer(nullptr, 0, 50, nullptr);
-    MSG message;
-    while (fileExists(folder + "\\ready") && GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
-    exportOf<DcsHandleFn>(g_bare.library, "DcsUnregisterForReportsHid")(g_bare.client, g_bare.handle);
-    exportOf<DcsHandleFn>(g_bare.library, "DcsUnregisterForNotificationsHid")(g_bare.client, g_bare.handle);
-    exportOf<DcsHandleFn>(g_bare.library, "DcsCloseHid")(g_bare.client, g_bare.handle);
-    exportOf<DcsUninitializeFn>(g_bare.library, "DcsUninitialize")();
+    if (!g_bare.listener.open(folder, prefix, bareReport, bareNotification)) return 3;
+    serveUntilStopped(folder, true);
     return 0;
 }
-
-// The bare program in a folder of its own beside copies of the simulator and the programs.
-class BareProgram {
-public:
-    explicit BareProgram(const std::string& prefix) : prefix_(prefix) {
-        CreateDirectoryA(folder_.file("temp").c_str(), nullptr);
-        const std::string bin = ownFolder(), product = productPrefix();
-        CopyFileA((bin + product + "devlink.dll").c_str(), folder_.file(prefix + "devlink.dll").c_str(), FALSE);
-        CopyFileA((bin + product + "lsqx.exe").c_str(), folder_.file(prefix + "lsqx.exe").c_str(), FALSE);
-        CopyFileA((bin + "PhotoDock.exe").c_str(), folder_.file("PhotoDock.exe").c_str(), FALSE);
-        writeFile(folder_.file(prefix + "devlink.scenario"), kScenario);
-    }
-    ~BareProgram() {
-        DeleteFileA(folder_.file("ready").c_str());
-        if (process_ == nullptr) return;
-        if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0) TerminateProcess(process_, 1);
-        CloseHandle(process_);
-    }
-    bool start() {
-        process_ = startProcess("\"" + ownPath() + "\" --bare \"" + folder_.path() + "\" " + prefix_, folder_.path().c_str());
-        return process_ != nullptr;
-    }
-    std::string journal() const { return readFile(folder_.file(prefix_ + "devlink.journal")); }
-    std::string command(const std::string& text) { return pipeCommand(prefix_, text); }
-    HANDLE process() const { return process_; }
-    bool ready() const { return fileExists(folder_.file("ready")); }
-
-private:
-    std::string prefix_;
-    Folder folder_;
-    HANDLE process_ = nullptr;
-};
 
 // ---- the measurement -------------------------------------------------------------------------
 struct Footprint {
@@ -232,7 +148,7 @@ bool measure(HANDLE process, double startedAt, Journal journal, Ready ready, Sen
 }
 
 bool measureMonitor(int rounds, Footprint& out) {
-    MonitorRig rig("wbfp", "OemInkjet", kScenario, "poll=60000,reenum=10000,enumretry=5000", false);
+    MonitorRig rig("wbfp", "OemInkjet", BareProgram::kScenario, "poll=60000,reenum=10000,enumretry=5000", false);
     rig.setAppList(testing_support::appEntryText(L"Viewer", L"C:\\v.exe", L"JPG"));
     const double startedAt = nowMs();
     return rig.start() &&
@@ -243,6 +159,8 @@ bool measureMonitor(int rounds, Footprint& out) {
 
 bool measureBare(int rounds, Footprint& out) {
     BareProgram bare("wbfq");
+    bare.copyBuilt("lsqx.exe", "wbfqlsqx.exe");
+    bare.copyBuilt("PhotoDock.exe", "PhotoDock.exe");
     const double startedAt = nowMs();
     return bare.start() && measure(bare.process(), startedAt, [&] { return bare.journal(); }, [&] { return bare.ready(); },
                                    [&](const std::string& line) { bare.command(line); }, rounds, out);

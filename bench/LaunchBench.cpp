@@ -17,9 +17,7 @@
 // named events "bench-mark ...", for a trace of the system's requests (a Wine server started
 // with -d1), and prints the two processes' ids.
 #include "AppListText.h"
-#include "BenchSupport.h"
-
-#include "DcsContract.h"
+#include "BareProgram.h"
 
 #include <psapi.h>
 
@@ -64,23 +62,8 @@ double bareLaunch(const std::string& folder, const std::string& program, const s
     char name[32];
     std::snprintf(name, sizeof(name), "LightScanXML%05d.xml", round % 100000);
     const std::string path = folder + "\\" + name;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-    DWORD written = 0;
-    WriteFile(file, jobBytes.data(), static_cast<DWORD>(jobBytes.size()), &written, nullptr);
-    CloseHandle(file);
-    std::string commandLine = "\"" + program + "\" -x " + path;
-    std::vector<char> text(commandLine.begin(), commandLine.end());
-    text.push_back('\0');
-    STARTUPINFOA startup = {sizeof(startup)};
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWNA;
-    PROCESS_INFORMATION process = {};
-    if (CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS | NORMAL_PRIORITY_CLASS, nullptr,
-                       nullptr, &startup, &process)) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
+    writeJobFile(path, jobBytes);
+    startDetached("\"" + program + "\" -x " + path);
     return nowMs() - start;
 }
 
@@ -88,13 +71,7 @@ double bareLaunch(const std::string& folder, const std::string& program, const s
 struct Bare {
     std::string temp, program, jobBytes;
     int round = 0;
-    DcsHandle handle = 0;
 } g_bare;
-
-LONG WINAPI bareEnum(uint32_t, DcsHandle handle) {
-    if (g_bare.handle == 0) g_bare.handle = handle;
-    return 0;
-}
 
 LONG WINAPI bareReport(uint32_t, DcsHandle, const uint8_t* report, uint32_t length) {
     if (report == nullptr || length < 8 || report[6] == 0) return 0;
@@ -126,58 +103,25 @@ int bareMain(const std::string& folder, const std::string& prefix, const std::st
     g_bare.temp = folder + "\\temp";
     g_bare.program = program;
     g_bare.jobBytes = readFile(jobFile);
-    HMODULE library = LoadLibraryA((folder + "\\" + prefix + "devlink.dll").c_str());
-    if (library == nullptr) return 2;
-    uint32_t client = 0;
-    if (exportOf<DcsInitializeFn>(library, "DcsInitialize")() != 0 ||
-        exportOf<DcsGetClientIdFn>(library, "DcsGetClientId")(&client, "") != 0 ||
-        exportOf<DcsEnumHidsFn>(library, "DcsEnumHids")(client, kTransportLocal, "", bareEnum) != 0 || g_bare.handle == 0 ||
-        exportOf<DcsHandleFn>(library, "DcsOpenHid")(client, g_bare.handle) != 0 ||
-        exportOf<DcsRegisterForReportsHidFn>(library, "DcsRegisterForReportsHid")(client, g_bare.handle, bareReport) != 0) {
-        return 3;
-    }
+    BareListener listener;
+    if (!listener.open(folder, prefix, bareReport)) return 3;
     // Grown last, once the simulator's threads are there too.
     if (sizeBytes > 0) growTo(folder, sizeBytes);
-    writeFile(folder + "\\ready", "ready");
-    // Ends when the benchmark removes the file.
-    while (fileExists(folder + "\\ready")) Sleep(50);
-    exportOf<DcsHandleFn>(library, "DcsUnregisterForReportsHid")(client, g_bare.handle);
-    exportOf<DcsHandleFn>(library, "DcsCloseHid")(client, g_bare.handle);
-    exportOf<DcsUninitializeFn>(library, "DcsUninitialize")();
+    serveUntilStopped(folder, false);
     return 0;
 }
 
-// The bare program in a folder of its own beside a copy of the simulator under `prefix`.
-class BareProgram {
+// The bare program, started at once and ready; `sizeBytes` and `modules` make it as large as
+// the monitor.
+class LaunchBare : public BareProgram {
 public:
-    BareProgram(const std::string& prefix, const std::string& program, const std::string& jobBytes, size_t sizeBytes = 0,
-                const std::string& modules = std::string())
-        : prefix_(prefix) {
-        writeFile(folder_.file("modules"), modules);
-        CreateDirectoryA(folder_.file("temp").c_str(), nullptr);
-        CopyFileA((ownFolder() + productPrefix() + "devlink.dll").c_str(), folder_.file(prefix + "devlink.dll").c_str(),
-                  FALSE);
-        writeFile(folder_.file(prefix + "devlink.scenario"), "device port=USB001 transport=USB1 model=KV-1 hids=1\n");
-        writeFile(folder_.file("job"), jobBytes);
-        process_ = startProcess("\"" + ownPath() + "\" --bare \"" + folder_.path() + "\" " + prefix + " \"" + program +
-                                "\" \"" + folder_.file("job") + "\" " + std::to_string(sizeBytes));
-        for (int i = 0; i < 1000 && process_ != nullptr && !fileExists(folder_.file("ready")); ++i) Sleep(10);
+    LaunchBare(const std::string& prefix, const std::string& program, const std::string& jobBytes, size_t sizeBytes = 0,
+               const std::string& modules = std::string())
+        : BareProgram(prefix) {
+        writeFile(file("modules"), modules);
+        writeFile(file("job"), jobBytes);
+        if (start("\"" + program + "\" \"" + file("job") + "\" " + std::to_string(sizeBytes))) waitUntilReady();
     }
-    ~BareProgram() {
-        DeleteFileA(folder_.file("ready").c_str());
-        if (process_ == nullptr) return;
-        if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0) TerminateProcess(process_, 1);
-        CloseHandle(process_);
-    }
-    bool ready() const { return fileExists(folder_.file("ready")); }
-    HANDLE process() const { return process_; }
-    std::string command(const std::string& text) { return pipeCommand(prefix_, text); }
-    std::string tempFolder() const { return folder_.file("temp"); }
-
-private:
-    std::string prefix_;
-    Folder folder_;
-    HANDLE process_ = nullptr;
 };
 
 void removeJobs(const std::string& folder) {
@@ -216,7 +160,7 @@ bool startSteady(MonitorRig& rig, int& records, ProgramRecord& sample) {
     return true;
 }
 
-void describeSizes(MonitorRig& rig, BareProgram& bare, BareProgram& sized, const ProcessFigures& monitorFigures,
+void describeSizes(MonitorRig& rig, LaunchBare& bare, LaunchBare& sized, const ProcessFigures& monitorFigures,
                    const ProcessFigures& bareFigures) {
     line("private bytes: monitor " + std::to_string(monitorFigures.privateBytes / 1024) + " KiB, bare program " +
          std::to_string(bareFigures.privateBytes / 1024) + " KiB, sized bare program " +
@@ -226,7 +170,7 @@ void describeSizes(MonitorRig& rig, BareProgram& bare, BareProgram& sized, const
 }
 
 // Marked blocks for a trace of the system's requests (run with WINEDEBUG=+pid,+server).
-void profileBlocks(MonitorRig& rig, BareProgram& bare, int& records) {
+void profileBlocks(MonitorRig& rig, LaunchBare& bare, int& records) {
     auto block = [&](const char* mark, auto work) {
         CloseHandle(CreateEventA(nullptr, FALSE, FALSE, mark));
         for (int i = 0; i < 20; ++i) work();
@@ -257,8 +201,8 @@ struct LaunchSamples {
 // What a round's kinds share: the three targets, the program all of them start, its job file.
 struct LaunchRound {
     MonitorRig& rig;
-    BareProgram& bare;
-    BareProgram& sized;
+    LaunchBare& bare;
+    LaunchBare& sized;
     const std::string& program;
     const std::string& jobBytes;
     int& records;
@@ -327,7 +271,7 @@ void reportLaunch(const LaunchSamples& s, MonitorRig& rig, const ProgramRecord& 
 bool runLaunch(bool logging, int rounds, const char* prefix) {
     heading(std::string("P1 report to launch, logging ") + (logging ? "on (every level)" : "off (the default)") + ", " +
             std::to_string(rounds) + " rounds");
-    MonitorRig rig(prefix, "OemInkjet", "device port=USB001 transport=USB1 model=KV-1 hids=1\n", "enumretry=20",
+    MonitorRig rig(prefix, "OemInkjet", BareProgram::kScenario, "enumretry=20",
                    logging);
     int records = 0;
     ProgramRecord sample;
@@ -335,12 +279,12 @@ bool runLaunch(bool logging, int rounds, const char* prefix) {
     const std::string program = rig.file(std::string(prefix) + "lsqx.exe");
     std::string barePrefix = prefix;
     barePrefix[2] = 'b';
-    BareProgram bareProgram(barePrefix, program, sample.file);
+    LaunchBare bareProgram(barePrefix, program, sample.file);
     // A second bare program as large as the monitor: its private bytes and system libraries.
     const ProcessFigures monitorFigures = processFigures(rig.process());
     const ProcessFigures bareFigures = processFigures(bareProgram.process());
     barePrefix[2] = 'm';
-    BareProgram sizedProgram(barePrefix, program, sample.file, monitorFigures.privateBytes, systemModules(rig.process()));
+    LaunchBare sizedProgram(barePrefix, program, sample.file, monitorFigures.privateBytes, systemModules(rig.process()));
     if (!bareProgram.ready() || !sizedProgram.ready()) {
         line("FAILED: the bare program did not start");
         return false;

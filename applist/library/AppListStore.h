@@ -4,8 +4,8 @@
 
 #include <windows.h>
 
-#include <string>
 #include <atomic>
+#include <string>
 #include <vector>
 
 constexpr int kMoveUpButton = 1036;
