@@ -603,7 +603,6 @@ std::string entryPointOf(const char* operation) {
     return "Dcs" + name;
 }
 
-namespace {
 // What every case passes: identity `id`, the open handle `h`, the values 11..15, and outputs
 // whose addresses stay put.
 namespace operation_values {
@@ -618,8 +617,9 @@ int32_t longValue;
 DcsHandle outHandle;
 }  // namespace operation_values
 
-// The printer operations and the global ones.
-std::vector<OperationCase> printerAndGlobalCases() {
+// Every operation with an entry point, other than open and close; first the printer
+// operations and the global ones.
+std::vector<OperationCase> everyOperation() {
     using namespace operation_values;
     return {
         {"cancelJobPrinter", [](DcsClient& c) { return c.cancelJobPrinter(h); }, {id, h}},
@@ -647,13 +647,7 @@ std::vector<OperationCase> printerAndGlobalCases() {
         {"setStringPrinter", [](DcsClient& c) { return c.setStringPrinter(v, w, x, y); }, {id, v, w, x, y}},
         {"startJobPrinter", [](DcsClient& c) { return c.startJobPrinter(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
         {"startJobPrinterW", [](DcsClient& c) { return c.startJobPrinterW(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
-    };
-}
-
-// The HID, Windows-device and scanner operations.
-std::vector<OperationCase> hidAndScannerCases() {
-    using namespace operation_values;
-    return {
+        // the HID, Windows-device and scanner operations
         {"enumHids", [](DcsClient& c) { return c.enumHids(transport, empty, nullptr); }, {id, value(transport), value(empty), 0}},
         {"enumSpecificHid", [](DcsClient& c) { return c.enumSpecificHid(transport, &outHandle); }, {id, value(transport), value(&outHandle)}},
         {"getStringHid", [](DcsClient& c) { return c.getStringHid(h, empty, buffer, sizeof(buffer), &length); },
@@ -681,14 +675,8 @@ std::vector<OperationCase> hidAndScannerCases() {
         {"registerForAsyncDataScanner", [](DcsClient& c) { return c.registerForAsyncDataScanner(h, v, w); }, {id, h, v, w}},
         {"unregisterForAsyncDataScanner", [](DcsClient& c) { return c.unregisterForAsyncDataScanner(h); }, {id, h}},
         {"getCurrentStateScanner", [](DcsClient& c) { return c.getCurrentStateScanner(h, &state); }, {id, h, value(&state)}},
-    };
-}
-
-// The printer's unregistrations and writes, the card reader's operations, the library's and
-// the job texts.
-std::vector<OperationCase> cardReaderAndLibraryCases() {
-    using namespace operation_values;
-    return {
+        // the printer's unregistrations and writes, the card reader's operations, the library's
+        // and the job texts
         {"unregisterForAlertsPrinter", [](DcsClient& c) { return c.unregisterForAlertsPrinter(h); }, {id, h}},
         {"unregisterForNotificationsPrinter", [](DcsClient& c) { return c.unregisterForNotificationsPrinter(h); }, {id, h}},
         {"validatePortName", [](DcsClient& c) { return c.validatePortName(v); }, {id, v}},
@@ -716,15 +704,13 @@ std::vector<OperationCase> cardReaderAndLibraryCases() {
         {"getJobStringScanner", [](DcsClient& c) { return c.getJobStringScanner(v, w, x, y, z); }, {id, v, w, x, y, z}},
     };
 }
-}  // namespace
 
 // Every operation with an entry point, other than open and close, called on an open handle H
 // (opened by openPrinter) with values 11..15; the entry point is named after the operation and
 // gets the identity (global, held, release), the identity and H (handle), or the values alone
 // (library).
 TEST_F(DcsClientTest, EveryOperationCallsItsNamedEntryPointWithItsArguments) {
-    std::vector<OperationCase> cases = printerAndGlobalCases();
-    for (auto more : {hidAndScannerCases(), cardReaderAndLibraryCases()}) cases.insert(cases.end(), more.begin(), more.end());
+    const std::vector<OperationCase> cases = everyOperation();
     const uint32_t id = operation_values::id;
     const DcsHandle h = operation_values::h;
     // With open/close (8), close-all (2), acquire/release/checkHost/install (4): all 88.

@@ -9,12 +9,6 @@
 using namespace testing_support;
 
 namespace {
-int count(const std::string& text, const std::string& part) {
-    int found = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++found;
-    return found;
-}
-
 // "<code>devlink.dll" beside the test program: the simulator with its scenario and journal.
 class SimulatorCopy {
 public:
@@ -46,6 +40,12 @@ TEST(SessionController, NamesFollowTheComponentCode) {
 
 TEST(SessionController, CountsHoldersAndClosesWithTheLastOne) {
     SimulatorCopy simulator("sct1", "device port=USB001 hids=1\n");
+    // Without a server a client loads no library.
+    EXPECT_NE(0, SessionControllerClient("sct1", "USB001").openSession());
+    EXPECT_NE(0, SessionControllerClient("sct1", "USB001").closeSession());
+    EXPECT_EQ(nullptr, GetModuleHandleA("sct1devlink.dll"));
+    EXPECT_EQ("", simulator.journal()) << "the library was never called";
+
     SessionController server("sct1");
     ASSERT_EQ(0, server.start());
     ASSERT_NE(nullptr, server.window());
@@ -56,16 +56,16 @@ TEST(SessionController, CountsHoldersAndClosesWithTheLastOne) {
     EXPECT_EQ(0, first.openSession());
     EXPECT_EQ(0, second.openSession());
     EXPECT_EQ(2, server.holders(kScanner));
-    EXPECT_EQ(1, count(simulator.journal(), "DcsOpenScanner ")) << simulator.journal();
+    EXPECT_EQ(1, countLines(simulator.journal(), "DcsOpenScanner ")) << simulator.journal();
 
     EXPECT_EQ(0, first.closeSession());
     EXPECT_EQ(1, server.holders(kScanner)) << "two opens and one close keep the scanner open";
     EXPECT_FALSE(contains(simulator.journal(), "DcsCloseScanner "));
     EXPECT_EQ(0, second.closeSession());
     EXPECT_EQ(0, server.holders(kScanner));
-    EXPECT_EQ(1, count(simulator.journal(), "DcsCloseScanner ")) << simulator.journal();
+    EXPECT_EQ(1, countLines(simulator.journal(), "DcsCloseScanner ")) << simulator.journal();
     EXPECT_EQ(0, second.closeSession()) << "a release of a handle not held is answered and does nothing";
-    EXPECT_EQ(1, count(simulator.journal(), "DcsCloseScanner "));
+    EXPECT_EQ(1, countLines(simulator.journal(), "DcsCloseScanner "));
 
     SessionControllerClient unknown("sct1", "USB999");
     EXPECT_NE(0, unknown.openSession()) << "a port the library doesn't know";
@@ -84,15 +84,6 @@ TEST(SessionController, AFailedOpenLeavesNothingToClose) {
     EXPECT_EQ(0, client.openSession());
     EXPECT_EQ(1, server.holders(kScanner)) << "the next open succeeds";
     server.stop();
-}
-
-TEST(SessionController, AClientWithoutServerLoadsNoLibrary) {
-    SimulatorCopy simulator("sct3", "device port=USB001 hids=1\n");
-    SessionControllerClient client("sct3", "USB001");
-    EXPECT_NE(0, client.openSession());
-    EXPECT_NE(0, client.closeSession());
-    EXPECT_EQ(nullptr, GetModuleHandleA("sct3devlink.dll"));
-    EXPECT_EQ("", simulator.journal()) << "the library was never called";
 }
 
 namespace {
