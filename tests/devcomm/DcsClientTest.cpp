@@ -137,7 +137,7 @@ TEST_F(DcsClientTest, NameComesFromTheModuleOrIsGivenAndNothingIsLoadedAtConstru
     EXPECT_EQ(fake_.initializeCalls(), 0u);
 }
 
-TEST_F(DcsClientTest, FailingInitializeGives126UnloadsAndTheNextOperationLoadsAgain) {
+TEST_F(DcsClientTest, FailingInitializeOrIdentityIsReturnedAndGivesBackTheLibrary) {
     DcsClient client(kFullFake, "", false);
     fake_.setResult("DcsInitialize", 31);
     EXPECT_EQ(client.discovery(kTransportUsb, ""), 126);
@@ -155,6 +155,27 @@ TEST_F(DcsClientTest, FailingInitializeGives126UnloadsAndTheNextOperationLoadsAg
     expectLoads(3, 1);
     EXPECT_EQ(fake_.calls("DcsDiscovery"), 1u);
     expectIdle(client);
+
+    // A failing DcsGetClientId is returned and gives back the library.
+    fake_.reset();
+    fake_.setResult("DcsGetClientId", 5);
+    EXPECT_EQ((Results{client.discovery(kTransportUsb, ""), client.openHid(kHandle),
+                       client.registerForReportsCardReader(1), client.closeAllHids()}),
+              Results(4, 5));
+    EXPECT_EQ(client.openCount(kHandle), 0u);
+    EXPECT_EQ(fake_.calls("DcsDiscovery"), 0u);
+    EXPECT_EQ(fake_.calls("DcsOpenHid"), 0u);
+    expectIdle(client);
+    EXPECT_EQ(fake_.initializeCalls(), fake_.uninitializeCalls());
+
+    // acquireClient keeps what it took: the library use stays until releaseClient.
+    EXPECT_EQ(client.acquireClient(), 5);
+    expectUses(client, 1, 0);
+    EXPECT_EQ(client.releaseClient(), 0);
+    expectIdle(client);
+
+    // A library-family operation needs no identity.
+    EXPECT_EQ(client.resume(), 0);
 }
 
 TEST(DcsClientLoad, UnusableLibrariesGiveTheirCodeAndStayUnloaded) {
@@ -195,22 +216,6 @@ TEST(DcsClientLoad, UnusableLibrariesGiveTheirCodeAndStayUnloaded) {
     EXPECT_EQ(client.libraryUses(), 0u);
 }
 
-TEST_F(DcsClientTest, KeepLoadedClearUnloadsAfterOpenAndClose) {
-    DcsClient client(kFullFake, "", false);
-    ASSERT_EQ(client.openHid(kHandle), 0);
-    EXPECT_TRUE(client.isLibraryLoaded());
-    expectUses(client, 1, 1);
-    EXPECT_EQ(client.clientId(), kFakeClientId);
-    ASSERT_EQ(client.closeHid(kHandle), 0);
-    expectIdle(client);
-    expectLoads(1, 1);
-
-    ASSERT_EQ(client.openHid(kHandle), 0);
-    ASSERT_EQ(client.closeHid(kHandle), 0);
-    expectLoads(2, 2);
-    EXPECT_EQ(fake_.calls("DcsGetClientId"), 2u);
-}
-
 TEST_F(DcsClientTest, KeepLoadedSetKeepsTheLibraryWithOneInitializeUntilDestroyed) {
     {
         DcsClient client(kFullFake, "", true);
@@ -242,28 +247,6 @@ TEST_F(DcsClientTest, KeepLoadedSetKeepsTheLibraryWithOneInitializeUntilDestroye
 }
 
 // ---- client identity -------------------------------------------------------------------------
-
-TEST_F(DcsClientTest, GetClientIdFailureIsReturnedAndGivesBackTheLibrary) {
-    DcsClient client(kFullFake, "", false);
-    fake_.setResult("DcsGetClientId", 5);
-    EXPECT_EQ((Results{client.discovery(kTransportUsb, ""), client.openHid(kHandle),
-                       client.registerForReportsCardReader(1), client.closeAllHids()}),
-              Results(4, 5));
-    EXPECT_EQ(client.openCount(kHandle), 0u);
-    EXPECT_EQ(fake_.calls("DcsDiscovery"), 0u);
-    EXPECT_EQ(fake_.calls("DcsOpenHid"), 0u);
-    expectIdle(client);
-    EXPECT_EQ(fake_.initializeCalls(), fake_.uninitializeCalls());
-
-    // acquireClient keeps what it took: the library use stays until releaseClient.
-    EXPECT_EQ(client.acquireClient(), 5);
-    expectUses(client, 1, 0);
-    EXPECT_EQ(client.releaseClient(), 0);
-    expectIdle(client);
-
-    // A library-family operation needs no identity.
-    EXPECT_EQ(client.resume(), 0);
-}
 
 TEST_F(DcsClientTest, IdentityIsAskedOnceWhileInUseAndPassedToGlobalCalls) {
     DcsClient client(kFullFake, "", false);
@@ -371,12 +354,36 @@ TEST_F(DcsClientTest, HostCheckTakesTheComputerNameInAnyCaseAsLocalAndAsksTheNet
 // ---- open and close --------------------------------------------------------------------------
 
 TEST_F(DcsClientTest, OpensAndClosesAreCountedPerHandleWhateverTheKindOrResult) {
-    DcsClient client(kFullFake, "", false);
+    PausingClient client(kFullFake, "", false);
+    // An unopened handle gives 1 without loading the library.
+    EXPECT_EQ((Results{client.registerForReportsHid(kHandle, ignoreReport), client.unregisterForNotificationsHid(kHandle),
+                       client.writePrinter(kHandle, 1, 2, 3), client.startJobPrinter(kHandle, 1, 2, 3, 4, 5),
+                       client.closeHid(kHandle), client.closePrinter(kHandle), client.closeScanner(kHandle),
+                       client.closeCardReader(kHandle)}),
+              Results(8, 1));
+    EXPECT_TRUE(client.pauses.empty());
+    EXPECT_EQ(fake_.initializeCalls(), 0u);
+    expectIdle(client);
+
+    // The last use unloads the library, and the next loads it again.
+    ASSERT_EQ(client.openHid(kHandle), 0);
+    EXPECT_TRUE(client.isLibraryLoaded());
+    expectUses(client, 1, 1);
+    EXPECT_EQ(client.clientId(), kFakeClientId);
+    ASSERT_EQ(client.closeHid(kHandle), 0);
+    expectIdle(client);
+    expectLoads(1, 1);
+
+    ASSERT_EQ(client.openHid(kHandle), 0);
+    ASSERT_EQ(client.closeHid(kHandle), 0);
+    expectLoads(2, 2);
+    EXPECT_EQ(fake_.calls("DcsGetClientId"), 2u);
+
     ASSERT_EQ(client.openHid(kHandle), 0);
     ASSERT_EQ(client.openHid(kHandle), 0);
     EXPECT_EQ(client.openCount(kHandle), 2u);
     expectUses(client, 2, 2);
-    EXPECT_EQ(fake_.calls("DcsGetClientId"), 1u);
+    EXPECT_EQ(fake_.calls("DcsGetClientId"), 3u);
     EXPECT_EQ(client.closeHid(kHandle), 0);
     EXPECT_EQ(client.openCount(kHandle), 1u);
     EXPECT_EQ(client.libraryUses(), 1u);
@@ -384,7 +391,7 @@ TEST_F(DcsClientTest, OpensAndClosesAreCountedPerHandleWhateverTheKindOrResult) 
     EXPECT_EQ(client.openCount(kHandle), 0u);
     EXPECT_EQ(client.openHandleCount(), 0u);
     EXPECT_EQ(client.closeHid(kHandle), 1);
-    EXPECT_EQ(fake_.calls("DcsCloseHid"), 2u);
+    EXPECT_EQ(fake_.calls("DcsCloseHid"), 4u);
     expectIdle(client);
 
     // A failed open records nothing and gives back its uses.
@@ -408,18 +415,6 @@ TEST_F(DcsClientTest, OpensAndClosesAreCountedPerHandleWhateverTheKindOrResult) 
     EXPECT_EQ(client.closePrinter(kOtherHandle), 0);
     EXPECT_EQ(client.closeCardReader(kOtherHandle), 0);
     EXPECT_EQ(client.openCount(kOtherHandle), 0u);
-    expectIdle(client);
-}
-
-TEST_F(DcsClientTest, UnopenedHandleGives1WithoutLoadingTheLibrary) {
-    PausingClient client(kFullFake, "", false);
-    EXPECT_EQ((Results{client.registerForReportsHid(kHandle, ignoreReport), client.unregisterForNotificationsHid(kHandle),
-                       client.writePrinter(kHandle, 1, 2, 3), client.startJobPrinter(kHandle, 1, 2, 3, 4, 5),
-                       client.closeHid(kHandle), client.closePrinter(kHandle), client.closeScanner(kHandle),
-                       client.closeCardReader(kHandle)}),
-              Results(8, 1));
-    EXPECT_TRUE(client.pauses.empty());
-    EXPECT_EQ(fake_.initializeCalls(), 0u);
     expectIdle(client);
 }
 
@@ -485,13 +480,29 @@ TEST_F(DcsClientTest, HandleCallsTakeNoUseAndWritePrinterAnswered122Pauses) {
 
 // ---- held and release ------------------------------------------------------------------------
 
-TEST_F(DcsClientTest, RegistrationsHoldTheirUsesUntilTheirRelease) {
+TEST_F(DcsClientTest, LibraryOperationsTakeNoIdentityAndRegistrationsHoldTheirUsesUntilReleased) {
     DcsClient client(kFullFake, "", false);
     // Without the library loaded a release gives 127 and loads nothing.
     EXPECT_EQ(client.unregisterForReportsCardReader(), 127);
     EXPECT_EQ(client.unregisterForSystemNotifications(), 127);
     EXPECT_EQ(fake_.initializeCalls(), 0u);
     expectIdle(client);
+
+    // Library operations pass the values only; install skips DcsInitialize.
+    fake_.setResult("DcsInstall", 17);
+    EXPECT_EQ(client.install(), 17);
+    EXPECT_EQ(fake_.calls("DcsInstall"), 1u);
+    EXPECT_EQ(fake_.lastArgs("DcsInstall"), Args{});
+    expectLoads(0, 0);
+    expectIdle(client);
+
+    EXPECT_EQ(client.addTransport(0xabc), 0);
+    EXPECT_EQ(fake_.lastArgs("DcsAddTransport"), Args{0xabc});
+    fake_.setResult("DcsSuspend", 3);
+    EXPECT_EQ(client.suspend(), 3);
+    EXPECT_EQ(fake_.calls("DcsGetClientId"), 0u);
+    expectIdle(client);
+    expectLoads(2, 2);
 
     // System notifications keep both uses whatever the result.
     EXPECT_EQ(client.registerForSystemNotifications(21, 22), 0);
@@ -518,26 +529,6 @@ TEST_F(DcsClientTest, RegistrationsHoldTheirUsesUntilTheirRelease) {
     EXPECT_EQ(client.unregisterForReportsCardReader(), 0);
     EXPECT_EQ(fake_.lastArgs("DcsUnregisterForReportsCardReader"), (Args{kFakeClientId}));
     expectIdle(client);
-}
-
-// ---- library operations ----------------------------------------------------------------------
-
-TEST_F(DcsClientTest, LibraryOperationsPassTheValuesOnlyAndInstallSkipsInitialize) {
-    DcsClient client(kFullFake, "", false);
-    fake_.setResult("DcsInstall", 17);
-    EXPECT_EQ(client.install(), 17);
-    EXPECT_EQ(fake_.calls("DcsInstall"), 1u);
-    EXPECT_EQ(fake_.lastArgs("DcsInstall"), Args{});
-    expectLoads(0, 0);
-    expectIdle(client);
-
-    EXPECT_EQ(client.addTransport(0xabc), 0);
-    EXPECT_EQ(fake_.lastArgs("DcsAddTransport"), Args{0xabc});
-    fake_.setResult("DcsSuspend", 3);
-    EXPECT_EQ(client.suspend(), 3);
-    EXPECT_EQ(fake_.calls("DcsGetClientId"), 0u);
-    expectIdle(client);
-    expectLoads(2, 2);
 }
 
 // ---- the entry points the monitor relies on --------------------------------------------------

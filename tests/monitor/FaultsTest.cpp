@@ -68,6 +68,32 @@ bool start(MonitorHarness& monitor) {
     return started;
 }
 
+// A scan to the viewer starts its program as the `count`th start, with the viewer's job.
+void expectViewerJob(MonitorHarness& monitor, int count, const std::string& what = "") {
+    EXPECT_EQ("ok delivered result=0", press(monitor, kScanToViewer)) << what;
+    ASSERT_TRUE(monitor.waitForPrograms("lsqx", count)) << what << "\n" << monitor.log();
+    EXPECT_TRUE(contains(records(monitor.programJournal("lsqx")).back().file, "<APP_PATH>C:\\v.exe</APP_PATH>")) << what;
+}
+
+// How many of the programs started carry the computer's "<APP>" job, and how many the viewer's.
+std::pair<int, int> jobsOf(const std::vector<ProgramRecord>& started) {
+    std::pair<int, int> jobs;
+    for (const ProgramRecord& record : started) {
+        jobs.first += record.file.find("<APP><APPNAME>computer</APPNAME>") == 0 ? 1 : 0;
+        jobs.second += contains(record.file, "<APP_PATH>C:\\v.exe</APP_PATH>") ? 1 : 0;
+    }
+    return jobs;
+}
+
+// The list request is answered, but no list reaches the panel and no program starts.
+void expectNoListSent(MonitorHarness& monitor, const std::string& prefix) {
+    EXPECT_EQ("ok delivered result=0", press(monitor, kListRequest));
+    EXPECT_TRUE(monitor.waitForLog("Send ScanToList"));
+    EXPECT_FALSE(contains(readFile(monitor.file(prefix + "scx.journal")), "sendList"));
+    Sleep(300);
+    EXPECT_EQ(0u, records(monitor.programJournal("lsqx")).size());
+}
+
 bool registered(const std::string& journal) { return calls(journal, "DcsRegisterForNotificationsHid") >= 1; }
 
 void startAndWaitForDevice(MonitorHarness& monitor) {
@@ -389,9 +415,7 @@ TEST(Faults, WithoutTheScanSessionLibraryScansAndListRequestsGoOnWithoutObjects)
     EXPECT_TRUE(monitor.waitForLog("Send Host ScanToList"));
     EXPECT_FALSE(fileExists(monitor.file("fx04scx.journal")));
     // The list built for that request still serves a scan.
-    EXPECT_EQ("ok delivered result=0", press(monitor, kScanToViewer));
-    ASSERT_TRUE(monitor.waitForPrograms("lsqx", 2)) << monitor.log();
-    EXPECT_TRUE(contains(records(monitor.programJournal("lsqx")).back().file, "<APP_PATH>C:\\v.exe</APP_PATH>"));
+    expectViewerJob(monitor, 2);
     unloadCleanly(monitor, "without the scan-session library");
 }
 
@@ -410,13 +434,7 @@ TEST(Faults, WithoutWorkingCapabilitiesEveryScanAlsoGoesToTheComputerUntilTheyWo
         if (appJob) ++expectedAppJobs;
         EXPECT_EQ("ok delivered result=0", press(monitor, kScanToViewer)) << what;
         ASSERT_TRUE(monitor.waitForPrograms("lsqx", scans + expectedAppJobs)) << what << "\n" << monitor.log();
-        int appJobs = 0, viewerJobs = 0;
-        for (const ProgramRecord& record : records(monitor.programJournal("lsqx"))) {
-            appJobs += record.file.find("<APP><APPNAME>computer</APPNAME>") == 0 ? 1 : 0;
-            viewerJobs += contains(record.file, "<APP_PATH>C:\\v.exe</APP_PATH>") ? 1 : 0;
-        }
-        EXPECT_EQ(expectedAppJobs, appJobs) << what;
-        EXPECT_EQ(scans, viewerJobs) << what;
+        EXPECT_EQ(std::make_pair(expectedAppJobs, scans), jobsOf(records(monitor.programJournal("lsqx")))) << what;
     };
     scan(true, "library missing");
 
@@ -453,9 +471,7 @@ TEST(Faults, WithoutTheConfigurationLibraryTheMonitorRunsOnDefaults) {
     EXPECT_EQ('2', log.empty() ? '\0' : log[0]) << "a line starts with the year\n" << log;
 
     // Devices and scans do not need the configuration.
-    EXPECT_EQ("ok delivered result=0", press(monitor, kScanToViewer));
-    ASSERT_TRUE(monitor.waitForPrograms("lsqx", 1)) << monitor.log();
-    EXPECT_TRUE(contains(records(monitor.programJournal("lsqx")).back().file, "<APP_PATH>C:\\v.exe</APP_PATH>"));
+    expectViewerJob(monitor, 1);
     unloadCleanly(monitor, "without the configuration library");
 }
 
@@ -469,17 +485,11 @@ TEST(Faults, WithoutTheApplicationListOrItsListExportNoScanHasADestination) {
         EXPECT_EQ("ok delivered result=0", press(monitor, "01 00 33 00 00 00 01 01"));
         EXPECT_TRUE(monitor.waitForLog("no destination for application index 0")) << "not even the fixed ones\n"
                                                                                  << monitor.log();
-        EXPECT_EQ("ok delivered result=0", press(monitor, kListRequest));
-        EXPECT_TRUE(monitor.waitForLog("Send ScanToList"));
-        EXPECT_FALSE(contains(readFile(monitor.file("fx07scx.journal")), "sendList"));
-        Sleep(300);
-        EXPECT_EQ(0u, records(monitor.programJournal("lsqx")).size());
+        expectNoListSent(monitor, "fx07");
 
         monitor.setAppList(viewerList());
         ASSERT_TRUE(install(monitor, "kvabtestapplist.dll", "fx07appmgr.dll"));
-        EXPECT_EQ("ok delivered result=0", press(monitor, kScanToViewer));
-        ASSERT_TRUE(monitor.waitForPrograms("lsqx", 1)) << monitor.log();
-        EXPECT_TRUE(contains(records(monitor.programJournal("lsqx")).back().file, "<APP_PATH>C:\\v.exe</APP_PATH>"));
+        expectViewerJob(monitor, 1);
         unloadCleanly(monitor, "after the application list appeared");
     }
     // The library without its list export: the same as no library, and no crash.
@@ -490,12 +500,7 @@ TEST(Faults, WithoutTheApplicationListOrItsListExportNoScanHasADestination) {
         startAndWaitForDevice(monitor);
         EXPECT_EQ("ok delivered result=0", press(monitor, kScanToViewer));
         EXPECT_TRUE(monitor.waitForLog("no destination for application index 2")) << monitor.log();
-        EXPECT_EQ("ok delivered result=0", press(monitor, kListRequest));
-        EXPECT_TRUE(monitor.waitForLog("Send ScanToList"));
-        EXPECT_FALSE(contains(readFile(monitor.file("fx08scx.journal")), "sendList"));
-        Sleep(300);
-        EXPECT_EQ(0u, records(monitor.programJournal("lsqx")).size());
-
+        expectNoListSent(monitor, "fx08");
         unloadCleanly(monitor, "without the list export");
     }
     // The installation and manager switches with exports missing end normally and leave the
@@ -553,13 +558,8 @@ TEST(Faults, AnUnwritableTemporaryFolderLosesTheJobFilesButNoProgramStart) {
     ASSERT_TRUE(monitor.waitForPrograms("lsqx", 6)) << monitor.log();
     const std::vector<ProgramRecord> started = records(monitor.programJournal("lsqx"));
     ASSERT_EQ(6u, started.size());
-    int appJobs = 0, viewerJobs = 0;
-    for (size_t i = 3; i < 5; ++i) {  // the scan's two programs start in either order
-        appJobs += started[i].file.find("<APP><APPNAME>computer</APPNAME>") == 0 ? 1 : 0;
-        viewerJobs += contains(started[i].file, "<APP_PATH>C:\\v.exe</APP_PATH>") ? 1 : 0;
-    }
-    EXPECT_EQ(1, appJobs);
-    EXPECT_EQ(1, viewerJobs);
+    // The scan's two programs start in either order.
+    EXPECT_EQ(std::make_pair(1, 1), jobsOf({started.begin() + 3, started.begin() + 5}));
     EXPECT_TRUE(contains(started[5].file, "<DEST_TYPE>printer</DEST_TYPE>")) << started[5].file;
     EXPECT_EQ("ok delivered result=0", press(monitor, "01 00 00 00 00 00 07 00"));
     ASSERT_TRUE(monitor.waitForPrograms("PhotoDock", 2));
