@@ -296,22 +296,23 @@ TEST(Faults, MissingDeviceEntryPointsOnTheWayToTheReportsLeaveTheMonitorRunning)
     for (size_t i = 0; i < monitors.size(); ++i) {
         MonitorHarness& monitor = *monitors[i];
         const std::string entry = cases[i].entry;
-        ASSERT_NE(nullptr, monitor.waitForWindow()) << entry;
+        SCOPED_TRACE(entry);
+        ASSERT_NE(nullptr, monitor.waitForWindow());
         if (entry == "DcsInitialize" || entry == "DcsGetClientId" || entry == "DcsEnumHids") {
             // 126: the library could not be made ready; 127: an entry point is missing.
             const std::string code = entry == "DcsInitialize" ? "126" : "127";
-            EXPECT_TRUE(monitor.waitForLog("with lRetCode = " + code + ". Retrying.")) << entry << "\n" << monitor.log();
-            EXPECT_TRUE(monitor.waitForLog("CpdDcsClient::enumWindowsHids failed exiting.")) << entry;
-            EXPECT_TRUE(monitor.waitForLog("No Devices attached!")) << entry;
-            EXPECT_EQ(0, calls(monitor.journal(), "DcsOpenHid", "")) << entry;
+            EXPECT_TRUE(monitor.waitForLog("with lRetCode = " + code + ". Retrying.")) << monitor.log();
+            EXPECT_TRUE(monitor.waitForLog("CpdDcsClient::enumWindowsHids failed exiting."));
+            EXPECT_TRUE(monitor.waitForLog("No Devices attached!"));
+            EXPECT_EQ(0, calls(monitor.journal(), "DcsOpenHid", ""));
         } else if (entry == "DcsEnumSpecificHid" || entry == "DcsGetStringHid") {
             // The device is counted, but its handle cannot be learnt: the record keeps handle 0,
             // which the poll keeps trying to open.
-            EXPECT_TRUE(monitor.waitForLog("DCS enumHids LOCAL = 0")) << entry << "\n" << monitor.log();
+            EXPECT_TRUE(monitor.waitForLog("DCS enumHids LOCAL = 0")) << monitor.log();
             EXPECT_TRUE(monitor.waitForJournal([](const std::string& j) {
                 return calls(j, "DcsOpenHid", "handle=0 ") >= 2;
-            })) << entry << "\n" << monitor.journal();
-            EXPECT_EQ(0, calls(monitor.journal(), "DcsRegisterForReportsHid", "")) << entry;
+            })) << monitor.journal();
+            EXPECT_EQ(0, calls(monitor.journal(), "DcsRegisterForReportsHid", ""));
         } else if (entry == "DcsOpenHid") {
             EXPECT_TRUE(waitUntil([&] { return countLines(monitor.log(), "DCS openHid = FAILED") >= 3; }))
                 << "retried on every poll\n" << monitor.log();
@@ -326,9 +327,9 @@ TEST(Faults, MissingDeviceEntryPointsOnTheWayToTheReportsLeaveTheMonitorRunning)
             EXPECT_EQ(0, calls(monitor.journal(), "DcsRegisterForNotificationsHid", ""));
         }
         if (entry != "DcsInitialize") {
-            EXPECT_EQ("ok not registered", press(monitor, kNoButton)) << entry;
+            EXPECT_EQ("ok not registered", press(monitor, kNoButton));
         }
-        EXPECT_TRUE(monitor.running()) << entry;
+        EXPECT_TRUE(monitor.running());
     }
 
     // A library without "DcsInitialize" is unloaded after every try, so the complete one put in
@@ -345,15 +346,9 @@ TEST(Faults, MissingDeviceEntryPointsOnTheWayToTheReportsLeaveTheMonitorRunning)
 // reaches the panel and a re-enumeration registers the device again.
 TEST(Faults, MissingDeviceEntryPointsBesideTheReportsLeaveReportsFlowing) {
     const MissingEntry cases[] = {
-        {"DcsUninitialize", "fn01"},
-        {"DcsDiscovery", "fn02"},
-        {"DcsEnumSpecificScanner", "fn03"},
-        {"DcsOpenScanner", "fn04"},
-        {"DcsCloseScanner", "fn05"},
-        {"DcsRegisterForNotificationsHid", "fn06"},
-        {"DcsUnregisterForReportsHid", "fn07"},
-        {"DcsUnregisterForNotificationsHid", "fn08"},
-        {"DcsCloseHid", "fn09"},
+        {"DcsUninitialize", "fn01"}, {"DcsDiscovery", "fn02"}, {"DcsEnumSpecificScanner", "fn03"},
+        {"DcsOpenScanner", "fn04"}, {"DcsCloseScanner", "fn05"}, {"DcsRegisterForNotificationsHid", "fn06"},
+        {"DcsUnregisterForReportsHid", "fn07"}, {"DcsUnregisterForNotificationsHid", "fn08"}, {"DcsCloseHid", "fn09"},
     };
     std::vector<std::unique_ptr<MonitorHarness>> monitors;
     for (const MissingEntry& missing : cases) monitors.push_back(startWithout(missing, viewerList()));
@@ -361,27 +356,28 @@ TEST(Faults, MissingDeviceEntryPointsBesideTheReportsLeaveReportsFlowing) {
     for (size_t i = 0; i < monitors.size(); ++i) {
         MonitorHarness& monitor = *monitors[i];
         const std::string entry = cases[i].entry;
+        SCOPED_TRACE(entry);
         HWND window = monitor.waitForWindow();
-        ASSERT_NE(nullptr, window) << entry;
+        ASSERT_NE(nullptr, window);
         ASSERT_TRUE(monitor.waitForJournal([](const std::string& j) { return calls(j, "DcsRegisterForReportsHid") >= 1; }))
-            << entry << "\n" << monitor.journal();
+            << monitor.journal();
         if (entry == "DcsRegisterForNotificationsHid") {
             EXPECT_TRUE(monitor.waitForLog("registerForNotificationsHid with DCS failed!!!")) << monitor.log();
         }
-        EXPECT_EQ("ok delivered result=0", press(monitor, kNoButton)) << entry;
+        EXPECT_EQ("ok delivered result=0", press(monitor, kNoButton));
 
         // The list request holds the scanner through the session controller; without its entry
         // points the hold fails quietly and the list is sent all the same.
-        EXPECT_EQ("ok delivered result=0", press(monitor, kListRequest)) << entry;
-        EXPECT_TRUE(monitor.waitForLog("Send ScanToList")) << entry;
-        EXPECT_TRUE(contains(readFile(monitor.file(std::string(cases[i].prefix) + "scx.journal")), "sendList")) << entry;
-        EXPECT_EQ("ok delivered result=0", press(monitor, kScanToViewer)) << entry;
-        EXPECT_TRUE(monitor.waitForPrograms("lsqx", 1)) << entry << "\n" << monitor.log();
+        EXPECT_EQ("ok delivered result=0", press(monitor, kListRequest));
+        EXPECT_TRUE(monitor.waitForLog("Send ScanToList"));
+        EXPECT_TRUE(contains(readFile(monitor.file(std::string(cases[i].prefix) + "scx.journal")), "sendList"));
+        EXPECT_EQ("ok delivered result=0", press(monitor, kScanToViewer));
+        EXPECT_TRUE(monitor.waitForPrograms("lsqx", 1)) << monitor.log();
 
         // A display change tears the registrations down and makes them again.
         const int before = calls(monitor.journal(), "DcsRegisterForReportsHid");
         SendMessageA(window, WM_DEVMODECHANGE, 0, reinterpret_cast<LPARAM>("DISPLAY"));
-        EXPECT_GT(calls(monitor.journal(), "DcsRegisterForReportsHid"), before) << entry << "\n" << monitor.journal();
+        EXPECT_GT(calls(monitor.journal(), "DcsRegisterForReportsHid"), before) << monitor.journal();
         if (entry == "DcsUnregisterForReportsHid") {
             EXPECT_TRUE(monitor.waitForLog("DCS client failure in unregisterForReportsHid rc=127")) << monitor.log();
         } else if (entry == "DcsUnregisterForNotificationsHid") {
@@ -389,8 +385,8 @@ TEST(Faults, MissingDeviceEntryPointsBesideTheReportsLeaveReportsFlowing) {
         } else if (entry == "DcsCloseHid") {
             EXPECT_TRUE(monitor.waitForLog("DCS client failure in closeHid rc=127")) << monitor.log();
         }
-        EXPECT_EQ("ok delivered result=0", press(monitor, kNoButton)) << entry << " after the re-enumeration";
-        EXPECT_TRUE(monitor.running()) << entry;
+        EXPECT_EQ("ok delivered result=0", press(monitor, kNoButton)) << "after the re-enumeration";
+        EXPECT_TRUE(monitor.running());
     }
     for (size_t i = 0; i < monitors.size(); ++i) unloadCleanly(*monitors[i], cases[i].entry);
 }
