@@ -608,93 +608,62 @@ int32_t longValue;
 DcsHandle outHandle;
 }  // namespace operation_values
 
-// Every operation with an entry point, other than open and close; first the printer
-// operations and the global ones.
+// What an argument reaches the entry point as: its 32-bit value, or its address.
+uint32_t arg(uint32_t number) { return number; }
+uint32_t arg(const void* pointer) { return value(pointer); }
+uint32_t arg(std::nullptr_t) { return 0; }
+uint32_t arg(ReportCallback callback) { return value(reinterpret_cast<void*>(callback)); }
+uint32_t arg(NotificationCallback callback) { return value(reinterpret_cast<void*>(callback)); }
+
+// An operation and the arguments its entry point expects: the identity and its own (OP), or
+// its own alone (LIB).
+#define OP(name, ...) \
+    OperationCase{#name, [](DcsClient& c) { return c.name(__VA_ARGS__); }, withId(__VA_ARGS__)}
+#define LIB(name, ...) \
+    OperationCase{#name, [](DcsClient& c) { return c.name(__VA_ARGS__); }, bare(__VA_ARGS__)}
+
+// Every operation with an entry point, other than open and close.
 std::vector<OperationCase> everyOperation() {
     using namespace operation_values;
+    const auto withId = [](auto... args) { return Args{id, arg(args)...}; };
+    const auto bare = [](auto... args) { return Args{arg(args)...}; };
     return {
-        {"cancelJobPrinter", [](DcsClient& c) { return c.cancelJobPrinter(h); }, {id, h}},
-        {"getHostInfo", [](DcsClient& c) { return c.getHostInfo(v, w, x, y); }, {id, v, w, x, y}},
-        {"setHostInfo", [](DcsClient& c) { return c.setHostInfo(v, w, x); }, {id, v, w, x}},
-        {"deletePrinter", [](DcsClient& c) { return c.deletePrinter(v); }, {id, v}},
-        {"discovery", [](DcsClient& c) { return c.discovery(transport, empty); }, {id, value(transport), value(empty)}},
-        {"endJobPrinter", [](DcsClient& c) { return c.endJobPrinter(h); }, {id, h}},
-        {"enumPrinters", [](DcsClient& c) { return c.enumPrinters(v, w, x); }, {id, v, w, x}},
-        {"enumSpecificPrinter", [](DcsClient& c) { return c.enumSpecificPrinter(v, w); }, {id, v, w}},
-        {"exchangeNpaPrinter", [](DcsClient& c) { return c.exchangeNpaPrinter(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
-        {"exchangeBidiPrinter", [](DcsClient& c) { return c.exchangeBidiPrinter(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
-        {"getByteArrayPrinter", [](DcsClient& c) { return c.getByteArrayPrinter(v, w, x, y, z); }, {id, v, w, x, y, z}},
-        {"getCachePrinter", [](DcsClient& c) { return c.getCachePrinter(v, w, x, y); }, {id, v, w, x, y}},
-        {"getCurrentStatePrinter", [](DcsClient& c) { return c.getCurrentStatePrinter(v, w); }, {id, v, w}},
-        {"getDiscoveryDefaults", [](DcsClient& c) { return c.getDiscoveryDefaults(v, w, x, y); }, {id, v, w, x, y}},
-        {"getLongPrinter", [](DcsClient& c) { return c.getLongPrinter(v, w, x); }, {id, v, w, x}},
-        {"getStringPrinter", [](DcsClient& c) { return c.getStringPrinter(v, w, x, y, z); }, {id, v, w, x, y, z}},
-        {"registerForAlertsPrinter", [](DcsClient& c) { return c.registerForAlertsPrinter(h, v, w); }, {id, h, v, w}},
-        {"registerForNotificationsPrinter", [](DcsClient& c) { return c.registerForNotificationsPrinter(h, v, w); }, {id, h, v, w}},
-        {"setByteArrayPrinter", [](DcsClient& c) { return c.setByteArrayPrinter(v, w, x, y); }, {id, v, w, x, y}},
-        {"setDiscoveryDefaults", [](DcsClient& c) { return c.setDiscoveryDefaults(v, w); }, {id, v, w}},
-        {"setClientInfo", [](DcsClient& c) { return c.setClientInfo(v, w); }, {id, v, w}},
-        {"setLongPrinter", [](DcsClient& c) { return c.setLongPrinter(v, w, x); }, {id, v, w, x}},
-        {"setStringPrinter", [](DcsClient& c) { return c.setStringPrinter(v, w, x, y); }, {id, v, w, x, y}},
-        {"startJobPrinter", [](DcsClient& c) { return c.startJobPrinter(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
-        {"startJobPrinterW", [](DcsClient& c) { return c.startJobPrinterW(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
+        // the printer operations and the global ones
+        OP(cancelJobPrinter, h), OP(getHostInfo, v, w, x, y), OP(setHostInfo, v, w, x), OP(deletePrinter, v),
+        OP(discovery, transport, empty), OP(endJobPrinter, h), OP(enumPrinters, v, w, x), OP(enumSpecificPrinter, v, w),
+        OP(exchangeNpaPrinter, h, v, w, x, y, z), OP(exchangeBidiPrinter, h, v, w, x, y, z),
+        OP(getByteArrayPrinter, v, w, x, y, z), OP(getCachePrinter, v, w, x, y), OP(getCurrentStatePrinter, v, w),
+        OP(getDiscoveryDefaults, v, w, x, y), OP(getLongPrinter, v, w, x), OP(getStringPrinter, v, w, x, y, z),
+        OP(registerForAlertsPrinter, h, v, w), OP(registerForNotificationsPrinter, h, v, w),
+        OP(setByteArrayPrinter, v, w, x, y), OP(setDiscoveryDefaults, v, w), OP(setClientInfo, v, w),
+        OP(setLongPrinter, v, w, x), OP(setStringPrinter, v, w, x, y), OP(startJobPrinter, h, v, w, x, y, z),
+        OP(startJobPrinterW, h, v, w, x, y, z),
         // the HID, Windows-device and scanner operations
-        {"enumHids", [](DcsClient& c) { return c.enumHids(transport, empty, nullptr); }, {id, value(transport), value(empty), 0}},
-        {"enumSpecificHid", [](DcsClient& c) { return c.enumSpecificHid(transport, &outHandle); }, {id, value(transport), value(&outHandle)}},
-        {"getStringHid", [](DcsClient& c) { return c.getStringHid(h, empty, buffer, sizeof(buffer), &length); },
-         {id, h, value(empty), value(buffer), sizeof(buffer), value(&length)}},
-        {"getLongHid", [](DcsClient& c) { return c.getLongHid(h, empty, &longValue); }, {id, h, value(empty), value(&longValue)}},
-        {"registerForReportsHid", [](DcsClient& c) { return c.registerForReportsHid(h, ignoreReport); },
-         {id, h, value(reinterpret_cast<void*>(ignoreReport))}},
-        {"unregisterForReportsHid", [](DcsClient& c) { return c.unregisterForReportsHid(h); }, {id, h}},
-        {"registerForNotificationsHid", [](DcsClient& c) { return c.registerForNotificationsHid(h, ignoreNotification); },
-         {id, h, value(reinterpret_cast<void*>(ignoreNotification))}},
-        {"unregisterForNotificationsHid", [](DcsClient& c) { return c.unregisterForNotificationsHid(h); }, {id, h}},
-        {"deleteHid", [](DcsClient& c) { return c.deleteHid(v); }, {id, v}},
-        {"getCurrentStateHid", [](DcsClient& c) { return c.getCurrentStateHid(h, &state); }, {id, h, value(&state)}},
-        {"enumWindowsHids", [](DcsClient& c) { return c.enumWindowsHids(v, w, x); }, {id, v, w, x}},
-        {"enumWindowsScanners", [](DcsClient& c) { return c.enumWindowsScanners(v, w, x); }, {id, v, w, x}},
-        {"enumWindowsPrinters", [](DcsClient& c) { return c.enumWindowsPrinters(v, w, x); }, {id, v, w, x}},
-        {"endJobScanner", [](DcsClient& c) { return c.endJobScanner(h); }, {id, h}},
-        {"cancelJobScanner", [](DcsClient& c) { return c.cancelJobScanner(h); }, {id, h}},
-        {"enumScanners", [](DcsClient& c) { return c.enumScanners(v, w, x); }, {id, v, w, x}},
-        {"enumSpecificScanner", [](DcsClient& c) { return c.enumSpecificScanner(transport, &outHandle); }, {id, value(transport), value(&outHandle)}},
-        {"exchangeDataScanner", [](DcsClient& c) { return c.exchangeDataScanner(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
-        {"getLongScanner", [](DcsClient& c) { return c.getLongScanner(v, w, x); }, {id, v, w, x}},
-        {"getStringScanner", [](DcsClient& c) { return c.getStringScanner(v, w, x, y, z); }, {id, v, w, x, y, z}},
-        {"startJobScanner", [](DcsClient& c) { return c.startJobScanner(h, v); }, {id, h, v}},
-        {"registerForAsyncDataScanner", [](DcsClient& c) { return c.registerForAsyncDataScanner(h, v, w); }, {id, h, v, w}},
-        {"unregisterForAsyncDataScanner", [](DcsClient& c) { return c.unregisterForAsyncDataScanner(h); }, {id, h}},
-        {"getCurrentStateScanner", [](DcsClient& c) { return c.getCurrentStateScanner(h, &state); }, {id, h, value(&state)}},
-        // the printer's unregistrations and writes, the card reader's operations, the library's
-        // and the job texts
-        {"unregisterForAlertsPrinter", [](DcsClient& c) { return c.unregisterForAlertsPrinter(h); }, {id, h}},
-        {"unregisterForNotificationsPrinter", [](DcsClient& c) { return c.unregisterForNotificationsPrinter(h); }, {id, h}},
-        {"validatePortName", [](DcsClient& c) { return c.validatePortName(v); }, {id, v}},
-        {"writePrinter", [](DcsClient& c) { return c.writePrinter(h, v, w, x); }, {id, h, v, w, x}},
-        {"enumSpecificCardReader", [](DcsClient& c) { return c.enumSpecificCardReader(v, w); }, {id, v, w}},
-        {"enumCardReaders", [](DcsClient& c) { return c.enumCardReaders(v, w, x); }, {id, v, w, x}},
-        {"exchangeBidiCardReader", [](DcsClient& c) { return c.exchangeBidiCardReader(h, v, w, x, y, z); }, {id, h, v, w, x, y, z}},
-        {"registerForReportsCardReader", [](DcsClient& c) { return c.registerForReportsCardReader(v); }, {id, v}},
-        {"unregisterForReportsCardReader", [](DcsClient& c) { return c.unregisterForReportsCardReader(); }, {id}},
-        {"registerForNotificationsCardReader", [](DcsClient& c) { return c.registerForNotificationsCardReader(h, v); }, {id, h, v}},
-        {"unregisterForNotificationsCardReader", [](DcsClient& c) { return c.unregisterForNotificationsCardReader(h); }, {id, h}},
-        {"registerForAsyncDataCardReader", [](DcsClient& c) { return c.registerForAsyncDataCardReader(h, v); }, {id, h, v}},
-        {"unregisterForAsyncDataCardReader", [](DcsClient& c) { return c.unregisterForAsyncDataCardReader(h); }, {id, h}},
-        {"uninstall", [](DcsClient& c) { return c.uninstall(); }, {}},
-        {"resume", [](DcsClient& c) { return c.resume(); }, {}},
-        {"suspend", [](DcsClient& c) { return c.suspend(); }, {}},
-        {"addTransport", [](DcsClient& c) { return c.addTransport(v); }, {v}},
-        {"removeTransport", [](DcsClient& c) { return c.removeTransport(v); }, {v}},
-        {"addMonitor", [](DcsClient& c) { return c.addMonitor(); }, {}},
-        {"registerForSystemNotifications", [](DcsClient& c) { return c.registerForSystemNotifications(v, w); }, {id, v, w}},
-        {"unregisterForSystemNotifications", [](DcsClient& c) { return c.unregisterForSystemNotifications(); }, {id}},
-        {"cancelDiscovery", [](DcsClient& c) { return c.cancelDiscovery(v, w); }, {id, v, w}},
-        {"setJobStringScanner", [](DcsClient& c) { return c.setJobStringScanner(v, w, x); }, {id, v, w, x}},
-        {"setJobStringPrinter", [](DcsClient& c) { return c.setJobStringPrinter(v, w, x); }, {id, v, w, x}},
-        {"getJobStringScanner", [](DcsClient& c) { return c.getJobStringScanner(v, w, x, y, z); }, {id, v, w, x, y, z}},
+        OP(enumHids, transport, empty, nullptr), OP(enumSpecificHid, transport, &outHandle),
+        OP(getStringHid, h, empty, buffer, sizeof(buffer), &length), OP(getLongHid, h, empty, &longValue),
+        OP(registerForReportsHid, h, ignoreReport), OP(unregisterForReportsHid, h),
+        OP(registerForNotificationsHid, h, ignoreNotification), OP(unregisterForNotificationsHid, h), OP(deleteHid, v),
+        OP(getCurrentStateHid, h, &state), OP(enumWindowsHids, v, w, x), OP(enumWindowsScanners, v, w, x),
+        OP(enumWindowsPrinters, v, w, x), OP(endJobScanner, h), OP(cancelJobScanner, h), OP(enumScanners, v, w, x),
+        OP(enumSpecificScanner, transport, &outHandle), OP(exchangeDataScanner, h, v, w, x, y, z),
+        OP(getLongScanner, v, w, x), OP(getStringScanner, v, w, x, y, z), OP(startJobScanner, h, v),
+        OP(registerForAsyncDataScanner, h, v, w), OP(unregisterForAsyncDataScanner, h),
+        OP(getCurrentStateScanner, h, &state),
+        // the printer's unregistrations and writes, the card reader's operations, the library's and the
+        // job texts
+        OP(unregisterForAlertsPrinter, h), OP(unregisterForNotificationsPrinter, h), OP(validatePortName, v),
+        OP(writePrinter, h, v, w, x), OP(enumSpecificCardReader, v, w), OP(enumCardReaders, v, w, x),
+        OP(exchangeBidiCardReader, h, v, w, x, y, z), OP(registerForReportsCardReader, v),
+        OP(unregisterForReportsCardReader), OP(registerForNotificationsCardReader, h, v),
+        OP(unregisterForNotificationsCardReader, h), OP(registerForAsyncDataCardReader, h, v),
+        OP(unregisterForAsyncDataCardReader, h), LIB(uninstall), LIB(resume), LIB(suspend), LIB(addTransport, v),
+        LIB(removeTransport, v), LIB(addMonitor), OP(registerForSystemNotifications, v, w),
+        OP(unregisterForSystemNotifications), OP(cancelDiscovery, v, w), OP(setJobStringScanner, v, w, x),
+        OP(setJobStringPrinter, v, w, x), OP(getJobStringScanner, v, w, x, y, z),
     };
 }
+#undef OP
+#undef LIB
 
 // Every operation with an entry point, other than open and close, called on an open handle H
 // (opened by openPrinter) with values 11..15; the entry point is named after the operation and
