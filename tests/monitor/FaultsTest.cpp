@@ -656,11 +656,9 @@ TEST(Faults, ALogMutexHeldElsewhereDelaysReportsButNeverStopsThem) {
     const std::string tag = "fx12-" + std::to_string(GetCurrentProcessId());
     HANDLE release = CreateEventA(nullptr, TRUE, FALSE, ("release-" + tag).c_str());
     HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, ("ready-" + tag).c_str());
-    std::string line = "\"" + ownPath() + "\" --child hold_mutex KVLOG_fx12scan.log release-" + tag + " ready-" + tag;
-    STARTUPINFOA startup = {sizeof(startup)};
-    PROCESS_INFORMATION holder = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &holder));
-    CloseHandle(holder.hThread);
+    HANDLE holder =
+        startProcess("\"" + ownPath() + "\" --child hold_mutex KVLOG_fx12scan.log release-" + tag + " ready-" + tag);
+    ASSERT_NE(nullptr, holder);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready, 20000));
 
     // Each report below writes one error line; the monitor gives up on the mutex and answers.
@@ -670,8 +668,8 @@ TEST(Faults, ALogMutexHeldElsewhereDelaysReportsButNeverStopsThem) {
     EXPECT_NE(nullptr, FindWindowA(nullptr, monitor.instanceName().c_str()));
 
     SetEvent(release);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holder.hProcess, 20000));
-    CloseHandle(holder.hProcess);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holder, 20000));
+    CloseHandle(holder);
     EXPECT_EQ("ok delivered result=0", press(monitor, "01 00 33 00 00 00 01 0A"));
     EXPECT_TRUE(monitor.waitForLog("no destination for application index 9")) << monitor.log();
     EXPECT_FALSE(contains(monitor.log(), "no destination for application index 255"));

@@ -117,19 +117,9 @@ struct Seen {
     std::vector<DcsHandle> enumerated;
     std::vector<std::string> enumeratedPorts;
     std::vector<DWORD> enumThreads;
-    struct Report {
-        uint32_t first;
-        DcsHandle handle;
-        bool pointer;
-        std::vector<uint8_t> bytes;
-        DWORD thread;
-    };
+    struct Report { uint32_t first; DcsHandle handle; bool pointer; std::vector<uint8_t> bytes; DWORD thread; };
     std::vector<Report> reports;
-    struct Notification {
-        DcsHandle handle;
-        uint32_t notificationClass, code;
-        DWORD thread;
-    };
+    struct Notification { DcsHandle handle; uint32_t notificationClass, code; DWORD thread; };
     std::vector<Notification> notifications;
     LONG reportResult = 0;
     // Behaviours of the report callback.
