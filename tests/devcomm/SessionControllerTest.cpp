@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 using namespace testing_support;
 
 namespace {
@@ -86,57 +89,32 @@ TEST(SessionController, AFailedOpenLeavesNothingToClose) {
     server.stop();
 }
 
-namespace {
-struct BusyServer {
-    HANDLE ready;
-    HANDLE release;
-};
-
-// A controller served by an outside program that has stopped taking messages.
-DWORD WINAPI runBusyServer(void* parameter) {
-    auto* busy = static_cast<BusyServer*>(parameter);
-    const std::string name = sessionControllerName("sct4", false);
-    WNDCLASSEXA windowClass = {sizeof(windowClass)};
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = name.c_str();
-    RegisterClassExA(&windowClass);
-    HWND window = CreateWindowExA(0, name.c_str(), name.c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr,
-                                  GetModuleHandleA(nullptr), nullptr);
-    SetEvent(busy->ready);
-    WaitForSingleObject(busy->release, 30000);
-    DestroyWindow(window);
-    UnregisterClassA(name.c_str(), GetModuleHandleA(nullptr));
-    return 0;
-}
-}  // namespace
-
 TEST(SessionController, AHungControllerTimesTheRequestOut) {
     SimulatorCopy simulator("sct4", "device port=USB001 hids=1\n");
-    BusyServer busy{CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-    HANDLE thread = CreateThread(nullptr, 0, runBusyServer, &busy, 0, nullptr);
-    ASSERT_NE(nullptr, thread);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(busy.ready, 10000));
-    SessionControllerClient client("sct4", "USB001");
-    EXPECT_EQ(ERROR_TIMEOUT, client.openSession()) << "the request gives up instead of waiting for good";
-    SetEvent(busy.release);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 20000));
-    for (HANDLE handle : {thread, busy.ready, busy.release}) CloseHandle(handle);
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr), release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    // A controller served by an outside program that has stopped taking messages.
+    std::thread busy([&] {
+        const std::string name = sessionControllerName("sct4", false);
+        WNDCLASSEXA windowClass = {sizeof(windowClass)};
+        windowClass.lpfnWndProc = DefWindowProcA;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = name.c_str();
+        RegisterClassExA(&windowClass);
+        HWND window = CreateWindowExA(0, name.c_str(), name.c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
+                                      nullptr, GetModuleHandleA(nullptr), nullptr);
+        SetEvent(ready);
+        WaitForSingleObject(release, 30000);
+        DestroyWindow(window);
+        UnregisterClassA(name.c_str(), GetModuleHandleA(nullptr));
+    });
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready, 10000));
+    EXPECT_EQ(ERROR_TIMEOUT, SessionControllerClient("sct4", "USB001").openSession())
+        << "the request gives up instead of waiting for good";
+    SetEvent(release);
+    busy.join();
+    CloseHandle(ready);
+    CloseHandle(release);
 }
-
-namespace {
-struct Request {
-    HANDLE done;
-    LONG result;
-};
-
-DWORD WINAPI openFromAnotherThread(void* parameter) {
-    auto* request = static_cast<Request*>(parameter);
-    request->result = SessionControllerClient("sct5", "USB001").openSession();
-    SetEvent(request->done);
-    return 0;
-}
-}  // namespace
 
 TEST(SessionController, RequestsAreServedWhileTheStartingThreadIsBlocked) {
     // The monitor's main thread may wait inside the device library for a report callback that
@@ -144,15 +122,17 @@ TEST(SessionController, RequestsAreServedWhileTheStartingThreadIsBlocked) {
     SimulatorCopy simulator("sct5", "device port=USB001 hids=1\n");
     SessionController server("sct5");
     ASSERT_EQ(0, server.start());
-    Request request{CreateEventA(nullptr, TRUE, FALSE, nullptr), -1};
-    HANDLE thread = CreateThread(nullptr, 0, openFromAnotherThread, &request, 0, nullptr);
-    ASSERT_NE(nullptr, thread);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(request.done, 4000)) << "this thread pumps no message meanwhile";
-    EXPECT_EQ(0, request.result);
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<LONG> result{-1};
+    std::thread opener([&] {
+        result = SessionControllerClient("sct5", "USB001").openSession();
+        SetEvent(done);
+    });
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(done, 4000)) << "this thread pumps no message meanwhile";
+    opener.join();
+    CloseHandle(done);
+    EXPECT_EQ(0, result);
     EXPECT_EQ(1, server.holders(kScanner));
-    WaitForSingleObject(thread, 10000);
-    CloseHandle(thread);
-    CloseHandle(request.done);
     server.stop();
     EXPECT_EQ(nullptr, FindWindowA(server.name().c_str(), server.name().c_str())) << "stop ends the window";
     EXPECT_EQ(1, server.holders(kScanner)) << "stopping keeps the sessions";
