@@ -108,50 +108,46 @@ void unloadCleanly(MonitorHarness& monitor, const std::string& what) {
     EXPECT_EQ(0, monitor.waitForExit()) << what;
 }
 
-HKEY openForDacl(const std::string& path) {
-    HKEY key = nullptr;
-    RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, READ_CONTROL | WRITE_DAC, &key);
-    return key;
-}
-
 // Replaces a key's access list with an empty one (nobody may open it) and puts the original
 // back when asked or when the test ends, so the test key can still be deleted.
 class DeniedKey {
 public:
     explicit DeniedKey(const std::string& path) : path_(path) {
-        HKEY key = openForDacl(path_);
-        if (key == nullptr) return;
-        PACL dacl = nullptr;
-        if (GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                            &original_) == ERROR_SUCCESS) {
-            originalDacl_ = dacl;
-            ACL empty;
-            InitializeAcl(&empty, sizeof(empty), ACL_REVISION);
-            denied_ = SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                      nullptr, nullptr, &empty, nullptr) == ERROR_SUCCESS;
-        }
-        RegCloseKey(key);
+        ACL empty;
+        InitializeAcl(&empty, sizeof(empty), ACL_REVISION);
+        denied_ = withKey([&](HKEY key) {
+            return GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &originalDacl_,
+                                   nullptr, &original_) == ERROR_SUCCESS &&
+                   SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                   nullptr, nullptr, &empty, nullptr) == ERROR_SUCCESS;
+        });
     }
     ~DeniedKey() {
         restore();
-        if (original_ != nullptr) LocalFree(original_);
+        LocalFree(original_);
     }
     DeniedKey(const DeniedKey&) = delete;
     DeniedKey& operator=(const DeniedKey&) = delete;
 
     bool denied() const { return denied_; }
     void restore() {
-        if (!denied_) return;
-        HKEY key = openForDacl(path_);
-        if (key == nullptr) return;
-        if (SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
-                            nullptr, nullptr, originalDacl_, nullptr) == ERROR_SUCCESS) {
-            denied_ = false;
-        }
-        RegCloseKey(key);
+        denied_ = denied_ && !withKey([&](HKEY key) {
+            return SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
+                                   nullptr, nullptr, originalDacl_, nullptr) == ERROR_SUCCESS;
+        });
     }
 
 private:
+    // Runs `use` on the key opened for its access list; false when it cannot be opened.
+    template <typename Use>
+    bool withKey(Use use) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path_.c_str(), 0, READ_CONTROL | WRITE_DAC, &key) != ERROR_SUCCESS) return false;
+        const bool done = use(key);
+        RegCloseKey(key);
+        return done;
+    }
+
     std::string path_;
     PSECURITY_DESCRIPTOR original_ = nullptr;
     PACL originalDacl_ = nullptr;
