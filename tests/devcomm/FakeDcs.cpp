@@ -104,12 +104,6 @@ FAKE_EXPORT uint32_t WINAPI FakeDcsLastArgs(const char* name, uint32_t* out, uin
     return static_cast<uint32_t>(args.size());
 }
 
-// The identity that the next successful DcsGetClientId hands out.
-FAKE_EXPORT void WINAPI FakeDcsSetClientId(uint32_t clientId) {
-    Held held;
-    g_state.nextClientId = clientId;
-}
-
 FAKE_EXPORT void WINAPI FakeDcsLastHostName(char* buffer, uint32_t size) {
     Held held;
     if (size == 0) return;
@@ -124,22 +118,15 @@ FAKE_EXPORT void WINAPI FakeDcsSetEnumHandles(const DcsHandle* handles, uint32_t
 
 // The text of DcsGetStringHid, the handle of the enumerate-specific calls, the long of
 // DcsGetLongHid and the state of the state getters.
-FAKE_EXPORT void WINAPI FakeDcsSetString(const char* text) {
-    Held held;
-    g_state.text = text;
-}
-FAKE_EXPORT void WINAPI FakeDcsSetSpecificHandle(DcsHandle handle) {
-    Held held;
-    g_state.specificHandle = handle;
-}
-FAKE_EXPORT void WINAPI FakeDcsSetLong(int32_t value) {
-    Held held;
-    g_state.longValue = value;
-}
-FAKE_EXPORT void WINAPI FakeDcsSetState(uint32_t state) {
-    Held held;
-    g_state.stateValue = state;
-}
+#define FAKE_SETTER(name, type, field) \
+    FAKE_EXPORT void WINAPI name(type v) { Held held; g_state.field = v; }
+FAKE_SETTER(FakeDcsSetString, const char*, text)
+FAKE_SETTER(FakeDcsSetSpecificHandle, DcsHandle, specificHandle)
+FAKE_SETTER(FakeDcsSetLong, int32_t, longValue)
+FAKE_SETTER(FakeDcsSetState, uint32_t, stateValue)
+// The identity that the next successful DcsGetClientId hands out.
+FAKE_SETTER(FakeDcsSetClientId, uint32_t, nextClientId)
+
 FAKE_EXPORT uint32_t WINAPI FakeDcsZeroIdCalls() {
     Held held;
     return g_state.zeroIdCalls;
@@ -240,31 +227,22 @@ FAKE_EXPORT LONG WINAPI DcsGetCurrentStateScanner(uint32_t clientId, DcsHandle h
 // ---- every other entry point: count, keep the arguments, return the set result ---------------
 // FAKE_n: n 32-bit arguments, the first the client identity. LIB_n: n values, no identity.
 
-#define FAKE_1(name) \
-    FAKE_EXPORT LONG WINAPI name(uint32_t a1) { return record(#name, true, {a1}); }
-#define FAKE_2(name) \
-    FAKE_EXPORT LONG WINAPI name(uint32_t a1, uint32_t a2) { return record(#name, true, {a1, a2}); }
-#define FAKE_3(name)                                                 \
-    FAKE_EXPORT LONG WINAPI name(uint32_t a1, uint32_t a2, uint32_t a3) { \
-        return record(#name, true, {a1, a2, a3});                    \
-    }
-#define FAKE_4(name)                                                              \
-    FAKE_EXPORT LONG WINAPI name(uint32_t a1, uint32_t a2, uint32_t a3, uint32_t a4) { \
-        return record(#name, true, {a1, a2, a3, a4});                             \
-    }
-#define FAKE_5(name)                                                                           \
-    FAKE_EXPORT LONG WINAPI name(uint32_t a1, uint32_t a2, uint32_t a3, uint32_t a4, uint32_t a5) { \
-        return record(#name, true, {a1, a2, a3, a4, a5});                                      \
-    }
-#define FAKE_6(name)                                                                                        \
-    FAKE_EXPORT LONG WINAPI name(uint32_t a1, uint32_t a2, uint32_t a3, uint32_t a4, uint32_t a5, uint32_t a6) { \
-        return record(#name, true, {a1, a2, a3, a4, a5, a6});                                               \
-    }
-#define FAKE_7(name)                                                                                          \
-    FAKE_EXPORT LONG WINAPI name(uint32_t a1, uint32_t a2, uint32_t a3, uint32_t a4, uint32_t a5, uint32_t a6, \
-                                 uint32_t a7) {                                                               \
-        return record(#name, true, {a1, a2, a3, a4, a5, a6, a7});                                             \
-    }
+#define PARAMS_1 uint32_t a1
+#define PARAMS_2 PARAMS_1, uint32_t a2
+#define PARAMS_3 PARAMS_2, uint32_t a3
+#define PARAMS_4 PARAMS_3, uint32_t a4
+#define PARAMS_5 PARAMS_4, uint32_t a5
+#define PARAMS_6 PARAMS_5, uint32_t a6
+#define PARAMS_7 PARAMS_6, uint32_t a7
+#define FAKE_N(name, params, ...) \
+    FAKE_EXPORT LONG WINAPI name(params) { return record(#name, true, {__VA_ARGS__}); }
+#define FAKE_1(name) FAKE_N(name, PARAMS_1, a1)
+#define FAKE_2(name) FAKE_N(name, PARAMS_2, a1, a2)
+#define FAKE_3(name) FAKE_N(name, PARAMS_3, a1, a2, a3)
+#define FAKE_4(name) FAKE_N(name, PARAMS_4, a1, a2, a3, a4)
+#define FAKE_5(name) FAKE_N(name, PARAMS_5, a1, a2, a3, a4, a5)
+#define FAKE_6(name) FAKE_N(name, PARAMS_6, a1, a2, a3, a4, a5, a6)
+#define FAKE_7(name) FAKE_N(name, PARAMS_7, a1, a2, a3, a4, a5, a6, a7)
 #define LIB_0(name) \
     FAKE_EXPORT LONG WINAPI name() { return record(#name, false, {}); }
 #define LIB_1(name) \

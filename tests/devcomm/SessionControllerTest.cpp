@@ -6,15 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 using namespace testing_support;
 
 namespace {
-int count(const std::string& text, const std::string& part) {
-    int found = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++found;
-    return found;
-}
-
 // "<code>devlink.dll" beside the test program: the simulator with its scenario and journal.
 class SimulatorCopy {
 public:
@@ -46,6 +43,12 @@ TEST(SessionController, NamesFollowTheComponentCode) {
 
 TEST(SessionController, CountsHoldersAndClosesWithTheLastOne) {
     SimulatorCopy simulator("sct1", "device port=USB001 hids=1\n");
+    // Without a server a client loads no library.
+    EXPECT_NE(0, SessionControllerClient("sct1", "USB001").openSession());
+    EXPECT_NE(0, SessionControllerClient("sct1", "USB001").closeSession());
+    EXPECT_EQ(nullptr, GetModuleHandleA("sct1devlink.dll"));
+    EXPECT_EQ("", simulator.journal()) << "the library was never called";
+
     SessionController server("sct1");
     ASSERT_EQ(0, server.start());
     ASSERT_NE(nullptr, server.window());
@@ -56,16 +59,16 @@ TEST(SessionController, CountsHoldersAndClosesWithTheLastOne) {
     EXPECT_EQ(0, first.openSession());
     EXPECT_EQ(0, second.openSession());
     EXPECT_EQ(2, server.holders(kScanner));
-    EXPECT_EQ(1, count(simulator.journal(), "DcsOpenScanner ")) << simulator.journal();
+    EXPECT_EQ(1, countLines(simulator.journal(), "DcsOpenScanner ")) << simulator.journal();
 
     EXPECT_EQ(0, first.closeSession());
     EXPECT_EQ(1, server.holders(kScanner)) << "two opens and one close keep the scanner open";
     EXPECT_FALSE(contains(simulator.journal(), "DcsCloseScanner "));
     EXPECT_EQ(0, second.closeSession());
     EXPECT_EQ(0, server.holders(kScanner));
-    EXPECT_EQ(1, count(simulator.journal(), "DcsCloseScanner ")) << simulator.journal();
+    EXPECT_EQ(1, countLines(simulator.journal(), "DcsCloseScanner ")) << simulator.journal();
     EXPECT_EQ(0, second.closeSession()) << "a release of a handle not held is answered and does nothing";
-    EXPECT_EQ(1, count(simulator.journal(), "DcsCloseScanner "));
+    EXPECT_EQ(1, countLines(simulator.journal(), "DcsCloseScanner "));
 
     SessionControllerClient unknown("sct1", "USB999");
     EXPECT_NE(0, unknown.openSession()) << "a port the library doesn't know";
@@ -86,66 +89,32 @@ TEST(SessionController, AFailedOpenLeavesNothingToClose) {
     server.stop();
 }
 
-TEST(SessionController, AClientWithoutServerLoadsNoLibrary) {
-    SimulatorCopy simulator("sct3", "device port=USB001 hids=1\n");
-    SessionControllerClient client("sct3", "USB001");
-    EXPECT_NE(0, client.openSession());
-    EXPECT_NE(0, client.closeSession());
-    EXPECT_EQ(nullptr, GetModuleHandleA("sct3devlink.dll"));
-    EXPECT_EQ("", simulator.journal()) << "the library was never called";
-}
-
-namespace {
-struct BusyServer {
-    HANDLE ready;
-    HANDLE release;
-};
-
-// A controller served by an outside program that has stopped taking messages.
-DWORD WINAPI runBusyServer(void* parameter) {
-    auto* busy = static_cast<BusyServer*>(parameter);
-    const std::string name = sessionControllerName("sct4", false);
-    WNDCLASSEXA windowClass = {sizeof(windowClass)};
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = name.c_str();
-    RegisterClassExA(&windowClass);
-    HWND window = CreateWindowExA(0, name.c_str(), name.c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr,
-                                  GetModuleHandleA(nullptr), nullptr);
-    SetEvent(busy->ready);
-    WaitForSingleObject(busy->release, 30000);
-    DestroyWindow(window);
-    UnregisterClassA(name.c_str(), GetModuleHandleA(nullptr));
-    return 0;
-}
-}  // namespace
-
 TEST(SessionController, AHungControllerTimesTheRequestOut) {
     SimulatorCopy simulator("sct4", "device port=USB001 hids=1\n");
-    BusyServer busy{CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-    HANDLE thread = CreateThread(nullptr, 0, runBusyServer, &busy, 0, nullptr);
-    ASSERT_NE(nullptr, thread);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(busy.ready, 10000));
-    SessionControllerClient client("sct4", "USB001");
-    EXPECT_EQ(ERROR_TIMEOUT, client.openSession()) << "the request gives up instead of waiting for good";
-    SetEvent(busy.release);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 20000));
-    for (HANDLE handle : {thread, busy.ready, busy.release}) CloseHandle(handle);
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr), release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    // A controller served by an outside program that has stopped taking messages.
+    std::thread busy([&] {
+        const std::string name = sessionControllerName("sct4", false);
+        WNDCLASSEXA windowClass = {sizeof(windowClass)};
+        windowClass.lpfnWndProc = DefWindowProcA;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = name.c_str();
+        RegisterClassExA(&windowClass);
+        HWND window = CreateWindowExA(0, name.c_str(), name.c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
+                                      nullptr, GetModuleHandleA(nullptr), nullptr);
+        SetEvent(ready);
+        WaitForSingleObject(release, 30000);
+        DestroyWindow(window);
+        UnregisterClassA(name.c_str(), GetModuleHandleA(nullptr));
+    });
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready, 10000));
+    EXPECT_EQ(ERROR_TIMEOUT, SessionControllerClient("sct4", "USB001").openSession())
+        << "the request gives up instead of waiting for good";
+    SetEvent(release);
+    busy.join();
+    CloseHandle(ready);
+    CloseHandle(release);
 }
-
-namespace {
-struct Request {
-    HANDLE done;
-    LONG result;
-};
-
-DWORD WINAPI openFromAnotherThread(void* parameter) {
-    auto* request = static_cast<Request*>(parameter);
-    request->result = SessionControllerClient("sct5", "USB001").openSession();
-    SetEvent(request->done);
-    return 0;
-}
-}  // namespace
 
 TEST(SessionController, RequestsAreServedWhileTheStartingThreadIsBlocked) {
     // The monitor's main thread may wait inside the device library for a report callback that
@@ -153,15 +122,17 @@ TEST(SessionController, RequestsAreServedWhileTheStartingThreadIsBlocked) {
     SimulatorCopy simulator("sct5", "device port=USB001 hids=1\n");
     SessionController server("sct5");
     ASSERT_EQ(0, server.start());
-    Request request{CreateEventA(nullptr, TRUE, FALSE, nullptr), -1};
-    HANDLE thread = CreateThread(nullptr, 0, openFromAnotherThread, &request, 0, nullptr);
-    ASSERT_NE(nullptr, thread);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(request.done, 4000)) << "this thread pumps no message meanwhile";
-    EXPECT_EQ(0, request.result);
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<LONG> result{-1};
+    std::thread opener([&] {
+        result = SessionControllerClient("sct5", "USB001").openSession();
+        SetEvent(done);
+    });
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(done, 4000)) << "this thread pumps no message meanwhile";
+    opener.join();
+    CloseHandle(done);
+    EXPECT_EQ(0, result);
     EXPECT_EQ(1, server.holders(kScanner));
-    WaitForSingleObject(thread, 10000);
-    CloseHandle(thread);
-    CloseHandle(request.done);
     server.stop();
     EXPECT_EQ(nullptr, FindWindowA(server.name().c_str(), server.name().c_str())) << "stop ends the window";
     EXPECT_EQ(1, server.holders(kScanner)) << "stopping keeps the sessions";

@@ -38,31 +38,19 @@ public:
 
     bool load() {
         module_.reset(LoadLibraryA(dll_.c_str()));
-        if (!module_) return false;
-        HMODULE m = module_.get();
-        initialize = exportOf<DcsInitializeFn>(m, "DcsInitialize");
-        uninitialize = exportOf<DcsUninitializeFn>(m, "DcsUninitialize");
-        install = exportOf<DcsInstallFn>(m, "DcsInstall");
-        getClientId = exportOf<DcsGetClientIdFn>(m, "DcsGetClientId");
-        discovery = exportOf<DcsDiscoveryFn>(m, "DcsDiscovery");
-        enumHids = exportOf<DcsEnumHidsFn>(m, "DcsEnumHids");
-        enumSpecificHid = exportOf<DcsEnumSpecificFn>(m, "DcsEnumSpecificHid");
-        enumSpecificScanner = exportOf<DcsEnumSpecificFn>(m, "DcsEnumSpecificScanner");
-        getStringHid = exportOf<DcsGetStringHidFn>(m, "DcsGetStringHid");
-        getLongHid = exportOf<DcsGetLongHidFn>(m, "DcsGetLongHid");
-        getCurrentStateHid = exportOf<DcsGetCurrentStateFn>(m, "DcsGetCurrentStateHid");
-        openHid = exportOf<DcsHandleFn>(m, "DcsOpenHid");
-        openScanner = exportOf<DcsHandleFn>(m, "DcsOpenScanner");
-        closeHid = exportOf<DcsHandleFn>(m, "DcsCloseHid");
-        closeScanner = exportOf<DcsHandleFn>(m, "DcsCloseScanner");
-        registerForReports = exportOf<DcsRegisterForReportsHidFn>(m, "DcsRegisterForReportsHid");
-        registerForNotifications = exportOf<DcsRegisterForNotificationsHidFn>(m, "DcsRegisterForNotificationsHid");
-        unregisterForReports = exportOf<DcsHandleFn>(m, "DcsUnregisterForReportsHid");
-        unregisterForNotifications = exportOf<DcsHandleFn>(m, "DcsUnregisterForNotificationsHid");
-        return initialize && uninitialize && install && getClientId && discovery && enumHids && enumSpecificHid &&
-               enumSpecificScanner && getStringHid && getLongHid && getCurrentStateHid && openHid && openScanner &&
-               closeHid && closeScanner && registerForReports && registerForNotifications && unregisterForReports &&
-               unregisterForNotifications;
+        return module_ && bind(initialize, "DcsInitialize") & bind(uninitialize, "DcsUninitialize") &
+                              bind(install, "DcsInstall") & bind(getClientId, "DcsGetClientId") &
+                              bind(discovery, "DcsDiscovery") & bind(enumHids, "DcsEnumHids") &
+                              bind(enumSpecificHid, "DcsEnumSpecificHid") &
+                              bind(enumSpecificScanner, "DcsEnumSpecificScanner") &
+                              bind(getStringHid, "DcsGetStringHid") & bind(getLongHid, "DcsGetLongHid") &
+                              bind(getCurrentStateHid, "DcsGetCurrentStateHid") & bind(openHid, "DcsOpenHid") &
+                              bind(openScanner, "DcsOpenScanner") & bind(closeHid, "DcsCloseHid") &
+                              bind(closeScanner, "DcsCloseScanner") &
+                              bind(registerForReports, "DcsRegisterForReportsHid") &
+                              bind(registerForNotifications, "DcsRegisterForNotificationsHid") &
+                              bind(unregisterForReports, "DcsUnregisterForReportsHid") &
+                              bind(unregisterForNotifications, "DcsUnregisterForNotificationsHid");
     }
     void unload() { module_.reset(); }
     bool loadedNow() const { return GetModuleHandleA(dll_.c_str()) != nullptr; }
@@ -109,6 +97,12 @@ public:
     DcsHandleFn unregisterForReports = nullptr, unregisterForNotifications = nullptr;
 
 private:
+    template <typename Fn>
+    bool bind(Fn& entry, const char* name) {
+        entry = exportOf<Fn>(module_.get(), name);
+        return entry != nullptr;
+    }
+
     TempFolder folder_;
     std::string prefix_;
     std::string dll_;
@@ -123,19 +117,9 @@ struct Seen {
     std::vector<DcsHandle> enumerated;
     std::vector<std::string> enumeratedPorts;
     std::vector<DWORD> enumThreads;
-    struct Report {
-        uint32_t first;
-        DcsHandle handle;
-        bool pointer;
-        std::vector<uint8_t> bytes;
-        DWORD thread;
-    };
+    struct Report { uint32_t first; DcsHandle handle; bool pointer; std::vector<uint8_t> bytes; DWORD thread; };
     std::vector<Report> reports;
-    struct Notification {
-        DcsHandle handle;
-        uint32_t notificationClass, code;
-        DWORD thread;
-    };
+    struct Notification { DcsHandle handle; uint32_t notificationClass, code; DWORD thread; };
     std::vector<Notification> notifications;
     LONG reportResult = 0;
     // Behaviours of the report callback.
@@ -197,6 +181,29 @@ size_t reportCount() {
     return g_seen.reports.size();
 }
 
+// While it lives, a report callback signals `started` and then waits for `release`.
+struct HeldCallback {
+    UniqueHandle started{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    UniqueHandle release{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    HeldCallback() {
+        g_seen.started = started.get();
+        g_seen.release = release.get();
+        g_seen.finished = false;
+    }
+    ~HeldCallback() { g_seen.started = g_seen.release = nullptr; }
+};
+
+// Starts the simulator (default device) and opens USB001 with onReport registered; the handle,
+// or 0 when a step failed.
+DcsHandle startRegistered(Simulator& sim, uint32_t& client) {
+    client = sim.start();
+    resetSeen(&sim, client);
+    DcsHandle handle = 0;
+    const bool ready = client != 0 && sim.enumSpecificHid(client, "USB001", &handle) == 0 &&
+                       sim.openHid(client, handle) == 0 && sim.registerForReports(client, handle, onReport) == 0;
+    return ready ? handle : 0;
+}
+
 std::string property(Simulator& sim, uint32_t client, DcsHandle handle, const char* descriptor, LONG* code = nullptr) {
     char buffer[260];
     std::memset(buffer, 'x', sizeof(buffer));
@@ -207,6 +214,12 @@ std::string property(Simulator& sim, uint32_t client, DcsHandle handle, const ch
     EXPECT_EQ(std::strlen(buffer), length) << "the length is the text's";
     return std::string(buffer, length);
 }
+
+// Each of `parts` is somewhere in the journal.
+void expectInJournal(const std::string& journal, const std::vector<std::string>& parts) {
+    for (const std::string& part : parts) EXPECT_TRUE(contains(journal, part)) << part << " in\n" << journal;
+}
+std::string text(uint32_t number) { return std::to_string(number); }
 
 const char kTwoDevices[] =
     "# a USB device with two interfaces and a network device\n"
@@ -316,19 +329,15 @@ void expectProperties(Simulator& sim, uint32_t client, const TwoDevices& found, 
 }
 
 void expectJournal(const std::string& journal, uint32_t client, const TwoDevices& found) {
-    const DcsHandle usbFirst = found.usbFirst, usbSecond = found.usbSecond, net = found.net;
-    EXPECT_TRUE(contains(journal, "load scenario=dl01devlink.scenario devices=2 faults=0\r\n")) << journal;
-    EXPECT_TRUE(contains(journal, "DcsInitialize -> 0 uses=1\r\n")) << journal;
-    EXPECT_TRUE(contains(journal, "DcsGetClientId host= -> 0 client=" + std::to_string(client) + "\r\n")) << journal;
-    EXPECT_TRUE(contains(journal, "DcsEnumHids client=" + std::to_string(client) +
-                                      " transport=LOCAL_TRANSPORT second= -> 0 handles=" + std::to_string(usbFirst) +
-                                      "," + std::to_string(usbSecond) + "," + std::to_string(net) + " results=0,0,0"))
-        << journal;
-    EXPECT_TRUE(contains(journal, "DcsGetStringHid client=" + std::to_string(client) + " handle=" +
-                                      std::to_string(usbSecond) + " property=Portname size=260 -> 0 value=USB001"))
-        << journal;
-    EXPECT_TRUE(contains(journal, "property=Portname size=3 -> 122 needed=7\r\n")) << journal;
-    EXPECT_TRUE(contains(journal, "DcsUninitialize -> 0 uses=0\r\n")) << journal;}
+    expectInJournal(journal, {"load scenario=dl01devlink.scenario devices=2 faults=0\r\n", "DcsInitialize -> 0 uses=1\r\n",
+                              "DcsGetClientId host= -> 0 client=" + text(client) + "\r\n",
+                              "DcsEnumHids client=" + text(client) + " transport=LOCAL_TRANSPORT second= -> 0 handles=" +
+                                  text(found.usbFirst) + "," + text(found.usbSecond) + "," + text(found.net) +
+                                  " results=0,0,0",
+                              "DcsGetStringHid client=" + text(client) + " handle=" + text(found.usbSecond) +
+                                  " property=Portname size=260 -> 0 value=USB001",
+                              "property=Portname size=3 -> 122 needed=7\r\n", "DcsUninitialize -> 0 uses=0\r\n"});
+}
 }  // namespace
 
 TEST(DevlinkSimulator, EnumeratesEachInterfaceSynchronouslyAndAnswersItsProperties) {
@@ -344,21 +353,6 @@ TEST(DevlinkSimulator, EnumeratesEachInterfaceSynchronouslyAndAnswersItsProperti
     EXPECT_EQ(0, sim.uninitialize());
     EXPECT_NE(0, sim.openHid(client, found.usbFirst)) << "nothing works after the last DcsUninitialize";
     expectJournal(sim.journal(), client, found);
-}
-
-TEST(DevlinkSimulator, WithoutAScenarioOneDefaultDeviceIsPresent) {
-    Simulator sim("dl02", nullptr);
-    const uint32_t client = sim.start();
-    ASSERT_NE(0u, client);
-    resetSeen(&sim, client);
-    ASSERT_EQ(0, sim.enumHids(client, kTransportLocal, "", onEnum));
-    ASSERT_EQ(1u, g_seen.enumerated.size());
-    const DcsHandle handle = g_seen.enumerated[0];
-    EXPECT_EQ("USB001", property(sim, client, handle, kDescriptorPortname));
-    EXPECT_EQ("USB1", property(sim, client, handle, kDescriptorTransport));
-    EXPECT_EQ("KV Scan 100", property(sim, client, handle, kDescriptorScannerModel));
-    EXPECT_EQ(0, sim.uninitialize());
-    EXPECT_TRUE(contains(sim.journal(), "load scenario=none devices=1 faults=0\r\n")) << sim.journal();
 }
 
 TEST(DevlinkSimulator, InjectedReportsAndNotificationsReachTheRegisteredCallbacksOnALibraryThread) {
@@ -419,19 +413,12 @@ TEST(DevlinkSimulator, InjectedReportsAndNotificationsReachTheRegisteredCallback
     EXPECT_NE(0, sim.closeHid(client, first)) << "closed as often as opened";
     EXPECT_EQ(4u, reportCount());
 
-    const std::string journal = sim.journal();
-    EXPECT_TRUE(contains(journal, "report port=USB001 hid=0 handle=" + std::to_string(first) +
-                                      " length=8 bytes=01 00 33 00 00 00 02 03 -> delivered result=7\r\n"))
-        << journal;
-    EXPECT_TRUE(contains(journal, "report port=USB001 hid=1 handle=" + std::to_string(second) +
-                                      " length=1 bytes=01 -> not registered\r\n"))
-        << journal;
-    EXPECT_TRUE(contains(journal, "notification port=USB001 hid=0 handle=" + std::to_string(first) +
-                                      " class=2 code=1 -> delivered result=5\r\n"))
-        << journal;
-    EXPECT_TRUE(contains(journal, "DcsRegisterForReportsHid client=" + std::to_string(client) + " handle=" +
-                                      std::to_string(first) + " -> 6 (not open)"))
-        << journal;
+    expectInJournal(sim.journal(),
+                    {"report port=USB001 hid=0 handle=" + text(first) +
+                         " length=8 bytes=01 00 33 00 00 00 02 03 -> delivered result=7\r\n",
+                     "report port=USB001 hid=1 handle=" + text(second) + " length=1 bytes=01 -> not registered\r\n",
+                     "notification port=USB001 hid=0 handle=" + text(first) + " class=2 code=1 -> delivered result=5\r\n",
+                     "DcsRegisterForReportsHid client=" + text(client) + " handle=" + text(first) + " -> 6 (not open)"});
 
     // The last DcsUninitialize stops the pipe and lets the module go.
     EXPECT_EQ(0, sim.uninitialize());
@@ -442,34 +429,25 @@ TEST(DevlinkSimulator, InjectedReportsAndNotificationsReachTheRegisteredCallback
 
 TEST(DevlinkSimulator, UnregisterWaitsForARunningCallbackExceptFromInsideIt) {
     Simulator sim("dl04", nullptr);
-    const uint32_t client = sim.start();
-    ASSERT_NE(0u, client);
-    resetSeen(&sim, client);
-    DcsHandle handle = 0;
-    ASSERT_EQ(0, sim.enumSpecificHid(client, "USB001", &handle));
-    ASSERT_EQ(0, sim.openHid(client, handle));
-    ASSERT_EQ(0, sim.registerForReports(client, handle, onReport));
-
-    UniqueHandle started(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    UniqueHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    g_seen.started = started.get();
-    g_seen.release = release.get();
-    g_seen.finished = false;
-    std::string reply;
-    std::thread injector([&] { reply = sim.command("report USB001 0 01"); });
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(started.get(), 10000)) << "the callback began";
-    // The callback is held until this thread is inside the unregister call.
-    std::thread releaser([&] {
-        Sleep(300);
-        SetEvent(release.get());
-    });
-    EXPECT_EQ(0, sim.unregisterForReports(client, handle));
-    EXPECT_TRUE(g_seen.finished) << "unregistering returned while the callback was still running";
-    releaser.join();
-    injector.join();
-    EXPECT_EQ("ok delivered result=0", reply);
-    g_seen.started = nullptr;
-    g_seen.release = nullptr;
+    uint32_t client = 0;
+    const DcsHandle handle = startRegistered(sim, client);
+    ASSERT_NE(0u, handle);
+    {
+        HeldCallback held;
+        std::string reply;
+        std::thread injector([&] { reply = sim.command("report USB001 0 01"); });
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held.started.get(), 10000)) << "the callback began";
+        // The callback is held until this thread is inside the unregister call.
+        std::thread releaser([&] {
+            Sleep(300);
+            SetEvent(held.release.get());
+        });
+        EXPECT_EQ(0, sim.unregisterForReports(client, handle));
+        EXPECT_TRUE(g_seen.finished) << "unregistering returned while the callback was still running";
+        releaser.join();
+        injector.join();
+        EXPECT_EQ("ok delivered result=0", reply);
+    }
 
     // From inside its own callback, unregistering cannot wait for itself.
     ASSERT_EQ(0, sim.registerForReports(client, handle, onReport));
@@ -556,10 +534,8 @@ TEST(DevlinkSimulator, ArrivalAndRemovalChangeTheDevicesAndPostDeviceChangeToThi
     EXPECT_EQ(0, sim.uninitialize());
     DestroyWindow(window);
 
-    const std::string journal = sim.journal();
-    EXPECT_TRUE(contains(journal, "command arrive port=USB002 transport=USB1 model=\"KV Scan 200\" hids=2 -> ok added"))
-        << journal;
-    EXPECT_TRUE(contains(journal, "command remove USB002 -> ok removed port=USB002")) << journal;
+    expectInJournal(sim.journal(), {"command arrive port=USB002 transport=USB1 model=\"KV Scan 200\" hids=2 -> ok added",
+                                    "command remove USB002 -> ok removed port=USB002"});
 }
 
 TEST(DevlinkSimulator, FaultsFailTheNamedCallsAsOftenAsAskedEvenAcrossReloads) {
@@ -621,21 +597,27 @@ TEST(DevlinkSimulator, FaultsFailTheNamedCallsAsOftenAsAskedEvenAcrossReloads) {
     EXPECT_EQ("ok pong", sim.command("ping")) << "one use is still held";
     EXPECT_EQ(0, sim.uninitialize());
 
-    const std::string journal = sim.journal();
-    EXPECT_TRUE(contains(journal, "scenario line 5 ignored: unknown line\r\n")) << journal;
-    EXPECT_TRUE(contains(journal, "DcsInitialize -> 1234 (fault)\r\n")) << journal;
-    EXPECT_TRUE(contains(journal, "load scenario=dl06devlink.scenario devices=2 faults=1\r\n"))
-        << "only the enumeration fault is left at the reload: " << journal;
-    EXPECT_TRUE(contains(journal, "DcsEnumHids client=" + std::to_string(client) +
-                                      " transport=LOCAL_TRANSPORT second= -> 31 (fault)\r\n"))
-        << journal;
-    EXPECT_TRUE(contains(journal, "command fail open 1 port=USB002 -> ok fail open 1 port=USB002\r\n")) << journal;
+    // Only the enumeration fault is left at the reload.
+    expectInJournal(sim.journal(), {"scenario line 5 ignored: unknown line\r\n", "DcsInitialize -> 1234 (fault)\r\n",
+                                    "load scenario=dl06devlink.scenario devices=2 faults=1\r\n",
+                                    "DcsEnumHids client=" + text(client) +
+                                        " transport=LOCAL_TRANSPORT second= -> 31 (fault)\r\n",
+                                    "command fail open 1 port=USB002 -> ok fail open 1 port=USB002\r\n"});
 }
 
 TEST(DevlinkSimulator, ControlChannelRefusesMalformedCommandsAndServesClientsSideBySide) {
     Simulator sim("dl07", nullptr);
-    const uint32_t client = sim.start();
-    ASSERT_NE(0u, client);
+    uint32_t client = 0;
+    const DcsHandle handle = startRegistered(sim, client);
+    ASSERT_NE(0u, handle);
+    // Without a scenario one default device is present.
+    ASSERT_EQ(0, sim.enumHids(client, kTransportLocal, "", onEnum));
+    EXPECT_EQ(std::vector<DcsHandle>{handle}, g_seen.enumerated);
+    EXPECT_EQ("USB001", property(sim, client, handle, kDescriptorPortname));
+    EXPECT_EQ("USB1", property(sim, client, handle, kDescriptorTransport));
+    EXPECT_EQ("KV Scan 100", property(sim, client, handle, kDescriptorScannerModel));
+    EXPECT_TRUE(contains(sim.journal(), "load scenario=none devices=1 faults=0\r\n")) << sim.journal();
+
     const char* const malformed[] = {"", "   ", "bogus", "ping extra", "report", "report USB001", "report NOPE 0 01",
                                      "report USB001 1 01", "report USB001 -1 01", "report USB001 0 0G",
                                      "report USB001 0 012", "notify USB001 0 2", "notify USB001 0 x 1",
@@ -669,31 +651,21 @@ TEST(DevlinkSimulator, ControlChannelRefusesMalformedCommandsAndServesClientsSid
     // are served side by side, and a silent client holds up neither.
     UniqueHandle silent = sim.connect();
     EXPECT_TRUE(static_cast<bool>(silent)) << GetLastError();
-    resetSeen(&sim, client);
-    DcsHandle handle = 0;
-    ASSERT_EQ(0, sim.enumSpecificHid(client, "USB001", &handle));
-    ASSERT_EQ(0, sim.openHid(client, handle));
-    ASSERT_EQ(0, sim.registerForReports(client, handle, onReport));
-    UniqueHandle started(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    UniqueHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    g_seen.started = started.get();
-    g_seen.release = release.get();
+    HeldCallback holding;
     std::string held;
     std::atomic<bool> answered{false};
     std::thread injector([&] {
         held = sim.command("report USB001 0 01");
         answered = true;
     });
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(started.get(), 10000));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holding.started.get(), 10000));
     std::vector<std::string> pings(4);
     std::vector<std::thread> pingers;
     for (std::string& reply : pings) pingers.emplace_back([&sim, &reply] { reply = sim.command("ping"); });
     for (std::thread& pinger : pingers) pinger.join();
     const bool answeredEarly = answered;
-    SetEvent(release.get());
+    SetEvent(holding.release.get());
     injector.join();
-    g_seen.started = nullptr;
-    g_seen.release = nullptr;
     for (const std::string& reply : pings) EXPECT_EQ("ok pong", reply);
     EXPECT_FALSE(answeredEarly) << "the pings were answered while the report waited";
     EXPECT_EQ("ok delivered result=0", held);
@@ -702,14 +674,10 @@ TEST(DevlinkSimulator, ControlChannelRefusesMalformedCommandsAndServesClientsSid
 
 TEST(DevlinkSimulator, PanelToolDeliversNamedReportsAndSaysWhetherTheyArrived) {
     Simulator sim("dl08", nullptr);
-    const uint32_t client = sim.start();
-    ASSERT_NE(0u, client);
-    resetSeen(&sim, client);
+    uint32_t client = 0;
+    const DcsHandle handle = startRegistered(sim, client);
+    ASSERT_NE(0u, handle);
     g_seen.reportResult = 13;
-    DcsHandle handle = 0;
-    ASSERT_EQ(0, sim.enumSpecificHid(client, "USB001", &handle));
-    ASSERT_EQ(0, sim.openHid(client, handle));
-    ASSERT_EQ(0, sim.registerForReports(client, handle, onReport));
     ASSERT_EQ(0, sim.registerForNotifications(client, handle, onNotification));
 
     const std::string tool = "\"" + built("panel.exe") + "\"";
