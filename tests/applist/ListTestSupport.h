@@ -14,20 +14,20 @@ namespace {
 const wchar_t kAppPathsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
 
 // A string value (null name: the key's default), its key created as needed.
-void writeString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ) {
+inline void writeString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ) {
     EXPECT_EQ(ERROR_SUCCESS, RegSetKeyValueW(root, path.c_str(), name, type, text.c_str(),
                                              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))))
         << std::string(path.begin(), path.end());
 }
 
 // The stored list under a brand's key below HKLM.
-void storeList(const std::wstring& keyPath, const std::wstring& text, DWORD type = REG_SZ) {
+inline void storeList(const std::wstring& keyPath, const std::wstring& text, DWORD type = REG_SZ) {
     writeString(HKEY_LOCAL_MACHINE, keyPath, L"AppList", text, type);
 }
 
 // Sets a key's access list from SDDL; the owner may always do so, even past a list that denies
 // everything.
-bool setKeyDacl(HKEY root, const std::wstring& path, const wchar_t* sddl) {
+inline bool setKeyDacl(HKEY root, const std::wstring& path, const wchar_t* sddl) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS) return false;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -40,7 +40,7 @@ bool setKeyDacl(HKEY root, const std::wstring& path, const wchar_t* sddl) {
     return done;
 }
 
-std::wstring widen(const std::string& text) {
+inline std::wstring widen(const std::string& text) {
     std::wstring wide(text.size(), L'\0');
     wide.resize(static_cast<size_t>(
         MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], static_cast<int>(wide.size()))));
