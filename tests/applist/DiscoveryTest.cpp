@@ -503,7 +503,7 @@ struct Witnesses {
 };
 }  // namespace
 
-TEST(Discovery, StatusOfTheApplicationsScan) {
+TEST(Discovery, StatusOfTheApplicationsAndRegisteredPathsScans) {
     LibraryCopy library(L"kvsaappmgr.dll");
     ProgramFolder folder;
     const Witnesses witness(folder);
@@ -557,15 +557,8 @@ TEST(Discovery, StatusOfTheApplicationsScan) {
         roots.deny(roots.applications(L"n1099"));
         EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), roots.discover(finder));
     }
-}
-
-TEST(Discovery, StatusOfTheRegisteredPathsScan) {
-    LibraryCopy library(L"kvspappmgr.dll");
-    ProgramFolder folder;
-    const Witnesses witness(folder);
-    AppDiscoverer finder;
     {
-        // An empty "Applications\" lets the paths be read; their missing root counts.
+        // The registered paths: an empty "Applications\" lets the paths be read; their missing root counts.
         PrivateRoots roots;
         createKey(HKEY_CURRENT_USER, roots.applications(L""));
         EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), roots.discover(finder));

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -827,37 +828,21 @@ TEST(ManagerDialog, ASecondLaunchReturnsAtOnceAndBringsTheFirstForward) {
 
     // Something else in front first. A system that keeps the foreground from a program (Windows'
     // foreground lock) leaves that check out; Wine lets the test put its window there.
-    WNDCLASSW otherClass = {};
-    otherClass.lpfnWndProc = DefWindowProcW;
-    otherClass.hInstance = GetModuleHandleW(nullptr);
-    otherClass.lpszClassName = L"ebdgOtherWindow";
-    RegisterClassW(&otherClass);
-    HWND other = CreateWindowExW(0, otherClass.lpszClassName, L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100,
-                                 nullptr, nullptr, otherClass.hInstance, nullptr);
+    HWND other = CreateWindowExW(0, L"Static", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100, nullptr, nullptr,
+                                 nullptr, nullptr);
     ASSERT_NE(nullptr, other);
     SetForegroundWindow(other);
     const bool otherInFront = GetForegroundWindow() == other;
 
-    std::atomic<bool> returned{false};
-    std::atomic<LONG> result{-1};
-    std::thread second([&] {
-        result = manager.launchAgain();
-        returned = true;
-    });
-    const bool quick = waitUntil([&] { return returned.load(); }, 20000);
-    if (!quick) {
-        // Unblock the second call by closing the first, so the test ends.
-        manager.closeManager();
-    }
-    second.join();
+    std::future<LONG> second = std::async(std::launch::async, [&] { return manager.launchAgain(); });
+    const bool quick = second.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    if (!quick) manager.closeManager();  // unblocks the second call, so the test ends
     ASSERT_TRUE(quick) << "the second call waited for the first manager";
-    EXPECT_EQ(0, result.load());
+    EXPECT_EQ(0, second.get());
     if (otherInFront) {
-        HWND front = GetForegroundWindow();
-        EXPECT_EQ(manager.main(), front) << "the first manager's dialog was brought forward, not its hidden owner";
+        EXPECT_EQ(manager.main(), GetForegroundWindow()) << "the first manager's dialog was brought forward, not its hidden owner";
     }
     DestroyWindow(other);
-    UnregisterClassW(otherClass.lpszClassName, otherClass.hInstance);
     EXPECT_TRUE(IsWindowVisible(manager.main())) << "the first manager stays open";
     int managers = 0;
     EnumWindows(countManagers, reinterpret_cast<LPARAM>(&managers));
