@@ -135,14 +135,11 @@ HICON messageBoxIcon(HWND box) {
 
 // ---- List views and buttons, from the test thread ----
 
-int itemCount(HWND list) { return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); }
+int itemCount(HWND list) { return ListView_GetItemCount(list); }
 
 std::wstring itemText(HWND list, int index) {
     wchar_t buffer[1024] = {};
-    LVITEMW item = {};
-    item.pszText = buffer;
-    item.cchTextMax = 1024;
-    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    ListView_GetItemText(list, index, 0, buffer, 1024);
     return buffer;
 }
 
@@ -152,33 +149,19 @@ std::vector<std::wstring> itemTexts(HWND list) {
     return texts;
 }
 
-void setItemState(HWND list, int index, UINT state, UINT mask) {
-    LVITEMW item = {};
-    item.state = state;
-    item.stateMask = mask;
-    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
-}
-
 void selectItem(HWND list, int index) {
-    setItemState(list, index, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_SetItemState(list, index, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
 }
 
 // As a click on the item does: the selection is made anew even when it was already there.
 void chooseItem(HWND list, int index) {
-    setItemState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_SetItemState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
     selectItem(list, index);
 }
 
-UINT itemState(HWND list, int index, UINT mask) {
-    return static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(index), mask));
-}
-bool isSelected(HWND list, int index) { return (itemState(list, index, LVIS_SELECTED) & LVIS_SELECTED) != 0; }
-
-void setChecked(HWND list, int index, bool checked) {
-    setItemState(list, index, INDEXTOSTATEIMAGEMASK(checked ? 2 : 1), LVIS_STATEIMAGEMASK);
-}
-
-bool isChecked(HWND list, int index) { return (itemState(list, index, LVIS_STATEIMAGEMASK) >> 12) == 2; }
+bool isSelected(HWND list, int index) { return ListView_GetItemState(list, index, LVIS_SELECTED) != 0; }
+void setChecked(HWND list, int index, bool checked) { ListView_SetCheckState(list, index, checked); }
+bool isChecked(HWND list, int index) { return ListView_GetCheckState(list, index) == 1; }
 
 std::vector<int> checkedRows(HWND list) {
     std::vector<int> rows;
