@@ -3,6 +3,7 @@
 #include "BrandKey.h"
 #include "Exception.h"
 
+#include "ListTestSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -19,18 +20,9 @@ std::wstring names(const AppListStore& store) {
     for (const std::wstring& e : store.entries()) out += entryValue(e, L"FRIENDLY_NAME") + L";";
     return out;
 }
-
-void storeRaw(const TestRegistryKey& key, const std::wstring& text, DWORD type = REG_SZ) {
-    HKEY handle = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.path().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &handle, nullptr));
-    RegSetValueExW(handle, L"AppList", 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(handle);
-}
 }  // namespace
 
-TEST(AppEntry, LinesLayoutAndTheDefaultLine) {
+TEST(AppEntry, LayoutDefaultLineAndSplitting) {
     EXPECT_EQ(L"     <APP>\r\n"
               L"          <FRIENDLY_NAME>Viewer</FRIENDLY_NAME>\r\n"
               L"          <PATH>C:\\v.exe</PATH>\r\n"
@@ -42,26 +34,19 @@ TEST(AppEntry, LinesLayoutAndTheDefaultLine) {
     EXPECT_EQ(marked, withDefaultMark(entry(L"Viewer", L"C:\\v.exe"))) << "the line goes right after the PATH line";
     EXPECT_EQ(entry(L"Viewer", L"C:\\v.exe"), withoutDefaultMark(marked));
     EXPECT_EQ(marked, withDefaultMark(marked)) << "an entry already marked is marked once";
-    EXPECT_EQ(std::wstring(kDefaultAioLine).size(), 51u);
     EXPECT_EQ(L"<APP>no path</APP>", withDefaultMark(L"<APP>no path</APP>"));
     // Only the exact line is recognised.
     const std::wstring edited = L"<PATH>x</PATH>\r\n <DEFAULT_AIO_APP>true</DEFAULT_AIO_APP>\r\n";
     EXPECT_EQ(edited, withoutDefaultMark(edited));
-}
 
-TEST(AppEntry, SplittingKeepsCompleteEntriesOnly) {
+    // Splitting keeps complete entries only.
     const std::wstring a = entry(L"A", L"C:\\a.exe");
     const std::wstring b = entry(L"B", L"C:\\b.exe");
-    std::vector<std::wstring> parts = splitEntries(a + b + L"     <APP>\r\n  trailing");
-    ASSERT_EQ(2u, parts.size());
-    EXPECT_EQ(a, parts[0]);
-    EXPECT_EQ(b, parts[1]);
+    EXPECT_EQ((std::vector<std::wstring>{a, b}), splitEntries(a + b + L"     <APP>\r\n  trailing"));
     EXPECT_TRUE(splitEntries(L"").empty());
-    parts = splitEntries(L"x</APP>");  // a close tag at the very end: the entry is cut at the text's end
-    ASSERT_EQ(1u, parts.size());
-    EXPECT_EQ(L"x</APP>", parts[0]);
+    // A close tag at the very end: the entry is cut at the text's end.
+    EXPECT_EQ(std::vector<std::wstring>{L"x</APP>"}, splitEntries(L"x</APP>"));
     EXPECT_EQ(L"<APPLIST>\r\n</APPLIST>", buildDocument(L""));
-    EXPECT_EQ(21u, buildDocument(L"").size());
     EXPECT_EQ(L"<APPLIST>\r\n" + a + L"</APPLIST>", buildDocument(a));
 }
 
@@ -110,23 +95,21 @@ TEST(AppListStore, ReplaceMoveRemoveAndDefaults) {
     reread.load(copy);
     EXPECT_EQ(L"A;B2;C;", names(reread));
 
-    int position = 0;
-    EXPECT_EQ(50u, store.move(kMoveUpButton, position));
-    EXPECT_EQ(0, position);
-    position = 2;
-    EXPECT_EQ(50u, store.move(kMoveDownButton, position));
-    EXPECT_EQ(2, position);
-    position = -1;
-    EXPECT_EQ(87u, store.move(kMoveDownButton, position));
-    EXPECT_EQ(L"A;B2;C;", names(store)) << "refused moves change nothing";
-    position = 2;
-    EXPECT_EQ(0u, store.move(kMoveUpButton, position));
-    EXPECT_EQ(1, position);
-    EXPECT_EQ(L"A;C;B2;", names(store));
-    position = 0;
-    EXPECT_EQ(0u, store.move(kMoveDownButton, position));
-    EXPECT_EQ(1, position);
-    EXPECT_EQ(L"C;A;B2;", names(store));
+    // Refused moves change nothing.
+    const struct {
+        int button, from;
+        DWORD status;
+        int to;
+        const wchar_t* names;
+    } moves[] = {{kMoveUpButton, 0, 50, 0, L"A;B2;C;"},   {kMoveDownButton, 2, 50, 2, L"A;B2;C;"},
+                 {kMoveDownButton, -1, 87, -1, L"A;B2;C;"}, {kMoveUpButton, 2, 0, 1, L"A;C;B2;"},
+                 {kMoveDownButton, 0, 0, 1, L"C;A;B2;"}};
+    for (const auto& move : moves) {
+        int position = move.from;
+        EXPECT_EQ(move.status, store.move(move.button, position)) << move.button << " from " << move.from;
+        EXPECT_EQ(move.to, position) << move.button << " from " << move.from;
+        EXPECT_EQ(move.names, names(store)) << move.button << " from " << move.from;
+    }
 
     EXPECT_EQ(0u, store.setDefault(store.entryAt(1)));
     EXPECT_NE(std::wstring::npos, store.entryAt(1).find(kDefaultAioLine));
@@ -159,20 +142,17 @@ TEST(AppListStore, ReadingToleratesMissingAndForeignValues) {
     TestRegistryKey key;
     AppListStore store(key.path() + L"\\App List Manager\\");
     EXPECT_EQ(L"", store.readStoredText()) << "missing key and value";
-    storeRaw(key, entry(L"A", L"C:\\a.exe"), REG_EXPAND_SZ);
+    storeList(key.path(), entry(L"A", L"C:\\a.exe"), REG_EXPAND_SZ);
     AppListStore direct(key.path());
     EXPECT_EQ(entry(L"A", L"C:\\a.exe"), direct.readStoredText());
-    HKEY handle = nullptr;
-    RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.path().c_str(), 0, KEY_ALL_ACCESS, &handle);
     const DWORD number = 5;
-    RegSetValueExW(handle, L"AppList", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
-    RegCloseKey(handle);
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.path().c_str(), L"AppList", REG_DWORD, &number, sizeof(number));
     EXPECT_EQ(L"", direct.readStoredText()) << "a value of another type reads as empty";
 
     // A long stored text of hand-edited entries loads without trouble.
     std::wstring big;
     for (int i = 0; i < 200; ++i) big += entry(std::wstring(500, L'n') + std::to_wstring(i), L"C:\\" + std::to_wstring(i));
-    storeRaw(key, big + L"tail</AP");
+    storeList(key.path(), big + L"tail</AP");
     std::vector<std::wstring> copy;
     direct.load(copy);
     EXPECT_EQ(200u, copy.size());
@@ -184,7 +164,7 @@ TEST(AppListStore, RemoveMissingDropsEntriesWhoseProgramIsGone) {
     const std::string present = folder.file("present.exe");
     writeFile(present, "MZ");
     const std::wstring presentPath(present.begin(), present.end());
-    storeRaw(key, entry(L"Gone", L"C:\\nowhere\\gone.exe") + entry(L"Here", presentPath) +
+    storeList(key.path(), entry(L"Gone", L"C:\\nowhere\\gone.exe") + entry(L"Here", presentPath) +
                       entry(L"NotExe", presentPath.substr(0, presentPath.size() - 4) + L".txt") +
                       entry(L"Gone2", L"C:\\nowhere\\gone2.exe"));
     AppListStore store(key.path());

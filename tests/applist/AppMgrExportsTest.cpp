@@ -2,6 +2,7 @@
 #include "AppEntry.h"
 #include "BrandKey.h"
 
+#include "ListTestSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -38,14 +39,7 @@ public:
     Fn get(const char* name) const {
         return exportOf<Fn>(module_, name);
     }
-    void store(const std::wstring& text) const {
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                 nullptr, &key, nullptr));
-        RegSetValueExW(key, L"AppList", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(key);
-    }
+    void store(const std::wstring& text) const { storeList(keyPath_, text); }
     std::wstring document() const {
         auto list = get<ListFn>("GetWideAppList");
         uint32_t needed = 0;

@@ -7,11 +7,10 @@
 #include "Exception.h"
 #include "LibraryModule.h"
 
+#include "ListTestSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
-
-#include <sddl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -23,64 +22,22 @@ namespace {
 
 std::atomic<unsigned> g_counter{0};
 
-std::wstring widen(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &wide[0], length);
-    return wide;
-}
-
 std::wstring lower(std::wstring text) {
     for (wchar_t& c : text) c = static_cast<wchar_t>(towlower(c));
     return text;
 }
 
-// A name no other process uses: "kvabdisc" + process id + a counter, without "-" because a
-// registered path loses everything from the character before its first "-".
+// A name no other process uses, without "-" (a registered path is cut there).
 std::wstring uniqueName() {
     return L"kvabdisc" + std::to_wstring(GetCurrentProcessId()) + L"n" + std::to_wstring(++g_counter);
 }
-
-// A folder of registered programs, copied from the built fixtures under the names discovery
-// should see; removed with its files afterwards.
-class ProgramFolder {
-public:
-    ProgramFolder() {
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        path_ = std::wstring(temp) + uniqueName();
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~ProgramFolder() {
-        for (const std::wstring& file : files_) DeleteFileW(file.c_str());
-        RemoveDirectoryW(path_.c_str());
-    }
-    ProgramFolder(const ProgramFolder&) = delete;
-    ProgramFolder& operator=(const ProgramFolder&) = delete;
-
-    const std::wstring& path() const { return path_; }
-    std::wstring file(const std::wstring& name) const { return path_ + L"\\" + name; }
-    // fixture: "discoveryviewer", "discoveryblank" or "discoveryplain".
-    std::wstring add(const std::wstring& fixture, const std::wstring& name) {
-        const std::wstring target = file(name);
-        const std::wstring source = widen(ownFolder()) + fixture + L".exe";
-        EXPECT_TRUE(CopyFileW(source.c_str(), target.c_str(), FALSE)) << GetLastError();
-        files_.push_back(target);
-        return target;
-    }
-
-private:
-    std::wstring path_;
-    std::vector<std::wstring> files_;
-};
 
 // A copy of the built library under `fileName`, loaded and made the library's module for the
 // code linked into the test; the previous module comes back afterwards.
 class LibraryCopy {
 public:
     explicit LibraryCopy(const std::wstring& fileName) : previous_(libraryInstance()) {
-        const std::wstring path = widen(folder_.path()) + L"\\" + fileName;
+        const std::wstring path = widen(folder_.file("")) + fileName;
         const std::wstring source = widen(ownFolder()) + L"kvabappmgr.dll";
         EXPECT_TRUE(CopyFileW(source.c_str(), path.c_str(), FALSE)) << GetLastError();
         module_ = LoadLibraryW(path.c_str());
@@ -91,8 +48,6 @@ public:
         setLibraryInstance(previous_);
         if (module_ != nullptr) FreeLibrary(module_);
     }
-    LibraryCopy(const LibraryCopy&) = delete;
-    LibraryCopy& operator=(const LibraryCopy&) = delete;
 
 private:
     TempFolder folder_;
@@ -101,19 +56,7 @@ private:
 };
 
 void setValue(HKEY root, const std::wstring& path, const std::wstring& value, DWORD type = REG_SZ) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr))
-        << "creating " << std::string(path.begin(), path.end());
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, nullptr, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
-                                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
-    RegCloseKey(key);
-}
-
-void setDword(HKEY root, const std::wstring& path, DWORD value) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegSetValueExW(key, nullptr, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-    RegCloseKey(key);
+    writeString(root, path, nullptr, value, type);
 }
 
 // Creates a key without values; false when the system refuses the name.
@@ -124,20 +67,6 @@ bool createKey(HKEY root, const std::wstring& path) {
     }
     RegCloseKey(key);
     return true;
-}
-
-bool setKeyDacl(HKEY root, const std::wstring& path, const wchar_t* sddl) {
-    HKEY key = nullptr;
-    // The owner may always change the DACL, even one that denies everything.
-    if (RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS) return false;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    bool done = false;
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
-        done = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
-        LocalFree(descriptor);
-    }
-    RegCloseKey(key);
-    return done;
 }
 
 // Keys created for one test below HKCR, HKLM or a private key; their trees are deleted at the
@@ -163,8 +92,6 @@ private:
     std::vector<std::pair<HKEY, std::wstring>> trees_;
     std::vector<std::pair<HKEY, std::wstring>> denied_;
 };
-
-const std::wstring kAppPaths = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
 
 // The discovered entries whose path lies in `folder`, in discovery order.
 std::vector<std::wstring> entriesIn(const std::vector<std::wstring>& entries, const std::wstring& folder) {
@@ -411,8 +338,6 @@ TEST(Discovery, CleanCommandAndUsableExeOnTheSystem) {
     EXPECT_FALSE(isUsableExe(L""));
     EXPECT_FALSE(isUsableExe(folder.path() + L"\\" + std::wstring(1000, L'x') + L".exe"));
     EXPECT_FALSE(isUsableExe(std::wstring(L"C:\\windows\\notepad.exe\0junk", 27) + L".exe"));
-    RemoveDirectoryW(exeFolder.c_str());
-    DeleteFileW(text.c_str());
 }
 
 TEST(Discovery, EntriesCarryTheRowOrTheFileDescription) {
@@ -443,109 +368,6 @@ TEST(Discovery, EntriesCarryTheRowOrTheFileDescription) {
     EXPECT_EQ(3u, finder.discovered().size());
 }
 
-namespace {
-// The programs one discovery test registers on the machine's registry, by the source naming them.
-struct RegisteredPrograms {
-    std::wstring type;  // the probe file type; empty when every candidate is taken
-    std::wstring photoEd, pspx, printer, later, describedOne, gallery, longValue, shortNamed;
-    std::wstring variable;  // the environment variable a registered path expands
-};
-
-// A probe type nothing handles yet, so that our registration is the one found; and its handler.
-void registerAssociation(ProgramFolder& folder, KeyCleanup& keys, const std::wstring& name, RegisteredPrograms& p) {
-    for (const wchar_t* candidate : {L".lss", L".jtf", L".exf"}) {
-        HKEY existing = nullptr;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, candidate, 0, KEY_READ, &existing) == ERROR_SUCCESS) {
-            RegCloseKey(existing);
-            continue;
-        }
-        p.type = candidate;
-        break;
-    }
-    p.photoEd = folder.add(L"discoveryplain", L"photoed.exe");
-    if (p.type.empty()) return;
-    keys.tree(HKEY_CLASSES_ROOT, p.type);
-    keys.tree(HKEY_CLASSES_ROOT, name + L"file");
-    setValue(HKEY_CLASSES_ROOT, p.type, name + L"file");
-    setValue(HKEY_CLASSES_ROOT, name + L"file\\shell\\open\\command", L"\"" + p.photoEd + L"\" \"%1\"");
-}
-
-// Below "Applications\": the first command found ends the search among its siblings only.
-void registerApplications(ProgramFolder& folder, KeyCleanup& keys, const std::wstring& name, RegisteredPrograms& p) {
-    const std::wstring apps = L"Applications\\" + name;
-    keys.tree(HKEY_CLASSES_ROOT, apps + L"a.exe");
-    keys.tree(HKEY_CLASSES_ROOT, apps + L"b.exe");
-    keys.tree(HKEY_CLASSES_ROOT, apps + L"c.exe");
-    p.pspx = folder.add(L"discoveryplain", L"Paint Shop Pro X.exe");
-    const std::wstring sibling = folder.add(L"discoveryblank", L"Sibling.exe");
-    p.printer = folder.add(L"discoveryblank", L"Printer.exe");
-    p.later = folder.add(L"discoveryplain", L"Later.exe");
-    const std::wstring after = folder.add(L"discoveryplain", L"After.exe");
-    setValue(HKEY_CLASSES_ROOT, apps + L"a.exe\\shell\\open\\command", L"\"" + p.pspx + L"\" \"%1\"");
-    setValue(HKEY_CLASSES_ROOT, apps + L"a.exe\\shell\\open\\ddeexec\\command", sibling);
-    setValue(HKEY_CLASSES_ROOT, apps + L"a.exe\\shell\\print\\command", L"\"" + p.printer + L"\" /p \"%1\"");
-    setValue(HKEY_CLASSES_ROOT, apps + L"b.exe\\shell\\open\\command", folder.file(L"missing.exe") + L" %1");
-    setValue(HKEY_CLASSES_ROOT, apps + L"b.exe\\shell\\open\\zlater\\command", p.later);
-    // A command key without its value ends the search of its parent.
-    ASSERT_TRUE(createKey(HKEY_CLASSES_ROOT, apps + L"c.exe\\shell\\open\\command"));
-    setValue(HKEY_CLASSES_ROOT, apps + L"c.exe\\shell\\open\\zafter\\command", after);
-}
-
-// Registered paths: quotes and switches, a shared description, a variable, odd values.
-void registerAppPaths(ProgramFolder& folder, KeyCleanup& keys, const std::wstring& name, RegisteredPrograms& p) {
-    const std::wstring& f = folder.path();
-    const std::wstring paths = kAppPaths + name;
-    for (wchar_t c = L'a'; c <= L'h'; ++c) keys.tree(HKEY_LOCAL_MACHINE, paths + c + L".exe");
-    p.describedOne = folder.add(L"discoveryviewer", L"Described One.exe");
-    const std::wstring describedTwo = folder.add(L"discoveryviewer", L"Described Two.exe");
-    p.gallery = folder.add(L"discoveryblank", L"WindowsPhotoGallery.exe");
-    p.longValue = folder.add(L"discoveryplain", L"Long.exe");
-    p.shortNamed = folder.add(L"discoveryplain", L"Short Named Program.exe");
-    p.variable = uniqueName();
-    SetEnvironmentVariableW(p.variable.c_str(), f.c_str());
-    setValue(HKEY_LOCAL_MACHINE, paths + L"a.exe", L"\"" + p.describedOne + L"\" /q");
-    setValue(HKEY_LOCAL_MACHINE, paths + L"b.exe", describedTwo);
-    setValue(HKEY_LOCAL_MACHINE, paths + L"c.exe", L"%" + p.variable + L"%\\WindowsPhotoGallery.exe", REG_EXPAND_SZ);
-    setValue(HKEY_LOCAL_MACHINE, paths + L"d.exe", p.longValue + L" /" + std::wstring(40000, L'x'));
-    setDword(HKEY_LOCAL_MACHINE, paths + L"e.exe", 1);
-    ASSERT_TRUE(createKey(HKEY_LOCAL_MACHINE, paths + L"f.exe"));
-    setValue(HKEY_LOCAL_MACHINE, paths + L"g.exe", f + L"\\" + std::wstring(1000, L'q') + L".exe");
-    wchar_t shortForm[1024] = {};
-    ASSERT_GT(GetShortPathNameW(p.shortNamed.c_str(), shortForm, 1024), 0u);
-    setValue(HKEY_LOCAL_MACHINE, paths + L"h.exe", shortForm);
-}
-
-// Every source's programs in discovery order, with the names and types each one gets.
-void expectEveryProgram(const std::vector<std::wstring>& mine, const RegisteredPrograms& p) {
-    std::vector<std::wstring> expected;
-    if (!p.type.empty()) expected.push_back(p.photoEd);
-    for (const std::wstring& path : {p.pspx, p.printer, p.later, p.describedOne, p.gallery, p.longValue, p.shortNamed}) {
-        expected.push_back(path);
-    }
-    for (std::wstring& path : expected) path = lower(path);
-    EXPECT_EQ(expected, pathsOf(mine)) << describe(mine);
-    std::map<std::wstring, std::wstring> entries{
-        {lower(p.photoEd), makeAppEntry(L"MS Photo Ed", p.photoEd, L"JPG", L"JPG,TIF,PCX,PNG,BMP")},
-        {lower(p.pspx), makeAppEntry(L"CorelPSProX", p.pspx, L"JPG", L"JPG,BMP,TIF,PNG,PCX")},
-        {lower(p.printer), makeAppEntry(L"Printer.exe", p.printer, L"", L"")},
-        {lower(p.describedOne), makeAppEntry(L"範例影像檢視器", p.describedOne, L"", L"")},
-        {lower(p.longValue), makeAppEntry(L"Long.exe", p.longValue, L"", L"")},
-    };
-    for (const std::wstring& entry : mine) {
-        const std::wstring path = lower(entryValue(entry, L"PATH"));
-        if (entries.count(path) != 0) {
-            EXPECT_EQ(entries[path], entry);
-        }
-        if (path == lower(p.gallery)) {
-            EXPECT_EQ(L"MS Photo Gallery", entryValue(entry, L"FRIENDLY_NAME"));
-        }
-        if (path == lower(p.shortNamed)) {
-            EXPECT_EQ(L"Short Named Program.exe", entryValue(entry, L"FRIENDLY_NAME"));
-        }
-    }
-}
-}  // namespace
-
 // Associations, "Applications\" commands and registered paths on the machine's registry, through
 // a copy of the library whose prefix selects the other set of rows.
 TEST(Discovery, RegisteredProgramsAreFoundThroughEverySource) {
@@ -553,23 +375,97 @@ TEST(Discovery, RegisteredProgramsAreFoundThroughEverySource) {
     ProgramFolder folder;
     KeyCleanup keys;
     const std::wstring name = uniqueName();
-    RegisteredPrograms p;
-    registerAssociation(folder, keys, name, p);
-    ASSERT_NO_FATAL_FAILURE(registerApplications(folder, keys, name, p));
-    ASSERT_NO_FATAL_FAILURE(registerAppPaths(folder, keys, name, p));
 
+    // A probe type nothing handles yet, so that our registration is the one found; and its handler.
+    std::wstring type;
+    for (const wchar_t* candidate : {L".lss", L".jtf", L".exf"}) {
+        HKEY existing = nullptr;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, candidate, 0, KEY_READ, &existing) != ERROR_SUCCESS) {
+            type = candidate;
+            break;
+        }
+        RegCloseKey(existing);
+    }
+    const std::wstring photoEd = folder.add(L"discoveryplain", L"photoed.exe");
+    if (!type.empty()) {
+        keys.tree(HKEY_CLASSES_ROOT, type);
+        keys.tree(HKEY_CLASSES_ROOT, name + L"file");
+        setValue(HKEY_CLASSES_ROOT, type, name + L"file");
+        setValue(HKEY_CLASSES_ROOT, name + L"file\\shell\\open\\command", L"\"" + photoEd + L"\" \"%1\"");
+    }
+
+    // Below "Applications\": the first command found ends the search among its siblings only.
+    const std::wstring apps = L"Applications\\" + name;
+    for (const wchar_t* app : {L"a.exe", L"b.exe", L"c.exe"}) keys.tree(HKEY_CLASSES_ROOT, apps + app);
+    const std::wstring pspx = folder.add(L"discoveryplain", L"Paint Shop Pro X.exe");
+    const std::wstring printer = folder.add(L"discoveryblank", L"Printer.exe");
+    const std::wstring later = folder.add(L"discoveryplain", L"Later.exe");
+    setValue(HKEY_CLASSES_ROOT, apps + L"a.exe\\shell\\open\\command", L"\"" + pspx + L"\" \"%1\"");
+    setValue(HKEY_CLASSES_ROOT, apps + L"a.exe\\shell\\open\\ddeexec\\command", folder.add(L"discoveryblank", L"Sibling.exe"));
+    setValue(HKEY_CLASSES_ROOT, apps + L"a.exe\\shell\\print\\command", L"\"" + printer + L"\" /p \"%1\"");
+    setValue(HKEY_CLASSES_ROOT, apps + L"b.exe\\shell\\open\\command", folder.file(L"missing.exe") + L" %1");
+    setValue(HKEY_CLASSES_ROOT, apps + L"b.exe\\shell\\open\\zlater\\command", later);
+    // A command key without its value ends the search of its parent.
+    ASSERT_TRUE(createKey(HKEY_CLASSES_ROOT, apps + L"c.exe\\shell\\open\\command"));
+    setValue(HKEY_CLASSES_ROOT, apps + L"c.exe\\shell\\open\\zafter\\command", folder.add(L"discoveryplain", L"After.exe"));
+
+    // Registered paths: quotes and switches, a shared description, a variable, odd values.
+    const std::wstring paths = kAppPathsKey + name;
+    for (wchar_t c = L'a'; c <= L'h'; ++c) keys.tree(HKEY_LOCAL_MACHINE, paths + c + L".exe");
+    const std::wstring describedOne = folder.add(L"discoveryviewer", L"Described One.exe");
+    const std::wstring gallery = folder.add(L"discoveryblank", L"WindowsPhotoGallery.exe");
+    const std::wstring longValue = folder.add(L"discoveryplain", L"Long.exe");
+    const std::wstring shortNamed = folder.add(L"discoveryplain", L"Short Named Program.exe");
+    const std::wstring variable = uniqueName();
+    SetEnvironmentVariableW(variable.c_str(), folder.path().c_str());
+    setValue(HKEY_LOCAL_MACHINE, paths + L"a.exe", L"\"" + describedOne + L"\" /q");
+    setValue(HKEY_LOCAL_MACHINE, paths + L"b.exe", folder.add(L"discoveryviewer", L"Described Two.exe"));
+    setValue(HKEY_LOCAL_MACHINE, paths + L"c.exe", L"%" + variable + L"%\\WindowsPhotoGallery.exe", REG_EXPAND_SZ);
+    setValue(HKEY_LOCAL_MACHINE, paths + L"d.exe", longValue + L" /" + std::wstring(40000, L'x'));
+    const DWORD number = 1;
+    EXPECT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, (paths + L"e.exe").c_str(), nullptr, REG_DWORD, &number,
+                                             sizeof(number)));
+    ASSERT_TRUE(createKey(HKEY_LOCAL_MACHINE, paths + L"f.exe"));
+    setValue(HKEY_LOCAL_MACHINE, paths + L"g.exe", folder.file(std::wstring(1000, L'q') + L".exe"));
+    wchar_t shortForm[1024] = {};
+    ASSERT_GT(GetShortPathNameW(shortNamed.c_str(), shortForm, 1024), 0u);
+    setValue(HKEY_LOCAL_MACHINE, paths + L"h.exe", shortForm);
+
+    // Every source's programs in discovery order, with the names and types each one gets.
     AppDiscoverer finder;
     ASSERT_EQ(0u, finder.discover(false)) << describe(finder.discovered());
-    expectEveryProgram(entriesIn(finder.discovered(), folder.path()), p);
+    const std::vector<std::wstring> everyOne = entriesIn(finder.discovered(), folder.path());
+    std::vector<std::wstring> expected;
+    if (!type.empty()) expected.push_back(lower(photoEd));
+    for (const std::wstring& path : {pspx, printer, later, describedOne, gallery, longValue, shortNamed}) {
+        expected.push_back(lower(path));
+    }
+    EXPECT_EQ(expected, pathsOf(everyOne)) << describe(everyOne);
+    const std::map<std::wstring, std::wstring> entries{
+        {lower(photoEd), makeAppEntry(L"MS Photo Ed", photoEd, L"JPG", L"JPG,TIF,PCX,PNG,BMP")},
+        {lower(pspx), makeAppEntry(L"CorelPSProX", pspx, L"JPG", L"JPG,BMP,TIF,PNG,PCX")},
+        {lower(printer), makeAppEntry(L"Printer.exe", printer, L"", L"")},
+        {lower(describedOne), makeAppEntry(L"範例影像檢視器", describedOne, L"", L"")},
+        {lower(longValue), makeAppEntry(L"Long.exe", longValue, L"", L"")}};
+    const std::map<std::wstring, std::wstring> names{{lower(gallery), L"MS Photo Gallery"},
+                                                     {lower(shortNamed), L"Short Named Program.exe"}};
+    for (const std::wstring& entry : everyOne) {
+        const std::wstring path = lower(entryValue(entry, L"PATH"));
+        if (entries.count(path) != 0) {
+            EXPECT_EQ(entries.at(path), entry);
+        }
+        if (names.count(path) != 0) {
+            EXPECT_EQ(names.at(path), entryValue(entry, L"FRIENDLY_NAME"));
+        }
+    }
 
     // Only the table's programs, in table order; the list is rebuilt each time.
     ASSERT_EQ(0u, finder.discover(true)) << describe(finder.discovered());
-    const std::vector<std::wstring> mine = entriesIn(finder.discovered(), folder.path());
-    std::vector<std::wstring> expected = {lower(p.gallery)};
-    if (!p.type.empty()) expected.push_back(lower(p.photoEd));
-    expected.push_back(lower(p.pspx));
-    EXPECT_EQ(expected, pathsOf(mine)) << describe(finder.discovered());
-    SetEnvironmentVariableW(p.variable.c_str(), nullptr);
+    expected = {lower(gallery)};
+    if (!type.empty()) expected.push_back(lower(photoEd));
+    expected.push_back(lower(pspx));
+    EXPECT_EQ(expected, pathsOf(entriesIn(finder.discovered(), folder.path()))) << describe(finder.discovered());
+    SetEnvironmentVariableW(variable.c_str(), nullptr);
 }
 
 namespace {
@@ -577,7 +473,7 @@ namespace {
 // discovery runs, so that failing keys there disturb no other process.
 class PrivateRoots : public PrivateRegistryRoots {
 public:
-    std::wstring appPaths(const std::wstring& name) const { return machine(kAppPaths + name); }
+    std::wstring appPaths(const std::wstring& name) const { return machine(kAppPathsKey + name); }
     std::wstring applications(const std::wstring& name) const { return classes(L"Applications\\" + name); }
     void deny(const std::wstring& path) { keys_.deny(HKEY_CURRENT_USER, path); }
 
@@ -607,7 +503,7 @@ struct Witnesses {
 };
 }  // namespace
 
-TEST(Discovery, StatusOfTheApplicationsScan) {
+TEST(Discovery, StatusOfTheApplicationsAndRegisteredPathsScans) {
     LibraryCopy library(L"kvsaappmgr.dll");
     ProgramFolder folder;
     const Witnesses witness(folder);
@@ -661,15 +557,8 @@ TEST(Discovery, StatusOfTheApplicationsScan) {
         roots.deny(roots.applications(L"n1099"));
         EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), roots.discover(finder));
     }
-}
-
-TEST(Discovery, StatusOfTheRegisteredPathsScan) {
-    LibraryCopy library(L"kvspappmgr.dll");
-    ProgramFolder folder;
-    const Witnesses witness(folder);
-    AppDiscoverer finder;
     {
-        // An empty "Applications\" lets the paths be read; their missing root counts.
+        // The registered paths: an empty "Applications\" lets the paths be read; their missing root counts.
         PrivateRoots roots;
         createKey(HKEY_CURRENT_USER, roots.applications(L""));
         EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), roots.discover(finder));
@@ -683,11 +572,10 @@ TEST(Discovery, StatusOfTheRegisteredPathsScan) {
         setValue(HKEY_CURRENT_USER, roots.appPaths(L"c.exe"), L"\"" + witness.command + L"\" /s");
         witness.addPath(roots, L"d.exe");
         EXPECT_EQ(0u, roots.discover(finder));
-        EXPECT_TRUE(listsPath(finder.discovered(), witness.path)) << describe(finder.discovered());
-        EXPECT_TRUE(listsPath(finder.discovered(), witness.command));
-        // Table order, not registration order.
-        ASSERT_EQ(2u, entriesIn(finder.discovered(), folder.path()).size());
-        EXPECT_EQ(lower(witness.path), pathsOf(entriesIn(finder.discovered(), folder.path()))[0]);
+        // Both, in table order, not registration order.
+        EXPECT_EQ((std::vector<std::wstring>{lower(witness.path), lower(witness.command)}),
+                  pathsOf(entriesIn(finder.discovered(), folder.path())))
+            << describe(finder.discovered());
     }
     {
         PrivateRoots roots;

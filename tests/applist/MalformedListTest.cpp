@@ -2,6 +2,7 @@
 // the real library's exports and the monitor's reading of the document into destinations.
 #include "AppListClient.h"
 
+#include "ListTestSupport.h"
 #include "MangledLists.h"
 #include "ProcessMemory.h"
 #include "TestSupport.h"
@@ -21,15 +22,6 @@ using NarrowListFn = LONG(WINAPI*)(char*, uint32_t, uint32_t*);
 
 // The brand key of "ke" libraries; no other test uses it.
 const wchar_t kListKey[] = L"Software\\KelvaraInkjet\\App List Manager";
-
-void store(const std::wstring& text) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegSetValueExW(key, L"AppList", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-}
 
 // The library under a "ke" name beside this program, where the monitor's client finds it.
 class LibraryBeside {
@@ -71,7 +63,7 @@ TEST(MalformedList, AHundredThousandMangledListsReadWithoutCrashHangOrGrowth) {
     std::string narrowBuffer;
     for (int round = 0; round < rounds; ++round) {
         const std::wstring text = mangledList(state, static_cast<uint64_t>(round));
-        store(text);
+        storeList(kListKey, text);
         // The stored text up to its first NUL, between the document's tags.
         const std::wstring kept = text.substr(0, text.find(L'\0'));
         uint32_t needed = 0;

@@ -4,16 +4,17 @@
 #include "AppEntry.h"
 #include "ManagerText.h"
 
+#include "ListTestSupport.h"
 #include "MangledLists.h"
 #include "TestSupport.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
-#include <sddl.h>
 
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -26,7 +27,6 @@ const char kLibraryName[] = "ebdgappmgr.dll";
 const wchar_t kBrandKey[] = L"Software\\IbrexLaser";
 const wchar_t kListKey[] = L"Software\\IbrexLaser\\App List Manager\\";
 const wchar_t kGuiName[] = L"Application Listebdgappmgr.dll";
-const wchar_t kAppPaths[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
 
 // Dialog 101.
 constexpr int kAppList = 1030;
@@ -122,6 +122,8 @@ bool isMessageBox(HWND window) {
     return true;
 }
 
+std::wstring messageText(HWND box) { return windowText(childOf(box, kMessageText, L"Static")); }
+
 // The icon a message box shows, null for none (Wine keeps an empty icon control then).
 HICON messageBoxIcon(HWND box) {
     for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
@@ -133,14 +135,11 @@ HICON messageBoxIcon(HWND box) {
 
 // ---- List views and buttons, from the test thread ----
 
-int itemCount(HWND list) { return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); }
+int itemCount(HWND list) { return ListView_GetItemCount(list); }
 
 std::wstring itemText(HWND list, int index) {
     wchar_t buffer[1024] = {};
-    LVITEMW item = {};
-    item.pszText = buffer;
-    item.cchTextMax = 1024;
-    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    ListView_GetItemText(list, index, 0, buffer, 1024);
     return buffer;
 }
 
@@ -150,34 +149,19 @@ std::vector<std::wstring> itemTexts(HWND list) {
     return texts;
 }
 
-void setItemState(HWND list, int index, UINT state, UINT mask) {
-    LVITEMW item = {};
-    item.state = state;
-    item.stateMask = mask;
-    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
-}
-
 void selectItem(HWND list, int index) {
-    setItemState(list, index, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_SetItemState(list, index, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
 }
 
 // As a click on the item does: the selection is made anew even when it was already there.
 void chooseItem(HWND list, int index) {
-    setItemState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_SetItemState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
     selectItem(list, index);
 }
 
-bool isSelected(HWND list, int index) {
-    return (SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_SELECTED) & LVIS_SELECTED) != 0;
-}
-
-void setChecked(HWND list, int index, bool checked) {
-    setItemState(list, index, INDEXTOSTATEIMAGEMASK(checked ? 2 : 1), LVIS_STATEIMAGEMASK);
-}
-
-bool isChecked(HWND list, int index) {
-    return (SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_STATEIMAGEMASK) >> 12) == 2;
-}
+bool isSelected(HWND list, int index) { return ListView_GetItemState(list, index, LVIS_SELECTED) != 0; }
+void setChecked(HWND list, int index, bool checked) { ListView_SetCheckState(list, index, checked); }
+bool isChecked(HWND list, int index) { return ListView_GetCheckState(list, index) == 1; }
 
 std::vector<int> checkedRows(HWND list) {
     std::vector<int> rows;
@@ -189,6 +173,13 @@ std::vector<int> checkedRows(HWND list) {
 
 bool enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
 bool shown(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
+
+// "1" for each enabled control, "0" for each disabled one.
+std::string enabledOf(HWND dialog, std::initializer_list<int> ids) {
+    std::string states;
+    for (int id : ids) states += enabled(dialog, id) ? '1' : '0';
+    return states;
+}
 
 void setText(HWND dialog, int id, const std::wstring& text) {
     SendMessageW(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
@@ -212,13 +203,10 @@ void setText(HWND dialog, int id, const std::wstring& text) {
 // ---- The registry ----
 
 std::wstring storedText() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return L"(no key)";
-    wchar_t buffer[16384] = {};
-    DWORD size = sizeof(buffer) - sizeof(wchar_t);
-    const LONG status = RegQueryValueExW(key, L"AppList", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS ? std::wstring(buffer) : L"(no value)";
+    std::vector<wchar_t> text(16384);
+    DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    const LONG status = RegGetValueW(HKEY_LOCAL_MACHINE, kListKey, L"AppList", RRF_RT_REG_SZ, nullptr, text.data(), &size);
+    return status == ERROR_SUCCESS ? text.data() : L"(unread: " + std::to_wstring(status) + L")";
 }
 
 std::vector<std::wstring> storedEntries() { return splitEntries(storedText()); }
@@ -229,62 +217,11 @@ std::vector<std::wstring> storedNames() {
     return names;
 }
 
-bool isDefaultEntry(const std::wstring& entry) { return entryValue(entry, L"DEFAULT_AIO_APP") == L"true"; }
-
-void storeEntries(const std::vector<std::wstring>& entries) {
-    std::wstring text;
-    for (const std::wstring& entry : entries) text += entry;
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                             &key, nullptr));
-    RegSetValueExW(key, L"AppList", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
+// A field of the stored entry at `index`, "(none)" past the end.
+std::wstring storedValue(size_t index, const wchar_t* field) {
+    const std::vector<std::wstring> entries = storedEntries();
+    return index < entries.size() ? entryValue(entries[index], field) : L"(none)";
 }
-
-void setDefaultValue(HKEY root, const std::wstring& path, const std::wstring& value) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-}
-
-// A folder of empty programs whose path has no "-" (discovery cuts a command line there);
-// their App Paths registrations go with it.
-class Programs {
-public:
-    Programs() {
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        folder_ = std::wstring(temp) + L"ebdgdialogs" + std::to_wstring(GetCurrentProcessId());
-        CreateDirectoryW(folder_.c_str(), nullptr);
-    }
-    ~Programs() {
-        for (const std::wstring& name : registered_) deleteKeyTree(HKEY_LOCAL_MACHINE, kAppPaths + name);
-        for (const std::wstring& file : files_) DeleteFileW(file.c_str());
-        RemoveDirectoryW(folder_.c_str());
-    }
-    std::wstring make(const std::wstring& name) {
-        const std::wstring path = folder_ + L"\\" + name;
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-        files_.push_back(path);
-        return path;
-    }
-    // Made and registered under App Paths, where discovery finds it.
-    std::wstring registered(const std::wstring& keyName, const std::wstring& fileName) {
-        const std::wstring path = make(fileName);
-        setDefaultValue(HKEY_LOCAL_MACHINE, kAppPaths + keyName, path);
-        registered_.push_back(keyName);
-        return path;
-    }
-
-private:
-    std::wstring folder_;
-    std::vector<std::wstring> files_;
-    std::vector<std::wstring> registered_;
-};
 
 // The library copy, its brand key emptied, and LaunchGui running on its own thread. Every test
 // of the dialogs uses the one brand key, so they take turns across processes.
@@ -294,7 +231,9 @@ public:
         turn_ = CreateMutexW(nullptr, FALSE, L"ebdg-manager-dialog-tests");
         WaitForSingleObject(turn_, 110000);
         deleteKeyTree(HKEY_LOCAL_MACHINE, kBrandKey);
-        if (!entries.empty()) storeEntries(entries);
+        std::wstring text;
+        for (const std::wstring& entry : entries) text += entry;
+        if (!entries.empty()) storeList(kListKey, text);
         const std::string path = folder_.file(kLibraryName);
         CopyFileA((ownFolder() + "kvabappmgr.dll").c_str(), path.c_str(), FALSE);
         library_ = LoadLibraryA(path.c_str());
@@ -331,40 +270,31 @@ public:
 
     HWND main() const { return main_; }
     HWND list() const { return GetDlgItem(main_, kAppList); }
-    DWORD thread() const { return thread_; }
     bool done() const { return done_; }
     LONG result() const { return result_; }
     LONG launchAgain() const { return launch_(); }
 
-    // The shown dialog of the manager's thread with that control, once it is there.
-    HWND dialogWith(int id, DWORD timeoutMs = kWaitMs) const {
-        HWND found = nullptr;
-        waitUntil(
-            [&] {
-                for (HWND window : threadWindows(thread_)) {
-                    if (isShownDialog(window) && GetDlgItem(window, id) != nullptr) {
-                        found = window;
-                        return true;
-                    }
-                }
-                return false;
-            },
-            timeoutMs);
-        return found;
-    }
-
-    HWND messageBox() const {
+    // The shown window of the manager's thread that `match` picks, once it is there.
+    HWND find(const std::function<bool(HWND)>& match) const {
         HWND found = nullptr;
         waitUntil([&] {
             for (HWND window : threadWindows(thread_)) {
-                if (isMessageBox(window)) {
-                    found = window;
-                    return true;
-                }
+                if (found == nullptr && match(window)) found = window;
             }
-            return false;
+            return found != nullptr;
         });
         return found;
+    }
+    HWND dialogWith(int id) const {
+        return find([id](HWND window) { return isShownDialog(window) && GetDlgItem(window, id) != nullptr; });
+    }
+    HWND messageBox() const { return find(isMessageBox); }
+
+    // Clicks a button that opens a window, and finds the dialog with `control`, or the message box.
+    HWND open(HWND dialog, int button, int control = kMessageText) const {
+        const ::testing::AssertionResult clicked = click(dialog, button, true);
+        if (!clicked) ADD_FAILURE() << clicked.message();
+        return !clicked ? nullptr : control == kMessageText ? messageBox() : dialogWith(control);
     }
 
     // After a window of the manager's thread is gone, the handler that ran it goes on; this
@@ -390,12 +320,18 @@ public:
         settle();
     }
 
-    // Chooses the item at `index` and opens dialog 104 on it with Modify.
-    void openModify(int index, HWND& edit) const {
+    // Dialog 104 on the item at `index`, opened with Modify.
+    HWND modify(int index) const {
         chooseItem(list(), index);
-        ASSERT_TRUE(click(main_, kModify, true));
-        edit = dialogWith(kTypeList);
-        ASSERT_NE(nullptr, edit);
+        return open(main_, kModify, kTypeList);
+    }
+
+    // Removes the item at `index`, answering the question with `reply`.
+    void remove(int index, int reply) const {
+        chooseItem(list(), index);
+        HWND box = open(main_, kRemove);
+        ASSERT_NE(nullptr, box);
+        answer(box, reply);
     }
 
     bool closeManager() {
@@ -519,55 +455,42 @@ TEST(ManagerText, TypeRowsPairWithTheirCodes) {
 
 // ---- Dialog 101 ----
 
-TEST(ManagerDialog, OneEntryKeepsTheMoveButtonsDisabled) {
-    Manager manager({entry(L"Solo", L"C:\\solo.exe", true)});
-    ASSERT_NE(nullptr, manager.main());
-    HWND list = manager.list();
-    EXPECT_EQ(L"\u61C9\u7528\u7A0B\u5F0F\u6E05\u55AE\u7BA1\u7406\u54E1", windowText(manager.main()));
-    ASSERT_EQ(1, itemCount(list));
-    EXPECT_EQ(L"Solo" + kDefaultAppMark, itemText(list, 0));
-    for (int id : {kUp, kDown, kModify, kRemove}) EXPECT_FALSE(enabled(manager.main(), id)) << id;
-    EXPECT_FALSE(shown(manager.main(), kSetDefault)) << "the set-default button is not offered";
-    EXPECT_TRUE(enabled(manager.main(), kAdd));
-    EXPECT_TRUE(enabled(manager.main(), kRefresh));
-
-    selectItem(list, 0);
-    EXPECT_TRUE(enabled(manager.main(), kModify));
-    EXPECT_TRUE(enabled(manager.main(), kRemove));
-    EXPECT_FALSE(enabled(manager.main(), kUp));
-    EXPECT_FALSE(enabled(manager.main(), kDown));
-
-    ASSERT_TRUE(manager.closeManager());
-    EXPECT_EQ(0, manager.result());
-    ASSERT_EQ(1u, storedEntries().size());
-    EXPECT_EQ(entry(L"Solo", L"C:\\solo.exe", true), storedEntries()[0]) << "close saves the list unchanged";
-}
-
 TEST(ManagerDialog, MoveButtonsFollowTheSelectionAndMovesAreSaved) {
+    {
+        SCOPED_TRACE("one entry");
+        Manager manager({entry(L"Solo", L"C:\\solo.exe", true)});
+        ASSERT_NE(nullptr, manager.main());
+        HWND list = manager.list();
+        EXPECT_EQ(L"\u61C9\u7528\u7A0B\u5F0F\u6E05\u55AE\u7BA1\u7406\u54E1", windowText(manager.main()));
+        ASSERT_EQ(1, itemCount(list));
+        EXPECT_EQ(L"Solo" + kDefaultAppMark, itemText(list, 0));
+        EXPECT_EQ("000011", enabledOf(manager.main(), {kUp, kDown, kModify, kRemove, kAdd, kRefresh}));
+        EXPECT_FALSE(shown(manager.main(), kSetDefault)) << "the set-default button is not offered";
+        selectItem(list, 0);
+        EXPECT_EQ("0011", enabledOf(manager.main(), {kUp, kDown, kModify, kRemove}));
+
+        ASSERT_TRUE(manager.closeManager());
+        EXPECT_EQ(0, manager.result());
+        EXPECT_EQ(std::vector<std::wstring>({entry(L"Solo", L"C:\\solo.exe", true)}), storedEntries())
+            << "close saves the list unchanged";
+    }
     Manager manager({entry(L"A", L"C:\\a.exe"), entry(L"B", L"C:\\b.exe", true), entry(L"C", L"C:\\c.exe")});
     ASSERT_NE(nullptr, manager.main());
     HWND dialog = manager.main();
     HWND list = manager.list();
     ASSERT_EQ(3, itemCount(list));
-
-    selectItem(list, 0);
-    EXPECT_FALSE(enabled(dialog, kUp));
-    EXPECT_TRUE(enabled(dialog, kDown));
-    selectItem(list, 1);
-    EXPECT_TRUE(enabled(dialog, kUp));
-    EXPECT_TRUE(enabled(dialog, kDown));
-    selectItem(list, 2);
-    EXPECT_TRUE(enabled(dialog, kUp));
-    EXPECT_FALSE(enabled(dialog, kDown));
+    const char* const upDown[] = {"01", "11", "10"};
+    for (int row = 0; row < 3; ++row) {
+        selectItem(list, row);
+        EXPECT_EQ(upDown[row], enabledOf(dialog, {kUp, kDown})) << "row " << row;
+    }
 
     selectItem(list, 0);
     ASSERT_TRUE(click(dialog, kDown));
     EXPECT_EQ(names({L"B", L"A", L"C"}), storedNames()) << "saved at once";
     EXPECT_EQ(std::vector<std::wstring>({L"B" + kDefaultAppMark, L"A", L"C"}), itemTexts(list));
     EXPECT_TRUE(isSelected(list, 1)) << "the moved item stays chosen";
-    EXPECT_TRUE(enabled(dialog, kUp));
-    EXPECT_TRUE(enabled(dialog, kDown));
-    EXPECT_TRUE(enabled(dialog, kModify));
+    EXPECT_EQ("111", enabledOf(dialog, {kUp, kDown, kModify}));
 
     ASSERT_TRUE(click(dialog, kDown));
     EXPECT_EQ(names({L"B", L"C", L"A"}), storedNames());
@@ -578,7 +501,7 @@ TEST(ManagerDialog, MoveButtonsFollowTheSelectionAndMovesAreSaved) {
     ASSERT_TRUE(click(dialog, kUp));
     EXPECT_FALSE(click(dialog, kUp)) << "the first can't go up";
     EXPECT_EQ(names({L"A", L"B", L"C"}), storedNames());
-    EXPECT_TRUE(isDefaultEntry(storedEntries()[1])) << "the default mark travels with its entry";
+    EXPECT_EQ(L"true", storedValue(1, L"DEFAULT_AIO_APP")) << "the default mark travels with its entry";
 }
 
 TEST(ManagerDialog, RemovingAsksFirstAndKeepsOneDefault) {
@@ -586,44 +509,29 @@ TEST(ManagerDialog, RemovingAsksFirstAndKeepsOneDefault) {
         Manager manager({entry(L"Solo", L"C:\\solo.exe", true)});
         ASSERT_NE(nullptr, manager.main());
         chooseItem(manager.list(), 0);
-        ASSERT_TRUE(click(manager.main(), kRemove, true));
-        HWND box = manager.messageBox();
+        HWND box = manager.open(manager.main(), kRemove);
         ASSERT_NE(nullptr, box);
-        EXPECT_EQ(kRemoveQuestion + L"Solo" + kRemoveQuestionEnd, windowText(childOf(box, kMessageText, L"Static")));
+        EXPECT_EQ(kRemoveQuestion + L"Solo" + kRemoveQuestionEnd, messageText(box));
         EXPECT_EQ(L"", windowText(box)) << "no title";
-        manager.answer(box, IDNO);
+        ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDNO));
         EXPECT_EQ(1u, storedEntries().size()) << "No removes nothing";
         EXPECT_EQ(1, itemCount(manager.list()));
 
-        chooseItem(manager.list(), 0);
-        ASSERT_TRUE(click(manager.main(), kRemove, true));
-        box = manager.messageBox();
-        ASSERT_NE(nullptr, box);
-        manager.answer(box, IDYES);
+        ASSERT_NO_FATAL_FAILURE(manager.remove(0, IDYES));
         EXPECT_EQ(L"", storedText()) << "the only default is gone and nothing else is marked";
         EXPECT_EQ(0, itemCount(manager.list()));
         EXPECT_FALSE(enabled(manager.main(), kRemove));
     }
-    {
-        Manager manager({entry(L"A", L"C:\\a.exe"), entry(L"B", L"C:\\b.exe", true), entry(L"C", L"C:\\c.exe")});
-        ASSERT_NE(nullptr, manager.main());
-        chooseItem(manager.list(), 2);
-        ASSERT_TRUE(click(manager.main(), kRemove, true));
-        HWND box = manager.messageBox();
-        ASSERT_NE(nullptr, box);
-        manager.answer(box, IDYES);
-        EXPECT_EQ(names({L"A", L"B"}), storedNames());
-        EXPECT_TRUE(isDefaultEntry(storedEntries()[1])) << "removing another entry keeps the default";
+    Manager manager({entry(L"A", L"C:\\a.exe"), entry(L"B", L"C:\\b.exe", true), entry(L"C", L"C:\\c.exe")});
+    ASSERT_NE(nullptr, manager.main());
+    ASSERT_NO_FATAL_FAILURE(manager.remove(2, IDYES));
+    EXPECT_EQ(names({L"A", L"B"}), storedNames());
+    EXPECT_EQ(L"true", storedValue(1, L"DEFAULT_AIO_APP")) << "removing another entry keeps the default";
 
-        chooseItem(manager.list(), 1);
-        ASSERT_TRUE(click(manager.main(), kRemove, true));
-        box = manager.messageBox();
-        ASSERT_NE(nullptr, box);
-        manager.answer(box, IDYES);
-        ASSERT_EQ(names({L"A"}), storedNames());
-        EXPECT_TRUE(isDefaultEntry(storedEntries()[0])) << "the first remaining entry becomes the default";
-        EXPECT_EQ(L"A" + kDefaultAppMark, itemText(manager.list(), 0));
-    }
+    ASSERT_NO_FATAL_FAILURE(manager.remove(1, IDYES));
+    ASSERT_EQ(names({L"A"}), storedNames());
+    EXPECT_EQ(L"true", storedValue(0, L"DEFAULT_AIO_APP")) << "the first remaining entry becomes the default";
+    EXPECT_EQ(L"A" + kDefaultAppMark, itemText(manager.list(), 0));
 }
 
 // ---- Dialog 104 from Modify ----
@@ -631,8 +539,8 @@ TEST(ManagerDialog, RemovingAsksFirstAndKeepsOneDefault) {
 TEST(ManagerDialog, ModifyRefusesAnotherEntrysNameAndCleansTheName) {
     Manager manager({entry(L"A", L"C:\\tools\\a.exe", true), entry(L"B", L"C:\\tools\\b.exe")});
     ASSERT_NE(nullptr, manager.main());
-    HWND edit = nullptr;
-    ASSERT_NO_FATAL_FAILURE(manager.openModify(1, edit));
+    HWND edit = manager.modify(1);
+    ASSERT_NE(nullptr, edit);
     EXPECT_EQ(L"B", windowText(GetDlgItem(edit, kNameEdit)));
     EXPECT_EQ(kAddLabel + L"b.exe  (1 / 1)", windowText(GetDlgItem(edit, kTitleLabel)));
     EXPECT_TRUE(shown(edit, kFinish));
@@ -640,11 +548,10 @@ TEST(ManagerDialog, ModifyRefusesAnotherEntrysNameAndCleansTheName) {
     EXPECT_TRUE(enabled(edit, kFinish));
 
     setText(edit, kNameEdit, L"A");
-    ASSERT_TRUE(click(edit, kFinish, true));
-    HWND box = manager.messageBox();
+    HWND box = manager.open(edit, kFinish);
     ASSERT_NE(nullptr, box);
     EXPECT_EQ(kDuplicateTitle, windowText(box));
-    EXPECT_EQ(kDuplicateText, windowText(childOf(box, kMessageText, L"Static")));
+    EXPECT_EQ(kDuplicateText, messageText(box));
     EXPECT_EQ(nullptr, messageBoxIcon(box)) << "a plain message, no warning icon";
     ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDOK));
     EXPECT_TRUE(IsWindow(edit) && IsWindowVisible(edit)) << "the entry dialog stays for another name";
@@ -661,17 +568,20 @@ TEST(ManagerDialog, ModifyRefusesAnotherEntrysNameAndCleansTheName) {
     EXPECT_EQ(L"Foo  Bar", itemText(manager.list(), 1));
 
     // The default application keeps its mark, and its own name is no duplicate.
-    ASSERT_NO_FATAL_FAILURE(manager.openModify(0, edit));
+    edit = manager.modify(0);
+    ASSERT_NE(nullptr, edit);
     ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kFinish));
     ASSERT_EQ(2u, storedEntries().size());
     EXPECT_EQ(entry(L"A", L"C:\\tools\\a.exe", true, L"JPG", L"BMP,JPG"), storedEntries()[0]);
 }
 
 TEST(ManagerDialog, TypeRowsFollowTheEntryAndTheDefaultMarkMoves) {
-    Manager manager({entry(L"Viewer", L"C:\\tools\\viewer.exe", false, L"BMP", L"JPG,BMP,DOCX,LSS")});
+    // Some known programs' types are written with a blank after each comma, as the second's.
+    Manager manager({entry(L"Viewer", L"C:\\tools\\viewer.exe", false, L"BMP", L"JPG,BMP,DOCX,LSS"),
+                     entry(L"Gallery", L"C:\\tools\\gallery.exe", false, L"JPG", L"JPG, BMP, JFIF, TIFF, PNG")});
     ASSERT_NE(nullptr, manager.main());
-    HWND edit = nullptr;
-    ASSERT_NO_FATAL_FAILURE(manager.openModify(0, edit));
+    HWND edit = manager.modify(0);
+    ASSERT_NE(nullptr, edit);
     HWND types = GetDlgItem(edit, kTypeList);
     ASSERT_EQ(24, itemCount(types));
     EXPECT_EQ(std::vector<int>({0, 3, 19}), checkedRows(types));
@@ -694,12 +604,13 @@ TEST(ManagerDialog, TypeRowsFollowTheEntryAndTheDefaultMarkMoves) {
     EXPECT_FALSE(enabled(edit, kDefaultType));
 
     ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kFinish));
-    ASSERT_EQ(1u, storedEntries().size());
-    EXPECT_EQ(L"TIF", entryValue(storedEntries()[0], L"DEFAULT_FILE_TYPE"));
-    EXPECT_EQ(L"JPG,TIF,DOCX", entryValue(storedEntries()[0], L"SUPPORTED_FILE_TYPES"));
+    ASSERT_EQ(2u, storedEntries().size());
+    EXPECT_EQ(L"TIF", storedValue(0, L"DEFAULT_FILE_TYPE"));
+    EXPECT_EQ(L"JPG,TIF,DOCX", storedValue(0, L"SUPPORTED_FILE_TYPES"));
 
     // Unchecking every row leaves no default; a row checked again becomes it on saving.
-    ASSERT_NO_FATAL_FAILURE(manager.openModify(0, edit));
+    edit = manager.modify(0);
+    ASSERT_NE(nullptr, edit);
     types = GetDlgItem(edit, kTypeList);
     for (int row : checkedRows(types)) setChecked(types, row, false);
     EXPECT_FALSE(enabled(edit, kFinish)) << "with a name but no type";
@@ -708,55 +619,46 @@ TEST(ManagerDialog, TypeRowsFollowTheEntryAndTheDefaultMarkMoves) {
     EXPECT_TRUE(enabled(edit, kFinish));
     EXPECT_EQ(L"Microsoft Excel Worksheet (*.XLS)", itemText(types, 22)) << "checking alone does not make a default";
     ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kFinish));
-    EXPECT_EQ(L"XLS", entryValue(storedEntries()[0], L"DEFAULT_FILE_TYPE"));
-    EXPECT_EQ(L"XLS", entryValue(storedEntries()[0], L"SUPPORTED_FILE_TYPES"));
-}
+    EXPECT_EQ(L"XLS", storedValue(0, L"DEFAULT_FILE_TYPE"));
+    EXPECT_EQ(L"XLS", storedValue(0, L"SUPPORTED_FILE_TYPES"));
 
-TEST(ManagerDialog, AnUnchangedModifyKeepsEveryTypeOfAListWithBlanks) {
-    // Some known programs' types are written with a blank after each comma.
-    Manager manager({entry(L"Gallery", L"C:\\tools\\gallery.exe", false, L"JPG", L"JPG, BMP, JFIF, TIFF, PNG")});
-    ASSERT_NE(nullptr, manager.main());
-    HWND edit = nullptr;
-    ASSERT_NO_FATAL_FAILURE(manager.openModify(0, edit));
+    // An unchanged Modify of the list with blanks keeps every type.
+    edit = manager.modify(1);
+    ASSERT_NE(nullptr, edit);
     EXPECT_EQ(std::vector<int>({0, 3, 4, 10, 12}), checkedRows(GetDlgItem(edit, kTypeList))) << "every type checked";
     EXPECT_EQ(L"JPEG (*.JPG)" + kDefaultTypeMark, itemText(GetDlgItem(edit, kTypeList), 3));
     ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kFinish));
-    ASSERT_EQ(1u, storedEntries().size());
-    EXPECT_EQ(L"BMP,JPG,JFIF,PNG,TIFF", entryValue(storedEntries()[0], L"SUPPORTED_FILE_TYPES")) << "no type lost";
-    EXPECT_EQ(L"JPG", entryValue(storedEntries()[0], L"DEFAULT_FILE_TYPE"));
+    EXPECT_EQ(L"BMP,JPG,JFIF,PNG,TIFF", storedValue(1, L"SUPPORTED_FILE_TYPES")) << "no type lost";
+    EXPECT_EQ(L"JPG", storedValue(1, L"DEFAULT_FILE_TYPE"));
 }
 
 // ---- Adding: dialogs 102, 103 and 104 ----
 
 TEST(ManagerDialog, ManualEntryTakesOnlyANameWithLowerCaseExe) {
-    Programs programs;
-    const std::wstring program = programs.make(L"foo.exe");
+    ProgramFolder programs;
+    programs.add(L"", L"foo.exe");
     Manager manager({entry(L"A", L"C:\\tools\\a.exe")});
     ASSERT_NE(nullptr, manager.main());
-    ASSERT_TRUE(click(manager.main(), kAdd, true));
-    HWND choice = manager.dialogWith(kAutomatic);
+    HWND choice = manager.open(manager.main(), kAdd, kAutomatic);
     ASSERT_NE(nullptr, choice);
     EXPECT_EQ(BST_CHECKED, SendMessageW(GetDlgItem(choice, kAutomatic), BM_GETCHECK, 0, 0));
     ASSERT_TRUE(click(choice, kManual));
-    ASSERT_TRUE(click(choice, IDOK, true));
-
-    HWND picker = manager.dialogWith(kFileNameBox);
+    HWND picker = manager.open(choice, IDOK, kFileNameBox);
     ASSERT_NE(nullptr, picker) << "the open-file dialog";
     HWND entryDialog = manager.dialogWith(kTypeList);
     ASSERT_NE(nullptr, entryDialog);
     HWND nameBox = GetDlgItem(picker, kFileNameBox);
     HWND open = childOf(picker, IDOK, L"Button");
     ASSERT_NE(nullptr, open);
-    const std::wstring folder = program.substr(0, program.rfind(L'\\') + 1);
 
     DWORD_PTR ignored = 0;
-    SendMessageW(nameBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>((folder + L"FOO.EXE").c_str()));
+    SendMessageW(nameBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(programs.file(L"FOO.EXE").c_str()));
     ASSERT_NE(0, SendMessageTimeoutW(open, BM_CLICK, 0, 0, SMTO_NORMAL, kWaitMs, &ignored));
     // A taken name ends the dialog, which hides it at once.
     EXPECT_TRUE(IsWindowVisible(picker)) << "FOO.EXE is refused";
     EXPECT_EQ(L"", windowText(nameBox)) << "and the box emptied";
 
-    SendMessageW(nameBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>((folder + L"foo.exe").c_str()));
+    SendMessageW(nameBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(programs.file(L"foo.exe").c_str()));
     // The accepted click closes the dialog while it is handled, so its answer can't be relied on.
     PostMessageW(open, BM_CLICK, 0, 0);
     ASSERT_TRUE(waitUntil([&] { return !IsWindow(picker); })) << "foo.exe is taken";
@@ -769,8 +671,7 @@ TEST(ManagerDialog, ManualEntryTakesOnlyANameWithLowerCaseExe) {
     setText(entryDialog, kNameEdit, L"A");
     setChecked(types, 15, true);
     setChecked(types, 3, true);
-    ASSERT_TRUE(click(entryDialog, kFinish, true));
-    HWND box = manager.messageBox();
+    HWND box = manager.open(entryDialog, kFinish);
     ASSERT_NE(nullptr, box) << "an added entry may not take a stored name either";
     EXPECT_EQ(kDuplicateTitle, windowText(box));
     ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDOK));
@@ -780,24 +681,20 @@ TEST(ManagerDialog, ManualEntryTakesOnlyANameWithLowerCaseExe) {
     ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(entryDialog, kFinish));
     ASSERT_TRUE(waitUntil([&] { return !IsWindow(choice); })) << "the choice ends with the entry";
     manager.settle();
-    const std::vector<std::wstring> stored = storedEntries();
-    ASSERT_EQ(2u, stored.size());
-    EXPECT_EQ(L"Foos", entryValue(stored[1], L"FRIENDLY_NAME"));
+    ASSERT_EQ(2u, storedEntries().size());
+    EXPECT_EQ(L"Foos", storedValue(1, L"FRIENDLY_NAME"));
     // Wine may hand back the path in the case it has on disk; both name the file typed.
-    EXPECT_EQ(0, lstrcmpiW((folder + L"foo.exe").c_str(), entryValue(stored[1], L"PATH").c_str()))
-        << entryValue(stored[1], L"PATH").c_str();
-    EXPECT_EQ(L"JPG", entryValue(stored[1], L"DEFAULT_FILE_TYPE")) << "the first checked row";
-    EXPECT_EQ(L"JPG,PDF", entryValue(stored[1], L"SUPPORTED_FILE_TYPES"));
-    EXPECT_FALSE(isDefaultEntry(stored[1]));
+    EXPECT_EQ(0, lstrcmpiW(programs.file(L"foo.exe").c_str(), storedValue(1, L"PATH").c_str())) << storedValue(1, L"PATH");
+    EXPECT_EQ(L"JPG", storedValue(1, L"DEFAULT_FILE_TYPE")) << "the first checked row";
+    EXPECT_EQ(L"JPG,PDF", storedValue(1, L"SUPPORTED_FILE_TYPES"));
+    EXPECT_EQ(L"", storedValue(1, L"DEFAULT_AIO_APP"));
     EXPECT_EQ(2, itemCount(manager.list()));
 
     // Cancelling the open-file dialog ends the entry and the choice.
-    ASSERT_TRUE(click(manager.main(), kAdd, true));
-    choice = manager.dialogWith(kAutomatic);
+    choice = manager.open(manager.main(), kAdd, kAutomatic);
     ASSERT_NE(nullptr, choice);
     ASSERT_TRUE(click(choice, kManual));
-    ASSERT_TRUE(click(choice, IDOK, true));
-    picker = manager.dialogWith(kFileNameBox);
+    picker = manager.open(choice, IDOK, kFileNameBox);
     ASSERT_NE(nullptr, picker);
     PostMessageW(picker, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     ASSERT_TRUE(waitUntil([&] { return !IsWindow(choice); }));
@@ -806,17 +703,15 @@ TEST(ManagerDialog, ManualEntryTakesOnlyANameWithLowerCaseExe) {
 }
 
 TEST(ManagerDialog, SearchOffersOnlyProgramsWhosePathIsNotStored) {
-    Programs programs;
+    ProgramFolder programs;
     const std::wstring stored = programs.registered(L"ebdgstored.exe", L"ebdgstored.exe");
     const std::wstring first = programs.registered(L"ebdgfirst.exe", L"ebdgfirst.exe");
     const std::wstring second = programs.registered(L"ebdgsecond.exe", L"ebdgsecond.exe");
     Manager manager({entry(L"Known already", stored, true)});
     ASSERT_NE(nullptr, manager.main());
-    ASSERT_TRUE(click(manager.main(), kAdd, true));
-    HWND choice = manager.dialogWith(kAutomatic);
+    HWND choice = manager.open(manager.main(), kAdd, kAutomatic);
     ASSERT_NE(nullptr, choice);
-    ASSERT_TRUE(click(choice, IDOK, true));
-    HWND search = manager.dialogWith(kFoundList);
+    HWND search = manager.open(choice, IDOK, kFoundList);
     ASSERT_NE(nullptr, search);
     HWND found = GetDlgItem(search, kFoundList);
     const std::vector<std::wstring> offered = itemTexts(found);
@@ -840,8 +735,7 @@ TEST(ManagerDialog, SearchOffersOnlyProgramsWhosePathIsNotStored) {
     const std::wstring one = firstListedFirst ? L"ebdgfirst.exe" : L"ebdgsecond.exe";
     const std::wstring two = firstListedFirst ? L"ebdgsecond.exe" : L"ebdgfirst.exe";
 
-    ASSERT_TRUE(click(search, kNext, true));
-    HWND edit = manager.dialogWith(kTypeList);
+    HWND edit = manager.open(search, kNext, kTypeList);
     ASSERT_NE(nullptr, edit);
     EXPECT_EQ(one, windowText(GetDlgItem(edit, kNameEdit)));
     EXPECT_EQ(kAddLabel + one + L"  (1 / 2)", windowText(GetDlgItem(edit, kTitleLabel)));
@@ -871,8 +765,7 @@ TEST(ManagerDialog, SearchOffersOnlyProgramsWhosePathIsNotStored) {
     ASSERT_TRUE(IsWindowVisible(search));
     EXPECT_EQ(std::vector<int>({position(two)}), checkedRows(found));
     EXPECT_EQ(2u, storedEntries().size()) << "the first one is added already";
-    ASSERT_TRUE(click(search, kNext, true));
-    edit = manager.dialogWith(kTypeList);
+    edit = manager.open(search, kNext, kTypeList);
     ASSERT_NE(nullptr, edit);
     EXPECT_EQ(kAddLabel + two + L"  (1 / 1)", windowText(GetDlgItem(edit, kTitleLabel)));
     ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kFinish));
@@ -888,8 +781,8 @@ TEST(ManagerDialog, SearchOffersOnlyProgramsWhosePathIsNotStored) {
 }
 
 TEST(ManagerDialog, RefreshDropsMissingProgramsAndAddsKnownOnes) {
-    Programs programs;
-    const std::wstring kept = programs.make(L"ebdgkept.exe");
+    ProgramFolder programs;
+    const std::wstring kept = programs.add(L"", L"ebdgkept.exe");
     const std::wstring known = programs.registered(L"ebdgpixedit.exe", L"pixedit.EXE");
     Manager manager({entry(L"Gone", L"C:\\ebdgnowhere\\gone.exe", true), entry(L"Kept", kept)});
     ASSERT_NE(nullptr, manager.main());
@@ -918,37 +811,21 @@ TEST(ManagerDialog, ASecondLaunchReturnsAtOnceAndBringsTheFirstForward) {
 
     // Something else in front first. A system that keeps the foreground from a program (Windows'
     // foreground lock) leaves that check out; Wine lets the test put its window there.
-    WNDCLASSW otherClass = {};
-    otherClass.lpfnWndProc = DefWindowProcW;
-    otherClass.hInstance = GetModuleHandleW(nullptr);
-    otherClass.lpszClassName = L"ebdgOtherWindow";
-    RegisterClassW(&otherClass);
-    HWND other = CreateWindowExW(0, otherClass.lpszClassName, L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100,
-                                 nullptr, nullptr, otherClass.hInstance, nullptr);
+    HWND other = CreateWindowExW(0, L"Static", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100, nullptr, nullptr,
+                                 nullptr, nullptr);
     ASSERT_NE(nullptr, other);
     SetForegroundWindow(other);
     const bool otherInFront = GetForegroundWindow() == other;
 
-    std::atomic<bool> returned{false};
-    std::atomic<LONG> result{-1};
-    std::thread second([&] {
-        result = manager.launchAgain();
-        returned = true;
-    });
-    const bool quick = waitUntil([&] { return returned.load(); }, 20000);
-    if (!quick) {
-        // Unblock the second call by closing the first, so the test ends.
-        manager.closeManager();
-    }
-    second.join();
+    std::future<LONG> second = std::async(std::launch::async, [&] { return manager.launchAgain(); });
+    const bool quick = second.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    if (!quick) manager.closeManager();  // unblocks the second call, so the test ends
     ASSERT_TRUE(quick) << "the second call waited for the first manager";
-    EXPECT_EQ(0, result.load());
+    EXPECT_EQ(0, second.get());
     if (otherInFront) {
-        HWND front = GetForegroundWindow();
-        EXPECT_EQ(manager.main(), front) << "the first manager's dialog was brought forward, not its hidden owner";
+        EXPECT_EQ(manager.main(), GetForegroundWindow()) << "the first manager's dialog was brought forward, not its hidden owner";
     }
     DestroyWindow(other);
-    UnregisterClassW(otherClass.lpszClassName, otherClass.hInstance);
     EXPECT_TRUE(IsWindowVisible(manager.main())) << "the first manager stays open";
     int managers = 0;
     EnumWindows(countManagers, reinterpret_cast<LPARAM>(&managers));
@@ -961,39 +838,21 @@ TEST(ManagerDialog, ASecondLaunchReturnsAtOnceAndBringsTheFirstForward) {
 TEST(ManagerDialog, AListThatCannotBeSavedIsSaidAndTheManagerStaysOpen) {
     Manager manager({entry(L"A", L"C:\\a.exe"), entry(L"B", L"C:\\b.exe")});
     ASSERT_NE(nullptr, manager.main());
-    // Read, delete and change its security, but no writing of values.
     struct Restore {
-        ~Restore() {
-            PSECURITY_DESCRIPTOR open = nullptr;
-            ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;KA;;;WD)", SDDL_REVISION_1, &open, nullptr);
-            HKEY list = nullptr;
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, WRITE_DAC, &list) == ERROR_SUCCESS) {
-                RegSetKeySecurity(list, DACL_SECURITY_INFORMATION, open);
-                RegCloseKey(list);
-            }
-            LocalFree(open);
-        }
+        ~Restore() { setKeyDacl(HKEY_LOCAL_MACHINE, kListKey, L"D:(A;;KA;;;WD)"); }
     };
     auto restored = std::make_unique<Restore>();
-    PSECURITY_DESCRIPTOR readOnly = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;0xF0019;;;WD)", SDDL_REVISION_1,
-                                                                     &readOnly, nullptr));
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, WRITE_DAC, &key));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, readOnly));
-    RegCloseKey(key);
-    LocalFree(readOnly);
+    // Read, delete and change its security, but no writing of values.
+    ASSERT_TRUE(setKeyDacl(HKEY_LOCAL_MACHINE, kListKey, L"D:P(A;;0xF0019;;;WD)"));
     HKEY probe = nullptr;
-    const LONG writable = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, KEY_SET_VALUE, &probe);
-    if (writable == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, KEY_SET_VALUE, &probe) == ERROR_SUCCESS) {
         RegCloseKey(probe);
         GTEST_SKIP() << "this system lets the owner write past the key's security";
     }
 
     // A removal that can't be saved: said, and the list shows what is in memory.
     chooseItem(manager.list(), 1);
-    ASSERT_TRUE(click(manager.main(), kRemove, true));
-    HWND box = manager.messageBox();
+    HWND box = manager.open(manager.main(), kRemove);
     ASSERT_NE(nullptr, box);
     ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDYES));
     box = manager.messageBox();
@@ -1002,12 +861,10 @@ TEST(ManagerDialog, AListThatCannotBeSavedIsSaidAndTheManagerStaysOpen) {
     EXPECT_EQ(std::vector<std::wstring>({L"A"}), itemTexts(manager.list()));
     EXPECT_EQ(names({L"A", L"B"}), storedNames()) << "nothing reached the registry";
 
-    ASSERT_TRUE(click(manager.main(), kClose, true));
-    box = manager.messageBox();
+    box = manager.open(manager.main(), kClose);
     ASSERT_NE(nullptr, box) << "the failure is said";
     EXPECT_NE(nullptr, messageBoxIcon(box)) << "an error icon";
-    EXPECT_NE(std::wstring::npos, windowText(childOf(box, kMessageText, L"Static")).find(L"\u7121\u6CD5"))
-        << windowText(childOf(box, kMessageText, L"Static")).c_str();
+    EXPECT_NE(std::wstring::npos, messageText(box).find(L"\u7121\u6CD5")) << messageText(box);
     ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDOK));
     EXPECT_FALSE(manager.done()) << "the manager stays open";
     EXPECT_TRUE(IsWindowVisible(manager.main()));
@@ -1021,13 +878,14 @@ TEST(ManagerDialog, AListThatCannotBeSavedIsSaidAndTheManagerStaysOpen) {
 TEST(ManagerDialog, MangledStoredListsFillTheListWithoutCrashOrHang) {
     uint32_t state = 77;
     for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE(round);
         // Every third list also carries an entry with a 100 000-character name.
         std::wstring text = mangledList(state, round % 3 == 0 ? 7 : 1);
         const std::wstring kept = text.substr(0, text.find(L'\0'));
         Manager manager({text});
-        ASSERT_NE(nullptr, manager.main()) << "round " << round;
-        EXPECT_EQ(static_cast<int>(splitEntries(kept).size()), itemCount(manager.list())) << "round " << round;
-        ASSERT_TRUE(manager.closeManager()) << "round " << round;
+        ASSERT_NE(nullptr, manager.main());
+        EXPECT_EQ(static_cast<int>(splitEntries(kept).size()), itemCount(manager.list()));
+        ASSERT_TRUE(manager.closeManager());
         EXPECT_EQ(0, manager.result());
     }
 }
