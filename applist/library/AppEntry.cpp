@@ -60,11 +60,3 @@ std::wstring withoutDefaultMark(const std::wstring& entry) {
     cleared.erase(line, kDefaultAioLineLength);
     return cleared;
 }
-
-std::wstring buildDocument(const std::wstring& stored) {
-    // The element around the stored text with a line break after its open tag, built in one go.
-    std::wstring document;
-    document.reserve(stored.size() + 21);
-    document.append(kDocumentOpen).append(stored).append(kDocumentClose);
-    return document;
-}

@@ -24,7 +24,6 @@ std::wstring entryValue(const std::wstring& entry, const wchar_t* name);
 std::wstring withDefaultMark(const std::wstring& entry);
 std::wstring withoutDefaultMark(const std::wstring& entry);
 
-// "<APPLIST>" CR LF stored text "</APPLIST>".
+// The list's document: "<APPLIST>" CR LF, the stored text, "</APPLIST>".
 constexpr wchar_t kDocumentOpen[] = L"<APPLIST>\r\n";
 constexpr wchar_t kDocumentClose[] = L"</APPLIST>";
-std::wstring buildDocument(const std::wstring& stored);

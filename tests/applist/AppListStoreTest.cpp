@@ -46,8 +46,6 @@ TEST(AppEntry, LayoutDefaultLineAndSplitting) {
     EXPECT_TRUE(splitEntries(L"").empty());
     // A close tag at the very end: the entry is cut at the text's end.
     EXPECT_EQ(std::vector<std::wstring>{L"x</APP>"}, splitEntries(L"x</APP>"));
-    EXPECT_EQ(L"<APPLIST>\r\n</APPLIST>", buildDocument(L""));
-    EXPECT_EQ(L"<APPLIST>\r\n" + a + L"</APPLIST>", buildDocument(a));
 }
 
 TEST(BrandKey, ChosenByTheFirstTwoLettersOfTheFileName) {
@@ -141,18 +139,24 @@ TEST(AppListStore, AReplacementThatCannotBeSavedIsUndone) {
 TEST(AppListStore, ReadingToleratesMissingAndForeignValues) {
     TestRegistryKey key;
     AppListStore store(key.path() + L"\\App List Manager\\");
+    const auto document = [](const std::wstring& stored) { return L"<APPLIST>\r\n" + stored + L"</APPLIST>"; };
     EXPECT_EQ(L"", store.readStoredText()) << "missing key and value";
+    EXPECT_EQ(document(L""), store.readDocument());
     storeList(key.path(), entry(L"A", L"C:\\a.exe"), REG_EXPAND_SZ);
     AppListStore direct(key.path());
     EXPECT_EQ(entry(L"A", L"C:\\a.exe"), direct.readStoredText());
+    EXPECT_EQ(document(entry(L"A", L"C:\\a.exe")), direct.readDocument());
     const DWORD number = 5;
     RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.path().c_str(), L"AppList", REG_DWORD, &number, sizeof(number));
     EXPECT_EQ(L"", direct.readStoredText()) << "a value of another type reads as empty";
+    EXPECT_EQ(document(L""), direct.readDocument());
 
     // A long stored text of hand-edited entries loads without trouble.
     std::wstring big;
     for (int i = 0; i < 200; ++i) big += entry(std::wstring(500, L'n') + std::to_wstring(i), L"C:\\" + std::to_wstring(i));
     storeList(key.path(), big + L"tail</AP");
+    EXPECT_EQ(document(big + L"tail</AP"), direct.readDocument()) << "far larger than the text read before";
+    EXPECT_EQ(document(big + L"tail</AP"), direct.readDocument());
     std::vector<std::wstring> copy;
     direct.load(copy);
     EXPECT_EQ(200u, copy.size());
