@@ -823,6 +823,8 @@ TEST(ManagerDialog, ASecondLaunchReturnsAtOnceAndBringsTheFirstForward) {
     ASSERT_TRUE(quick) << "the second call waited for the first manager";
     EXPECT_EQ(0, second.get());
     if (otherInFront) {
+        // Activation reaches the manager's thread as a message of its own: it lands a moment later.
+        waitUntil([&] { return GetForegroundWindow() == manager.main(); }, 5000);
         EXPECT_EQ(manager.main(), GetForegroundWindow()) << "the first manager's dialog was brought forward, not its hidden owner";
     }
     DestroyWindow(other);
