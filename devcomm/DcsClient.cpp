@@ -1,6 +1,7 @@
 #include "DcsClient.h"
 
 #include "Handles.h"
+#include "LibraryLoad.h"
 #include "ModulePath.h"
 #include "SystemCall.h"
 
@@ -33,7 +34,7 @@ using WNetGetResourceInformationAFn = DWORD(WINAPI*)(LPNETRESOURCEA resource, LP
 // ---- construction -------------------------------------------------------------------------
 
 DcsClient::DcsClient(HMODULE module, const std::string& hostName, bool keepLoaded)
-    : hostName_(hostName), libraryFileName_(libraryNameFromModule(module)), keepLoaded_(keepLoaded) {}
+    : hostName_(hostName), libraryFileName_(libraryNameFromModule(module)), home_(module), keepLoaded_(keepLoaded) {}
 
 DcsClient::DcsClient(const std::string& libraryFileName, const std::string& hostName, bool keepLoaded)
     : hostName_(hostName), libraryFileName_(libraryFileName), keepLoaded_(keepLoaded) {}
@@ -46,12 +47,17 @@ DcsClient::~DcsClient() {
 
 void DcsClient::pause(DWORD milliseconds) { Sleep(milliseconds); }
 
+HMODULE DcsClient::loadLibrary() const {
+    if (libraryFileName_.find_first_of("\\/") != std::string::npos) return loadLibraryAt(libraryFileName_);
+    return loadSiblingLibrary(libraryFileName_, home_);
+}
+
 // ---- library and identity uses --------------------------------------------------------------
 
 LONG DcsClient::acquireLibrary() {
     Guard guard(libraryLock_);
     if (libraryUses_ == 0 && !libraryModule_) {
-        UniqueModule module(LoadLibraryA(libraryFileName_.c_str()));
+        UniqueModule module(loadLibrary());
         if (!module) return lastErrorOr(kLibraryUnavailable);
         auto initialize = entryPoint<DcsInitializeFn>(module.get(), "DcsInitialize");
         const LONG result = initialize != nullptr ? initialize() : kEntryPointMissing;
@@ -140,7 +146,7 @@ LONG DcsClient::checkHostName() const {
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    const UniqueModule mpr(LoadLibraryA("mpr.dll"));
+    const UniqueModule mpr(loadSystemLibrary("mpr.dll"));
     if (!mpr) return lastErrorOr(kLibraryUnavailable);
     auto getInformation = entryPoint<WNetGetResourceInformationAFn>(mpr.get(), "WNetGetResourceInformationA");
     if (getInformation == nullptr) return lastErrorOr(kEntryPointMissing);
@@ -469,7 +475,7 @@ LONG DcsClient::install() {
     UniqueModule module;
     {
         Guard guard(libraryLock_);
-        module.reset(LoadLibraryA(libraryFileName_.c_str()));
+        module.reset(loadLibrary());
         if (!module) return lastErrorOr(kLibraryUnavailable);
     }
     auto fn = entryPoint<DcsInstallFn>(module.get(), "DcsInstall");

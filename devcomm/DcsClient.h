@@ -29,7 +29,8 @@
 class DcsClient {
 public:
     // libraryFileName = the first 4 characters of the module's file name + "devlink.dll", or
-    // "devlink.dll" when the module's path cannot be read. Nothing is loaded here.
+    // "devlink.dll" when the module's path cannot be read. Nothing is loaded here. A file name
+    // is loaded from the module's folder (the program's for the second form), never searched for.
     DcsClient(HMODULE module, const std::string& hostName, bool keepLoaded);
     DcsClient(const std::string& libraryFileName, const std::string& hostName, bool keepLoaded);
     DcsClient(const DcsClient&) = delete;
@@ -191,11 +192,13 @@ private:
     template <typename... Values>
     LONG callHeld(const char* entryPoint, bool keepOnFailure, Values... values);
     LONG callRelease(const char* entryPoint);
+    HMODULE loadLibrary() const;
 
     // Fields in the declared order.
     uint32_t clientId_ = 0;
     const std::string hostName_;
     const std::string libraryFileName_;
+    const HMODULE home_ = nullptr;  // the folder of a bare library name; null: the program's
     std::map<DcsHandle, std::unique_ptr<OpenHandleRecord>> openHandles_;
     uint32_t clientIdUses_ = 0;
     mutable CriticalSection clientIdLock_;  // clientId_, clientIdUses_

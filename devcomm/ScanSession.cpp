@@ -1,4 +1,5 @@
 #include "ScanSession.h"
+#include "LibraryLoad.h"
 #include "SystemCall.h"
 
 namespace {
@@ -8,7 +9,7 @@ Fn slot(void* object, int index) {
 }
 }  // namespace
 
-ScanSessionLibrary::ScanSessionLibrary(const std::string& path) : module_(LoadLibraryA(path.c_str())) {}
+ScanSessionLibrary::ScanSessionLibrary(const std::string& path) : module_(loadLibraryAt(path)) {}
 
 void* ScanSessionLibrary::create(int32_t kind) const {
     if (!module_) return nullptr;

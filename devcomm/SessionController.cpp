@@ -1,5 +1,7 @@
 #include "SessionController.h"
 
+#include "BasicLogger.h"
+#include "CallbackGuard.h"
 #include "SystemCall.h"
 
 #include <algorithm>
@@ -157,17 +159,25 @@ LRESULT CALLBACK SessionController::windowProc(HWND window, UINT message, WPARAM
         return 0;
     }
     SessionController* server = g_server.load();
-    if (server != nullptr) {
-        switch (message) {
-            case kSessionOpenMessage:
-                server->open(static_cast<DcsHandle>(lParam));
-                return 1;
-            case kSessionCloseMessage:
-                server->close(static_cast<DcsHandle>(lParam));
-                return 1;
-            default:
-                break;
-        }
+    if (server != nullptr && (message == kSessionOpenMessage || message == kSessionCloseMessage)) {
+        // A request that fails by an exception is answered 0, as one the controller can't serve;
+        // it must not unwind into the system's dispatch.
+        return callbackGuard<LRESULT>(
+            0,
+            [&] {
+                if (message == kSessionOpenMessage) {
+                    server->open(static_cast<DcsHandle>(lParam));
+                } else {
+                    server->close(static_cast<DcsHandle>(lParam));
+                }
+                return LRESULT(1);
+            },
+            [](const char* what) {
+                if (isLoggerInstalled()) {
+                    BasicLogger::getInstance()->writeText(&g_logPanelmon, LOG_ERROR,
+                                                          std::string("SessionController stopped by an exception: ") + what);
+                }
+            });
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -1,6 +1,7 @@
 #include "CSCUtil.h"
 
 #include "DateTimeFormat.h"
+#include "LibraryLoad.h"
 #include "ModulePath.h"
 #include "SystemCall.h"
 #include "TextLimits.h"
@@ -23,7 +24,7 @@ std::string moduleDirectory() {
 HMODULE loadFrom(const std::string& directory, const std::string& name) {
     const std::string path = directory + name;
     if (path.size() >= kNameBuffer) return nullptr;
-    return LoadLibraryA(path.c_str());
+    return loadLibraryAt(path);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "CMonitor.h"
 
 #include "AsciiText.h"
+#include "CallbackGuard.h"
+#include "LibraryLoad.h"
 #include "ModulePath.h"
 #include "MonitorLog.h"
 #include "SystemCall.h"
@@ -40,9 +42,18 @@ namespace {
 std::atomic<CMonitor*> g_monitor{nullptr};
 
 LRESULT CALLBACK monitorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    CMonitor* monitor = CMonitor::instance();
-    if (monitor != nullptr && monitor->WindowProc(window, message, wParam, lParam) == 0) return 1;
-    return DefWindowProcA(window, message, wParam, lParam);
+    // An exception must not unwind into the system's message dispatch: the message counts as
+    // handled, and the loop goes on.
+    return callbackGuard<LRESULT>(
+        0,
+        [&] {
+            CMonitor* monitor = CMonitor::instance();
+            if (monitor != nullptr && monitor->WindowProc(window, message, wParam, lParam) == 0) return LRESULT(1);
+            return DefWindowProcA(window, message, wParam, lParam);
+        },
+        [message](const char* what) {
+            logError(LogText("CMonitor::WindowProc(") << message << ") stopped by an exception: " << what);
+        });
 }
 
 // PANELMON_SESSION_PROBE names a file whose number stands for the active console session, so
@@ -71,7 +82,7 @@ std::string instanceNameFor(const std::string& prefix, DWORD session) {
 }
 
 DWORD activeConsoleSession() {
-    const UniqueModule kernel(LoadLibraryA("kernel32.dll"));
+    const UniqueModule kernel(loadSystemLibrary("kernel32.dll"));
     auto session = entryPoint<DWORD(WINAPI*)()>(kernel.get(), "WTSGetActiveConsoleSessionId");
     return session != nullptr ? session() : 0;
 }
@@ -106,7 +117,7 @@ CMonitor::CMonitor() : appList_(monitor_process::prefix) {
     ImmDisableIME(static_cast<DWORD>(-1));
     util_ = std::make_unique<CSCUtil>();
     prefix_ = monitor_process::prefix;
-    kernelLibrary_.reset(LoadLibraryA("kernel32.dll"));
+    kernelLibrary_.reset(loadSystemLibrary("kernel32.dll"));
     if (kernelLibrary_) {
         getConsoleSession_ = entryPoint<ConsoleSessionFn>(kernelLibrary_.get(), "WTSGetActiveConsoleSessionId");
         if (const char* probe = std::getenv("PANELMON_SESSION_PROBE"); probe != nullptr && getConsoleSession_ != nullptr) {
@@ -120,6 +131,7 @@ CMonitor::CMonitor() : appList_(monitor_process::prefix) {
     ownExeName_ = prefix_ + "panelmon.exe";
     photoDockPath_ = directory + "\\PhotoDock.exe";
     photoDeskPath_ = directory + "\\photodesk.exe";
+    quickPrintPath_ = directory + "\\QuickPrn.exe";
     if (const char* timings = std::getenv("PANELMON_TIMINGS")) timings_ = parseMonitorTimings(timings);
 
     scanLibrary_ = std::make_unique<ScanSessionLibrary>(directory + "\\" + prefix_ + "scx.dll");
@@ -176,6 +188,11 @@ int CMonitor::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int) {
         const std::string table = monitor_process::moduleDirectory + "\\moire0.lut";
         const std::string copy = monitor_process::moduleDirectory + "\\moire.lut";
         if (table.size() < kNameBuffer && copy.size() < kNameBuffer) CopyFileA(table.c_str(), copy.c_str(), FALSE);
+        // "-a" runs with the rights of whoever may write the machine's list (an installer, an
+        // administrator): such a process must not go on as the session's monitor, which starts
+        // programs named in a list every user can write. The monitor starts in the user's own
+        // token, from the Run value at logon.
+        return 0;
     }
     if (equalIgnoringAsciiCase(line, "-s")) {
         if (appList_.library().load()) appList_.library().launchGui();

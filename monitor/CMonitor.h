@@ -10,6 +10,7 @@
 #include "DeviceTable.h"
 #include "MonitorTimings.h"
 #include "PanelRequest.h"
+#include "ScanJob.h"
 #include "ScanRequest.h"
 #include "ScanSession.h"
 #include "SessionController.h"
@@ -100,12 +101,14 @@ public:
     LONG ReportLocalCardInserted();
     bool launchPhotoDesk(DcsHandle handle);
     int setDuplexerButtonStatus(DcsHandle handle, DWORD state);
-    void buildFileJob(ClaimedJob& job, const ScanRequest& scan);
-    void buildFolderJob(ClaimedJob& job, const ScanRequest& scan, const PanelAppRecord& record);
-    void buildApplicationJob(ClaimedJob& job, const ScanRequest& scan, const PanelAppRecord& record);
-    void buildEmailJob(ClaimedJob& job, const ScanRequest& scan);
-    void buildFaxJob(ClaimedJob& job, const ScanRequest& scan);
-    void buildPrintJob(ClaimedJob& job, const DeviceNames& device, int copies, int colorNumber);
+    // The jobs of the destinations; none when a path in it would not fit the job's room, which
+    // a cut path would only pretend to.
+    ScanJob buildFileJob(const ScanRequest& scan);
+    std::optional<ScanJob> buildFolderJob(const ScanRequest& scan, const PanelAppRecord& record);
+    std::optional<ScanJob> buildApplicationJob(const ScanRequest& scan, const PanelAppRecord& record);
+    ScanJob buildEmailJob(const ScanRequest& scan);
+    ScanJob buildFaxJob(const ScanRequest& scan);
+    ScanJob buildPrintJob(const DeviceNames& device, int copies, int colorNumber);
 
     void checkPhotoPrograms();
 
@@ -134,9 +137,12 @@ private:
     void autoPrint(DcsHandle handle, int files, int storageId);
     bool sessionIsActive() const;
     DestinationValues destinationValues(const ScanRequest& scan) const;
-    // Starts a program from the module's folder, with a "LaunchProgram =>" line when asked.
+    std::optional<ScanJob> destinationJob(const ScanRequest& scan, const PanelAppRecord& record);
+    // Starts a program from the module's folder, with a "LaunchProgram =>" line when asked; a
+    // start that fails is logged either way.
     enum class LaunchLine { Logged, Silent };
-    void launch(const std::string& command, LaunchLine line);
+    bool launch(const std::string& command, LaunchLine line);
+    bool start(const std::string& command);
 
     std::unique_ptr<CSCUtil> util_;
     std::unique_ptr<ScanSessionLibrary> scanLibrary_;
@@ -167,6 +173,7 @@ private:
     bool photoDeskPresent_ = false;
     std::string photoDockPath_;
     std::string photoDeskPath_;
+    std::string quickPrintPath_;
     std::string ownExeName_;
     std::atomic<DcsHandle> lastHandle_{0};
     std::map<DcsHandle, std::string> printerNameMap_;

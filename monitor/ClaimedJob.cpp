@@ -28,10 +28,12 @@ ClaimedJob ClaimedJob::draw(const std::string& folder, bool seed) {
     // Two requests in one second draw the same first number: a name already taken is never
     // replaced, so the second request draws on until it creates a file of its own.
     ClaimedJob job;
+    // No folder: a bare name would land in whatever folder is current.
+    if (folder.empty()) return job;
     for (int attempt = 0; attempt < kJobNameAttempts; ++attempt) {
         unsigned number = static_cast<unsigned>(std::rand());
         if (attempt > 0) number = (number + g_jobNameStep.fetch_add(1) * kJobNameStride) % kJobNameCount;
-        job.path_ = boundedText(folder + jobFileName(static_cast<int>(number)));
+        job.path_ = folder + jobFileName(static_cast<int>(number));
         job.file_.reset(CreateFileA(job.path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         if (job.file_) return job;

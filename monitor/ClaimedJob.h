@@ -12,7 +12,7 @@ class ClaimedJob {
 public:
     // Draws "LightScanXML<number>.xml" names in `folder` until one is free. `seed` seeds the
     // thread's generator with the time first. A name whose creation fails for another reason is
-    // kept, unclaimed, for the writer to report.
+    // kept, unclaimed, for the writer to report. An empty folder gives an empty job.
     static ClaimedJob draw(const std::string& folder, bool seed);
 
     // Empty when no name was free.

@@ -2,41 +2,63 @@
 // questions other parts ask about devices.
 #include "CMonitor.h"
 
+#include "CallbackGuard.h"
 #include "MonitorLog.h"
+#include "UntrustedText.h"
 
 #include <cstring>
 
 using namespace monitor_log;
 
 namespace {
+// What the device library calls: an exception (memory running out, say) ends as a log line and
+// E_FAIL, never unwinding into the library.
+template <typename Work>
+LONG guardedCallback(const char* name, Work work) noexcept {
+    return callbackGuard<LONG>(E_FAIL, work, [name](const char* what) {
+        logError(std::string("CMonitor::") + name + " stopped by an exception: " + what + "; answered E_FAIL");
+    });
+}
+
 LONG WINAPI enumHidsThunk(uint32_t first, DcsHandle handle) {
-    CMonitor* monitor = CMonitor::instance();
-    return monitor != nullptr ? monitor->enumHidsCallback(first, handle) : 0;
+    return guardedCallback("enumHidsCallback", [&]() -> LONG {
+        CMonitor* monitor = CMonitor::instance();
+        return monitor != nullptr ? monitor->enumHidsCallback(first, handle) : 0;
+    });
 }
 
 LONG WINAPI deviceArrivalThunk(uint32_t first, DcsHandle handle) {
-    CMonitor* monitor = CMonitor::instance();
-    return monitor != nullptr ? monitor->deviceArrivalCallback(first, handle) : E_FAIL;
+    return guardedCallback("deviceArrivalCallback", [&]() -> LONG {
+        CMonitor* monitor = CMonitor::instance();
+        return monitor != nullptr ? monitor->deviceArrivalCallback(first, handle) : E_FAIL;
+    });
 }
 
 LONG WINAPI notificationThunk(DcsHandle handle, uint32_t notificationClass, uint32_t code) {
-    CMonitor* monitor = CMonitor::instance();
-    return monitor != nullptr ? monitor->notificationCallback(handle, notificationClass, code) : 0;
+    return guardedCallback("notificationCallback", [&]() -> LONG {
+        CMonitor* monitor = CMonitor::instance();
+        return monitor != nullptr ? monitor->notificationCallback(handle, notificationClass, code) : 0;
+    });
 }
 
 LONG WINAPI reportThunk(uint32_t first, DcsHandle handle, const uint8_t* report, uint32_t length) {
-    CMonitor* monitor = CMonitor::instance();
-    return monitor != nullptr ? monitor->reportCallback(first, handle, report, length) : E_FAIL;
+    return guardedCallback("reportCallback", [&]() -> LONG {
+        CMonitor* monitor = CMonitor::instance();
+        return monitor != nullptr ? monitor->reportCallback(first, handle, report, length) : E_FAIL;
+    });
 }
 
 DcsClient shortLivedClient() { return DcsClient(monitor_process::instance, "", false); }
 }  // namespace
 
+// Device strings are the device's to choose: made safe for the job files and the log here, where
+// they come in.
 void CMonitor::readPortName(DcsClient& client, DcsHandle handle, char (&out)[kNameBuffer]) {
     char buffer[kNameBuffer + 1] = {};
     uint32_t length = 0;
     client.getStringHid(handle, kDescriptorPortname, buffer, kNameBuffer, &length);
-    copyBounded(out, sizeof(out), buffer, kNameBuffer);
+    const std::string port = withoutMarkup(std::string(buffer));
+    copyBounded(out, sizeof(out), port.c_str(), port.size());
 }
 
 std::string CMonitor::readPrinterName(DcsClient& client, DcsHandle handle) {
@@ -44,7 +66,7 @@ std::string CMonitor::readPrinterName(DcsClient& client, DcsHandle handle) {
     uint32_t length = 0;
     // A model that could not be read, too long for the buffer included, counts as none.
     const LONG result = client.getStringHid(handle, kDescriptorScannerModel, model, kNameBuffer, &length);
-    return result != 0 || length == 0 ? "Null Printer" : model;
+    return result != 0 || length == 0 ? "Null Printer" : withoutMarkup(std::string(model));
 }
 
 bool CMonitor::transportIsUsb(DcsClient& client, DcsHandle handle) {
@@ -221,7 +243,10 @@ std::optional<DeviceNames> CMonitor::lookupDevice(DcsHandle handle) {
         uint32_t length = 0;
         dcsClient_->getStringHid(handle, kDescriptorPortname, buffer, kNameBuffer, &length);
         // Known to the library alone: the port names the printer as well.
-        if (length > 0 && length <= kNameBuffer) names = DeviceNames{buffer, buffer};
+        if (length > 0 && length <= kNameBuffer) {
+            const std::string port = withoutMarkup(std::string(buffer));
+            names = DeviceNames{port, port};
+        }
     }
     if (names) {
         std::lock_guard<std::mutex> request(requestLock_);

@@ -17,25 +17,37 @@ using namespace monitor_log;
 namespace {
 constexpr LONG kInvalidData = ERROR_INVALID_DATA;
 constexpr size_t kNameCompareLength = 30;
+constexpr size_t kLongestJobName = sizeof("LightScanXML32767.xml") - 1;
 
 bool isCodePageLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
-// Wide text in the system code page, cut to at most `capacity` - 1 bytes. Converted whole and
-// then cut: a conversion into a buffer too small gives nothing at all, and a path of two-byte
-// characters would then lose every character instead of the ones past its room.
-std::string toCodePage(const std::wstring& text, size_t capacity = kNameBuffer) {
-    if (text.empty() || capacity == 0) return std::string();
+// Wide text in the system code page, whole.
+std::string toCodePage(const std::wstring& text) {
+    if (text.empty()) return std::string();
     const int length = static_cast<int>(std::min<size_t>(text.size(), 1u << 20));
     const int needed = WideCharToMultiByte(CP_ACP, 0, text.c_str(), length, nullptr, 0, nullptr, nullptr);
     if (needed <= 0) return std::string();
     std::string out(static_cast<size_t>(needed), '\0');
     const int written = WideCharToMultiByte(CP_ACP, 0, text.c_str(), length, &out[0], needed, nullptr, nullptr);
     out.resize(written > 0 ? static_cast<size_t>(written) : 0);
-    return cutAtCharacter(out, capacity - 1, isCodePageLeadByte);
+    return out;
+}
+
+// A short code (a file type), cut to at most `capacity` - 1 bytes at a character's end.
+std::string codeInCodePage(const std::wstring& text, size_t capacity) {
+    return cutAtCharacter(toCodePage(text), capacity - 1, isCodePageLeadByte);
 }
 
 bool sameDestinationName(const std::wstring& name, const wchar_t* fixed) {
     return _wcsnicmp(name.c_str(), fixed, kNameCompareLength) == 0;
+}
+
+// The job file's folder; empty, with its log line, when even the longest job name would not fit.
+std::string jobFolder() {
+    const std::string folder = temporaryFolder();
+    if (!folder.empty() && folder.size() + kLongestJobName < kNameBuffer) return folder;
+    logError("The temporary folder is unknown or its path is too long for a job file");
+    return std::string();
 }
 }  // namespace
 
@@ -48,34 +60,45 @@ DestinationValues CMonitor::destinationValues(const ScanRequest& scan) const {
     return values;
 }
 
-void CMonitor::buildFileJob(ClaimedJob& job, const ScanRequest& scan) { job.write(fileJob(destinationValues(scan)).bytes()); }
+ScanJob CMonitor::buildFileJob(const ScanRequest& scan) { return fileJob(destinationValues(scan)); }
 
-void CMonitor::buildFolderJob(ClaimedJob& job, const ScanRequest& scan, const PanelAppRecord& record) {
+std::optional<ScanJob> CMonitor::buildFolderJob(const ScanRequest& scan, const PanelAppRecord& record) {
     char now[kNameBuffer] = {};
     CSCUtil::getDateTimeText(now, sizeof(now));
-    job.write(folderJob(destinationValues(scan), toCodePage(record.path), toCodePage(record.defaultFileType, 5), now)
-                  .bytes());
+    const std::string folder = toCodePage(record.path);
+    const std::string type = codeInCodePage(record.defaultFileType, kFolderExtensionChars + 1);
+    if (folder.size() > kNameBuffer || folderFilePath(folder, now, type).size() > kJobFilePathChars) return std::nullopt;
+    return folderJob(destinationValues(scan), folder, type, now);
 }
 
-void CMonitor::buildApplicationJob(ClaimedJob& job, const ScanRequest& scan, const PanelAppRecord& record) {
-    job.write(applicationJob(destinationValues(scan), toCodePage(record.path), toCodePage(record.defaultFileType))
-                  .bytes());
+std::optional<ScanJob> CMonitor::buildApplicationJob(const ScanRequest& scan, const PanelAppRecord& record) {
+    const std::string program = toCodePage(record.path);
+    if (program.size() > kNameBuffer) return std::nullopt;
+    return applicationJob(destinationValues(scan), program, codeInCodePage(record.defaultFileType, kNameBuffer));
 }
 
-void CMonitor::buildEmailJob(ClaimedJob& job, const ScanRequest& scan) {
+ScanJob CMonitor::buildEmailJob(const ScanRequest& scan) {
     uint8_t options[8] = {};
     {
         std::lock_guard<std::mutex> session(sessionObjectLock_);
         scx::setPortText(scanObject2_, scan.device.port.c_str());
         scx::queryOptions(scanObject0_, options, scanObject2_);
     }
-    job.write(emailJob(destinationValues(scan), options[0]).bytes());
+    return emailJob(destinationValues(scan), options[0]);
 }
 
-void CMonitor::buildFaxJob(ClaimedJob& job, const ScanRequest& scan) { job.write(faxJob(destinationValues(scan)).bytes()); }
+ScanJob CMonitor::buildFaxJob(const ScanRequest& scan) { return faxJob(destinationValues(scan)); }
 
-void CMonitor::buildPrintJob(ClaimedJob& job, const DeviceNames& device, int copies, int colorNumber) {
-    job.write(printJob(device.port, device.printer, copies, colorNumber).bytes());
+ScanJob CMonitor::buildPrintJob(const DeviceNames& device, int copies, int colorNumber) {
+    return printJob(device.port, device.printer, copies, colorNumber);
+}
+
+std::optional<ScanJob> CMonitor::destinationJob(const ScanRequest& scan, const PanelAppRecord& record) {
+    const std::wstring& name = record.friendlyName;
+    if (sameDestinationName(name, monitor_process::destinationNames[1])) return buildFaxJob(scan);
+    if (sameDestinationName(name, monitor_process::destinationNames[0])) return buildEmailJob(scan);
+    if (sameDestinationName(name, monitor_process::destinationNames[2])) return buildFileJob(scan);
+    return record.isFolder ? buildFolderJob(scan, record) : buildApplicationJob(scan, record);
 }
 
 LONG CMonitor::ScanToApplication(int32_t appIndex, const ScanRequest& scan) {
@@ -85,28 +108,22 @@ LONG CMonitor::ScanToApplication(int32_t appIndex, const ScanRequest& scan) {
         logError("ScanToApplication: no destination for application index " + std::to_string(appIndex));
         return kInvalidData;
     }
-    ClaimedJob job = ClaimedJob::draw(temporaryFolder(), true);
+    const std::optional<ScanJob> content = destinationJob(scan, *record);
+    if (!content) {
+        logError("ScanToApplication: the path of the destination at application index " + std::to_string(appIndex) +
+                 " is too long for a job file");
+        return kInvalidData;
+    }
+    ClaimedJob job = ClaimedJob::draw(jobFolder(), true);
     if (job.empty()) {
         logError("Couldn't create file successfully.");
         return kInvalidData;
     }
-    const std::wstring& name = record->friendlyName;
-    if (sameDestinationName(name, monitor_process::destinationNames[1])) {
-        buildFaxJob(job, scan);
-    } else if (sameDestinationName(name, monitor_process::destinationNames[0])) {
-        buildEmailJob(job, scan);
-    } else if (sameDestinationName(name, monitor_process::destinationNames[2])) {
-        buildFileJob(job, scan);
-    } else if (record->isFolder) {
-        buildFolderJob(job, scan, *record);
-    } else {
-        buildApplicationJob(job, scan, *record);
-    }
+    job.write(content->bytes());
     return LaunchLightScan(job.path());
 }
 
 LONG CMonitor::ScanToComputer(const ScanRequest& scan) {
-    ClaimedJob job = ClaimedJob::draw(temporaryFolder(), false);
     AppJobValues values;
     values.widthText = scan.widthText;
     values.heightText = scan.heightText;
@@ -114,7 +131,12 @@ LONG CMonitor::ScanToComputer(const ScanRequest& scan) {
     values.portName = scan.device.port;
     values.ocrFlag = appList_.ocrFlag();
     values.photoDockPresent = photoDockPresent_;
-    values.paintPath = toCodePage(appList_.paintPath(), kNameBuffer + 1);
+    values.paintPath = toCodePage(appList_.paintPath());
+    if (values.paintPath.size() > kNameBuffer) {
+        logError("ScanToComputer: the paint program's path is too long for the job file; it is left out");
+        values.paintPath.clear();
+    }
+    ClaimedJob job = ClaimedJob::draw(jobFolder(), false);
     LONG result = 0;
     if (!job.write(appJobBytes(values))) {
         logError("Couldn't create file successfully.");
@@ -125,21 +147,29 @@ LONG CMonitor::ScanToComputer(const ScanRequest& scan) {
 }
 
 LONG CMonitor::LaunchCopy(DcsHandle handle, int32_t parameter, int32_t mode) {
-    ClaimedJob job = ClaimedJob::draw(temporaryFolder(), true);
+    // An unknown handle leaves the port and printer empty, never another device's.
+    const ScanJob content = buildPrintJob(lookupDevice(handle).value_or(DeviceNames{}), parameter, mode);
+    ClaimedJob job = ClaimedJob::draw(jobFolder(), true);
     if (job.empty()) {
         logError("Couldn't create file successfully.");
         return kInvalidData;
     }
-    // An unknown handle leaves the port and printer empty, never another device's.
-    buildPrintJob(job, lookupDevice(handle).value_or(DeviceNames{}), parameter, mode);
+    job.write(content.bytes());
     LaunchLightScan(job.path());
     return 0;
 }
 
-void CMonitor::launch(const std::string& command, LaunchLine line) {
+bool CMonitor::launch(const std::string& command, LaunchLine line) {
     monitor_process::enterModuleDirectory();
     if (line == LaunchLine::Logged) logInfo("LaunchProgram =>" + command);
-    CSCUtil::runProgram(command.c_str(), false, nullptr);
+    return start(command);
+}
+
+bool CMonitor::start(const std::string& command) {
+    if (CSCUtil::runProgram(command.c_str(), false, nullptr)) return true;
+    const DWORD error = GetLastError();
+    logError(LogText("LaunchProgram failed with error ") << error << ": " << command);
+    return false;
 }
 
 LONG CMonitor::LaunchLightScan(const std::string& jobPath) {
@@ -148,13 +178,18 @@ LONG CMonitor::LaunchLightScan(const std::string& jobPath) {
 }
 
 LONG CMonitor::ReportLocalCardInserted() {
-    const std::string path = boundedText(temporaryFolder() + "LocalCardReader.kvr");
+    const std::string folder = jobFolder();
+    if (folder.empty()) {
+        logError("Couldn't create hid report file.");
+        return kInvalidData;
+    }
+    const std::string path = folder + "LocalCardReader.kvr";
     LONG result = 0;
     if (writeJobBytes(path.c_str(), cardReportBytes(), false) != 0) {
         logError("Couldn't create hid report file.");
         result = kInvalidData;
     }
-    launch(photoDockCommand(path), LaunchLine::Logged);
+    launch(photoDockCommand(photoDockPath_, path), LaunchLine::Logged);
     return result;
 }
 
@@ -163,7 +198,7 @@ bool CMonitor::launchPhotoDesk(DcsHandle handle) {
     // current folder is, and without a log line.
     const std::optional<DeviceNames> device = lookupDevice(handle);
     if (!device) return false;
-    return CSCUtil::runProgram(photoDeskCommand(photoDeskPath_, device->printer).c_str(), false, nullptr);
+    return start(photoDeskCommand(photoDeskPath_, device->printer));
 }
 
 int CMonitor::setDuplexerButtonStatus(DcsHandle handle, DWORD state) {

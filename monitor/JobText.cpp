@@ -1,5 +1,7 @@
 #include "JobText.h"
 
+#include "UntrustedText.h"
+
 namespace {
 std::string element(const char* name, const std::string& value) {
     return std::string("<") + name + ">" + value + "</" + name + ">";
@@ -36,7 +38,8 @@ std::string appJobBytes(const AppJobValues& values) {
     bytes += element("DEVICENAME", boundedText(values.portName)) + "\r\n";
     bytes += element("OCR", values.ocrFlag) + "\r\n";
     bytes += element("PDPRESENT", values.photoDockPresent ? "Yes" : "No") + "\r\n";
-    bytes += element("PAINTPATH", values.paintPath.substr(0, kNameBuffer)) + "\r\n";
+    // A longer path is left out, never cut: a cut one would name another program.
+    bytes += element("PAINTPATH", values.paintPath.size() <= kNameBuffer ? values.paintPath : "") + "\r\n";
     bytes += "</APP>";
     return bytes;
 }
@@ -47,19 +50,19 @@ std::string cardReportBytes() {
 
 std::string lightScanCommand(const std::string& moduleDirectory, const std::string& prefix,
                              const std::string& jobPath) {
-    return boundedText("\"" + moduleDirectory + "\\" + prefix + "lsqx.exe\" -x " + jobPath);
+    return "\"" + moduleDirectory + "\\" + prefix + "lsqx.exe\" -x " + jobPath;
 }
 
-std::string photoDockCommand(const std::string& reportPath) {
-    return boundedText("\"PhotoDock.exe\" -f " + reportPath);
+std::string photoDockCommand(const std::string& photoDockPath, const std::string& reportPath) {
+    return "\"" + photoDockPath + "\" -f " + reportPath;
 }
 
 std::string photoDeskCommand(const std::string& photoDeskPath, const std::string& printerName) {
-    return boundedText("\"" + photoDeskPath + "\" -h202 /" + printerName);
+    return "\"" + photoDeskPath + "\" -h202 /" + forCommandLine(printerName);
 }
 
-std::string quickPrintCommand(int files, const std::string& portName, int storageId,
-                              const std::string& printerName) {
-    return boundedText("\"QuickPrn.exe\" /files=" + std::to_string(files) + " /port=" + portName +
-                       " /storageId=" + std::to_string(storageId) + " /printer=" + printerName);
+std::string quickPrintCommand(const std::string& quickPrintPath, int files, const std::string& portName,
+                              int storageId, const std::string& printerName) {
+    return "\"" + quickPrintPath + "\" /files=" + std::to_string(files) + " /port=" + forCommandLine(portName) +
+           " /storageId=" + std::to_string(storageId) + " /printer=" + forCommandLine(printerName);
 }

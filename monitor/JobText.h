@@ -32,11 +32,13 @@ std::string appJobBytes(const AppJobValues& values);
 // The memory-card report: always the same 79 bytes.
 std::string cardReportBytes();
 
-// The program part of each command line is quoted, so a folder with a space in its name can't
-// make the system start a different program; the arguments stay as they are.
+// Every program is named by its full path, quoted, so neither the search path nor a folder with a
+// space in its name can make the system start a different program. Command lines are never cut:
+// a cut line would name another file. Device names lose any '"', which would end or start a
+// quoted argument; the arguments stay as they are otherwise.
 std::string lightScanCommand(const std::string& moduleDirectory, const std::string& prefix,
                              const std::string& jobPath);
-std::string photoDockCommand(const std::string& reportPath);
+std::string photoDockCommand(const std::string& photoDockPath, const std::string& reportPath);
 std::string photoDeskCommand(const std::string& photoDeskPath, const std::string& printerName);
-std::string quickPrintCommand(int files, const std::string& portName, int storageId,
-                              const std::string& printerName);
+std::string quickPrintCommand(const std::string& quickPrintPath, int files, const std::string& portName,
+                              int storageId, const std::string& printerName);

@@ -6,6 +6,7 @@
 #include "JobText.h"
 #include "MonitorLog.h"
 #include "PanelRequest.h"
+#include "UntrustedText.h"
 
 #include <cstring>
 
@@ -90,9 +91,9 @@ LONG CMonitor::reportCallback(uint32_t first, DcsHandle handle, const uint8_t* r
 void CMonitor::autoPrint(DcsHandle handle, int files, int storageId) {
     logInfo("Auto-print selected files");
     const DeviceNames device = lookupDevice(handle).value_or(DeviceNames{});
-    const std::string command = quickPrintCommand(files, device.port, storageId, device.printer);
+    const std::string command = quickPrintCommand(quickPrintPath_, files, device.port, storageId, device.printer);
     EndSessionForPort(handle);
-    launch(command, LaunchLine::Silent);
+    launch(command, LaunchLine::Logged);
 }
 
 bool CMonitor::sessionIsActive() const {
@@ -144,7 +145,7 @@ void CMonitor::LogScanDataMsg(const void* message) {
     scan.FriendlyName[sizeof(scan.FriendlyName) - 1] = '\0';
     auto number = [](int32_t value) { return std::to_string(value); };
     logInfo(std::string("pScanMsg->Request = ") + scanRequestName(scan.Request));
-    logInfo(std::string("pScanMsg->FriendlyName = ") + scan.FriendlyName);
+    logInfo("pScanMsg->FriendlyName = " + withoutMarkup(std::string(scan.FriendlyName)));
     logInfo(std::string("pScanMsg->TransportType = ") + scanTransportName(scan.TransportType));
     logInfo("pScanMsg->DPI.x = " + number(scan.DPI.x));
     logInfo("pScanMsg->DPI.y = " + number(scan.DPI.y));

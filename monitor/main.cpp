@@ -1,6 +1,8 @@
 // panelmon: the operator-panel monitor of the user's console session.
 #include "CMonitor.h"
+#include "LibraryLoad.h"
 #include "ModulePath.h"
+#include "MonitorLog.h"
 #include "SCXLogger.h"
 
 #include <windows.h>
@@ -19,9 +21,14 @@ void firstInstanceStage(const std::string& prefix, const char* commandLine) {
 }
 
 void loadResources(const std::string& libraryName) {
-    HMODULE resources = LoadLibraryA(libraryName.c_str());
+    HMODULE resources = loadSiblingLibrary(libraryName);
     monitor_process::resources = resources;
-    if (resources == nullptr) return;
+    if (resources == nullptr) {
+        const DWORD error = GetLastError();
+        monitor_log::logError(LogText("The resource library ") << libraryName << " can't be loaded from "
+                                                                << monitor_process::moduleDirectory << ": error " << error);
+        return;
+    }
     for (int i = 0; i < 3; ++i) {
         LoadStringW(resources, 16 + i, monitor_process::destinationNames[i], kNameBuffer);
     }
@@ -32,6 +39,8 @@ void loadResources(const std::string& libraryName) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand) {
+    // Before anything loads: siblings from the program's folder, the rest from the system's.
+    restrictLibrarySearch();
     const char* line = commandLine != nullptr ? commandLine : "";
     const std::string prefix = CSCUtil::getProductPrefix();
     const std::string resourceLibrary = prefix + "panelmonr.dll";
@@ -39,6 +48,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
     monitor_process::prefix = prefix;
     firstInstanceStage(prefix, line);
     monitor_process::moduleDirectory = moduleFolder();
+    if (monitor_process::moduleDirectory.empty()) {
+        // Every sibling is named in the folder: with none, a name would point somewhere else.
+        monitor_log::logError("The program's folder is unknown or its path is longer than 259 characters: the "
+                              "monitor does not run");
+        return 0;
+    }
 
     // Never destroyed: the process ends when WinMain returns.
     CMonitor* monitor = new CMonitor();

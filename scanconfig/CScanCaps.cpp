@@ -3,6 +3,7 @@
 #include "BasicLogger.h"
 #include "CSCUtil.h"
 #include "Exception.h"
+#include "LibraryLoad.h"
 #include "ModulePath.h"
 #include "SystemCall.h"
 #include "TextLimits.h"
@@ -69,8 +70,8 @@ int32_t CScanCaps::fillLocked() {
     if (!librarySources(directory, prefix)) return kScanCapsNoOwnPath;
     if (!library_) {
         const std::string base = directory + "\\" + prefix;
-        library_.reset(LoadLibraryA((base + "capq.dll").c_str()));
-        if (!library_) library_.reset(LoadLibraryA((base + "capq64.dll").c_str()));
+        library_.reset(loadLibraryAt(base + "capq.dll"));
+        if (!library_) library_.reset(loadLibraryAt(base + "capq64.dll"));
         if (!library_) return kScanCapsNoLibrary;
     }
     auto create = entryPoint<CreateScannerConfigFn>(library_.get(), "createScannerConfigInstance");

@@ -23,6 +23,10 @@ ScanJob fileJob(const DestinationValues& values) {
     return job;
 }
 
+std::string folderFilePath(const std::string& folderPath, const std::string& dateTimeText, const std::string& fileType) {
+    return folderPath + "\\" + dateTimeText + "." + cut(fileType, kFolderExtensionChars);
+}
+
 ScanJob folderJob(const DestinationValues& values, const std::string& folderPath, const std::string& fileType,
                   const std::string& dateTimeText) {
     ScanJob job = baseJob("file", values);
@@ -32,7 +36,7 @@ ScanJob folderJob(const DestinationValues& values, const std::string& folderPath
         job.setMultiFbPrompt("AIO");
     }
     job.setOCR(values.ocrFlag);
-    job.setFilePath(cut(cut(folderPath, kNameBuffer) + "\\" + dateTimeText + "." + extension, kJobFilePathChars));
+    job.setFilePath(folderFilePath(folderPath, dateTimeText, fileType));
     return job;
 }
 
@@ -41,7 +45,7 @@ ScanJob applicationJob(const DestinationValues& values, const std::string& appPa
     if (fileType == "PPT" || fileType == "ppt") job.setScanSource("5");
     job.setMultiFbPrompt("AIO");
     job.setOCR(values.ocrFlag);
-    job.setAppPath(cut(appPath, kNameBuffer));
+    job.setAppPath(appPath);
     job.setDefaultFileType(fileType);
     return job;
 }

@@ -9,7 +9,8 @@
 #include <cstdint>
 #include <string>
 
-// Room the monitor's fixed texts had; longer values are cut to these lengths.
+// Room the monitor's fixed texts had. Codes are cut to it; a path that does not fit is the
+// caller's to refuse, since a cut one would name another file or program.
 constexpr size_t kJobFilePathChars = 259;  // the whole folder file path
 constexpr size_t kFolderExtensionChars = 4;
 constexpr size_t kCopiesChars = 4;
@@ -22,8 +23,10 @@ struct DestinationValues {
 };
 
 ScanJob fileJob(const DestinationValues& values);
-// FILE_PATH is "<folderPath>\<dateTimeText>.<fileType>"; a "jpg" extension (any case) leaves the
-// scan source and the flatbed prompt out.
+// "<folderPath>\<dateTimeText>.<extension>", the extension being the file type's first 4 characters.
+std::string folderFilePath(const std::string& folderPath, const std::string& dateTimeText, const std::string& fileType);
+// FILE_PATH is folderFilePath(); a "jpg" extension (any case) leaves the scan source and the
+// flatbed prompt out.
 ScanJob folderJob(const DestinationValues& values, const std::string& folderPath, const std::string& fileType,
                   const std::string& dateTimeText);
 // The scan source is set only for a file type of exactly "PPT" or "ppt".

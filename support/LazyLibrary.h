@@ -1,8 +1,10 @@
-// A library bound at its first use instead of when the module that needs it loads: work that
-// never needs it never pays for it. Once loaded it stays for the life of the process; a load
-// that fails is tried again at the next use.
+// A system library bound at its first use instead of when the module that needs it loads: work
+// that never needs it never pays for it. It comes from the system folder only, so a copy planted
+// beside a host program is never taken for it. Once loaded it stays for the life of the process;
+// a load that fails is tried again at the next use.
 #pragma once
 
+#include "LibraryLoad.h"
 #include "SystemCall.h"
 
 #include <atomic>
@@ -23,7 +25,7 @@ public:
 private:
     HMODULE module() {
         if (HMODULE loaded = module_.load()) return loaded;
-        HMODULE loaded = LoadLibraryA(name_);
+        HMODULE loaded = loadSystemLibrary(name_);
         if (loaded == nullptr) return nullptr;
         HMODULE earlier = nullptr;
         if (module_.compare_exchange_strong(earlier, loaded)) return loaded;

@@ -1,11 +1,12 @@
 #include "AppListLibrary.h"
+#include "LibraryLoad.h"
 #include "SystemCall.h"
 
 AppListLibrary::AppListLibrary(const std::string& prefix) : fileName_(prefix + "appmgr.dll") {}
 
 bool AppListLibrary::load() {
     std::lock_guard<std::mutex> hold(loadLock_);
-    if (module_ == nullptr) module_ = LoadLibraryA(fileName_.c_str());
+    if (module_ == nullptr) module_ = loadSiblingLibrary(fileName_);
     return module_ != nullptr;
 }
 

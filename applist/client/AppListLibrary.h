@@ -17,7 +17,7 @@ constexpr LONG kAppListMissing = 1;
 
 class AppListLibrary {
 public:
-    // "<prefix>appmgr.dll", found by the system's library search (the monitor's folder first).
+    // "<prefix>appmgr.dll", from the program's folder only.
     explicit AppListLibrary(const std::string& prefix);
 
     bool load();

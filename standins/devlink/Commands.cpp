@@ -5,6 +5,8 @@
 //                                        scanner=h registered=h,h | ...
 //   report PORT HID [HEX...]           ok delivered result=N | ok not registered
 //   notify PORT HID CLASS CODE         ok delivered result=N | ok not registered
+//   starve report|notify ...           the same, delivered while the program gets no memory but
+//                                        scraps; error escaped ... when an exception came back
 //   arrive port=P [transport=..] [model=..] [hids=..] [vid=..] [pid=..]
 //                                      ok added port=P hids=h,h windows=N
 //   remove PORT                        ok removed port=P windows=N
@@ -92,9 +94,14 @@ std::string parseDelivery(const std::vector<std::string>& w, Delivery& item) {
 }
 
 // Queues a report or notification and waits for the delivery thread to hand it over.
-std::string inject(Service& service, const std::vector<std::string>& w) {
+std::string inject(Service& service, std::vector<std::string> w) {
     Locked hold;
     auto item = std::make_shared<Delivery>();
+    if (w[0] == "starve") {
+        w.erase(w.begin());
+        if (w.empty() || (w[0] != "report" && w[0] != "notify")) return "error expected: starve report|notify ...";
+        item->starved = true;
+    }
     const std::string problem = parseDelivery(w, *item);
     if (!problem.empty()) return problem;
     service.queue.push_back(item);
@@ -106,6 +113,7 @@ std::string inject(Service& service, const std::vector<std::string>& w) {
         if (waited >= kReplyWaitMs) return "error timeout: the callback has not returned after 30 s";
         hold.wait(kReplyWaitMs - waited);
     }
+    if (item->escaped) return "error escaped: an exception came back out of the callback";
     return item->delivered ? "ok delivered result=" + std::to_string(item->result) : "ok not registered";
 }
 
@@ -156,7 +164,7 @@ Change change(Locked& hold, const std::vector<std::string>& w) {
 std::string execute(Service& service, const std::string& line) {
     const auto w = words(line);
     if (w.empty()) return "error empty command";
-    if (w[0] == "report" || w[0] == "notify") return inject(service, w);
+    if (w[0] == "report" || w[0] == "notify" || w[0] == "starve") return inject(service, w);
     if (w[0] == "storm") {
         const std::string reply = storm(w);
         journal("command " + line + " -> " + reply);

@@ -47,8 +47,11 @@ std::vector<std::string> words(const std::string& line) {
     std::vector<std::string> out;
     std::string word;
     bool inWord = false, quoted = false;
-    for (char c : line) {
-        if (c == '"') {
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted && c == '\\' && i + 1 < line.size() && line[i + 1] == '"') {
+            word += line[++i];  // \" inside quotes: a quote of the text itself
+        } else if (c == '"') {
             quoted = !quoted;
             inWord = true;
         } else if (!quoted && std::isspace(static_cast<unsigned char>(c))) {

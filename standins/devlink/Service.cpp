@@ -62,10 +62,21 @@ void deliver(Locked& hold, Delivery& item) {
     if (item.notification ? state.notify == nullptr : state.report == nullptr) return;
     static const uint8_t kNothing = 0;  // an empty report still comes with a valid pointer
     const uint8_t* bytes = item.bytes.empty() ? &kNothing : item.bytes.data();
-    item.result = callOutside(hold, item.handle, [&] {
+    auto call = [&] {
         return item.notification ? state.notify(item.handle, item.notificationClass, item.code)
                                  : state.report(state.reportClient, item.handle, bytes,
                                                 static_cast<uint32_t>(item.bytes.size()));
+    };
+    item.result = callOutside(hold, item.handle, [&]() -> LONG {
+        if (!item.starved) return call();
+        // A library written in C can't pass an exception on; this one notes that one came.
+        MemoryStarvation starved;
+        try {
+            return call();
+        } catch (...) {
+            item.escaped = true;
+            return E_FAIL;
+        }
     });
     item.delivered = true;
 }
@@ -75,6 +86,7 @@ std::string deliveryLine(const Delivery& item) {
                        " hid=" + num(item.hid) + " handle=" + num(item.handle);
     what += item.notification ? " class=" + num(item.notificationClass) + " code=" + num(item.code)
                               : " length=" + num(item.bytes.size()) + " bytes=" + standin::hexText(item.bytes);
+    if (item.escaped) what += " -> an exception escaped the callback";
     return what + (item.delivered ? " -> delivered result=" + std::to_string(item.result) : " -> not registered");
 }
 

@@ -64,6 +64,8 @@ struct HidState {
 
 struct Delivery {
     bool notification = false;
+    bool starved = false;  // delivered while the process gets no more memory
+    bool escaped = false;  // an exception came back out of the callback
     std::string port;
     long long hid = 0;
     DcsHandle handle = 0;
@@ -145,6 +147,24 @@ LONG clientCheck(uint32_t client);
 const Device* hidCall(uint32_t client, DcsHandle handle, LONG& code);
 // Returns once no callback for `handle` (0: any) runs on another thread.
 void waitForDeliveries(Locked& hold, DcsHandle handle, const std::string& call);
+// While it lives, the program that loaded this library gets no more than scraps of memory from
+// malloc and realloc (Starve.cpp).
+class MemoryStarvation {
+public:
+    MemoryStarvation();
+    ~MemoryStarvation();
+    MemoryStarvation(const MemoryStarvation&) = delete;
+    MemoryStarvation& operator=(const MemoryStarvation&) = delete;
+
+private:
+    struct TurnedAway {
+        void** slot;
+        void* original;
+        DWORD protection;
+    };
+    std::vector<TurnedAway> turnedAway_;
+};
+
 // Runs `call` (a callback into the client) outside the lock, counted as in flight for `handle`.
 template <typename Call>
 LONG callOutside(Locked& hold, DcsHandle handle, Call call);

@@ -175,8 +175,9 @@ HANDLE startProcess(const std::string& commandLine, const char* directory) {
     return process.hProcess;
 }
 
-int runCommand(const std::string& commandLine, DWORD timeoutMs) {
-    HANDLE process = startProcess(commandLine);
+int runCommand(const std::string& commandLine, DWORD timeoutMs) { return exitCodeOf(startProcess(commandLine), timeoutMs); }
+
+int exitCodeOf(HANDLE process, DWORD timeoutMs) {
     if (process == nullptr) return -1;
     DWORD code = static_cast<DWORD>(-1);
     if (WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0) {
@@ -225,6 +226,15 @@ int countLines(const std::string& text, const std::string& part) {
         start = end + 1;
     }
     return count;
+}
+
+std::string environment(const char* name) {
+    const DWORD needed = GetEnvironmentVariableA(name, nullptr, 0);
+    if (needed == 0) return std::string();
+    std::string value(needed, '\0');
+    const DWORD length = GetEnvironmentVariableA(name, &value[0], needed);
+    value.resize(length < needed ? length : 0);
+    return value;
 }
 
 std::string lowerAscii(std::string text) {

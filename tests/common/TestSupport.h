@@ -115,6 +115,9 @@ int runChild(const std::string& program, const std::string& name, const std::vec
 HANDLE startProcess(const std::string& commandLine, const char* directory = nullptr);
 // Runs a whole command line and waits; the exit code or -1.
 int runCommand(const std::string& commandLine, DWORD timeoutMs = 60000);
+// Waits for a started process (null: none) and closes its handle; its exit code, or -1 when it
+// did not end in time (it is then ended).
+int exitCodeOf(HANDLE process, DWORD timeoutMs);
 
 // One command line to the device simulator named `prefix`devlink.dll; its reply without the line
 // end, or "" when its pipe can't be reached in `attempts` tries (some 50 ms each).
@@ -123,6 +126,8 @@ std::string pipeCommand(const std::string& prefix, const std::string& line, int 
 // How many lines of `text` contain `part`.
 int countLines(const std::string& text, const std::string& part);
 inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+// A variable of this process's environment; empty when it is not set.
+std::string environment(const char* name);
 // ASCII letters in lower case, other bytes as they are.
 std::string lowerAscii(std::string text);
 

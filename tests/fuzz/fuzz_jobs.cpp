@@ -4,7 +4,9 @@
 #include "FuzzInput.h"
 #include "JobText.h"
 #include "ScanJob.h"
+#include "UntrustedText.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -48,10 +50,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     app.photoDockPresent = (pick & 1) != 0;
     app.paintPath = input.rest();
     if (appJobBytes(app).compare(0, 5, "<APP>") != 0) std::abort();
-    for (const std::string& line : {lightScanCommand(path, type, when), photoDockCommand(path), photoDeskCommand(path, type),
-                                    quickPrintCommand(copies, path, copies, type)}) {
-        if (line.size() >= kNameBuffer) std::abort();
+    // Nothing is cut, and a device's names add no quote: the program's two are the only ones.
+    const std::string program = forCommandLine(path);
+    if (lightScanCommand(path, type, when).size() != path.size() + type.size() + when.size() + 15) std::abort();
+    if (photoDockCommand(path, when).size() != path.size() + when.size() + 6) std::abort();
+    for (const std::string& line : {photoDeskCommand(program, type), quickPrintCommand(program, copies, when, copies, type)}) {
+        if (std::count(line.begin(), line.end(), '"') != 2) std::abort();
     }
+    const std::string safe = withoutMarkup(type);
+    if (safe.find_first_of("<>\r\n") != std::string::npos || safe.size() > type.size()) std::abort();
 
     // A cut code-page text is a prefix within its limit that ends at a character's end.
     const size_t limit = pick;

@@ -106,6 +106,20 @@ TEST(AppListRoad, InstallationRunCreatesTheListWhileAMonitorRuns) {
     EXPECT_TRUE(monitor.running()) << "the running monitor is left alone";
 }
 
+TEST(AppListRoad, TheInstallationRunStoresTheListAndEndsWithoutBecomingTheMonitor) {
+    // Run with an administrator's rights, it must leave no monitor with them behind.
+    BrandList brand("LumetraInkJet");
+    HarnessOptions options;
+    options.realAppList = true;
+    MonitorHarness monitor("ua01", "device port=USB001 hids=1\n", "poll=300,reenum=100,enumretry=20", options);
+    EXPECT_EQ(0, monitor.runToEnd("-a", 60000));
+    std::wstring stored;
+    EXPECT_TRUE(brand.stored(stored));
+    EXPECT_NE(std::wstring::npos, stored.find(L"<APP>")) << "the list was found and stored";
+    EXPECT_EQ(nullptr, FindWindowA(nullptr, monitor.instanceName().c_str()));
+    EXPECT_EQ("", monitor.journal()) << "no device was opened";
+}
+
 namespace {
 // The manager dialogs owned by the hidden window of this prefix's library: other tests run
 // managers of their own at the same time.

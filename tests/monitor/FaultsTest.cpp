@@ -50,23 +50,6 @@ bool install(MonitorHarness& monitor, const std::string& builtName, const std::s
     return false;
 }
 
-// The harness hands TMP and TEMP to the monitor through this process's environment. Each
-// start puts this process's own values back, so the next harness makes its folder beside the
-// others and not inside a monitor's temporary folder, which some tests take away.
-std::string environment(const char* name) {
-    char value[MAX_PATH] = {};
-    const DWORD length = GetEnvironmentVariableA(name, value, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::string(value, length) : std::string();
-}
-const std::string g_ownTmp = environment("TMP");
-const std::string g_ownTemp = environment("TEMP");
-
-bool start(MonitorHarness& monitor) {
-    const bool started = monitor.start();
-    SetEnvironmentVariableA("TMP", g_ownTmp.empty() ? nullptr : g_ownTmp.c_str());
-    SetEnvironmentVariableA("TEMP", g_ownTemp.empty() ? nullptr : g_ownTemp.c_str());
-    return started;
-}
 
 // A scan to the viewer starts its program as the `count`th start, with the viewer's job.
 void expectViewerJob(MonitorHarness& monitor, int count, const std::string& what = "") {
@@ -97,7 +80,7 @@ void expectNoListSent(MonitorHarness& monitor, const std::string& prefix) {
 bool registered(const std::string& journal) { return calls(journal, "DcsRegisterForNotificationsHid") >= 1; }
 
 void startAndWaitForDevice(MonitorHarness& monitor) {
-    ASSERT_TRUE(start(monitor));
+    ASSERT_TRUE(monitor.start());
     waitUntilReady(monitor, "DcsRegisterForNotificationsHid");
 }
 
@@ -174,7 +157,7 @@ std::string logPathOf(const std::string& prefix) {
 TEST(Faults, WithoutTheDeviceLibraryTheMonitorWaitsAndTakesTheLibraryWhenItAppears) {
     MonitorHarness monitor("fx01", kDevice);
     monitor.removeFile("fx01devlink.dll");
-    ASSERT_TRUE(start(monitor));
+    ASSERT_TRUE(monitor.start());
     ASSERT_NE(nullptr, monitor.waitForWindow()) << "the window is made although the enumeration failed";
     EXPECT_TRUE(monitor.waitForLog("DCS client failure in enumHids TRANSPORT_LOCAL with lRetCode = 126. Retrying."))
         << monitor.log();
@@ -206,7 +189,7 @@ TEST(Faults, AFailingInitializationIsRetriedUntilTheLibraryComesUp) {
     // scenario no longer fails) is taken without a restart, since a failed one is unloaded.
     {
         MonitorHarness monitor("fx03", std::string(kDevice) + "fail init always\n");
-        ASSERT_TRUE(start(monitor));
+        ASSERT_TRUE(monitor.start());
         ASSERT_NE(nullptr, monitor.waitForWindow());
         EXPECT_TRUE(monitor.waitForLog("CpdDcsClient::enumWindowsHids failed exiting.")) << monitor.log();
         ASSERT_TRUE(monitor.waitForJournal([](const std::string& j) { return calls(j, "DcsInitialize", "(fault)") >= 30; }));
@@ -224,7 +207,7 @@ TEST(Faults, DeviceCallsFailingForAWhileAreRetriedOnTheirOwnPaths) {
     MonitorHarness monitor("fx14", std::string(kDevice) + "fail clientid 2\nfail reports 2\nfail discovery always\n");
     monitor.setAppList(viewerList());
     HWND window = nullptr;
-    ASSERT_TRUE(start(monitor));
+    ASSERT_TRUE(monitor.start());
     ASSERT_NE(nullptr, window = monitor.waitForWindow());
     // The identity failures fail the first enumeration, whose retry gets past them; the report
     // registration is retried by the poll; a failing discovery is not even looked at.
@@ -273,7 +256,7 @@ std::unique_ptr<MonitorHarness> startWithout(const MissingEntry& missing, const 
     const std::string own = std::string(missing.prefix) + "devlink.dll";
     EXPECT_TRUE(install(*monitor, std::string("kvabno") + missing.entry + "devlink.dll", own)) << missing.entry;
     if (!appList.empty()) monitor->setAppList(appList);
-    EXPECT_TRUE(start(*monitor)) << missing.entry;
+    EXPECT_TRUE(monitor->start()) << missing.entry;
     return monitor;
 }
 }  // namespace

@@ -1,4 +1,5 @@
 #include "JobText.h"
+#include "UntrustedText.h"
 
 #include <gtest/gtest.h>
 
@@ -27,18 +28,20 @@ TEST(JobText, AppJobForLetterColorUsbIsExactly342Bytes) {
         << "values are written unescaped";
 }
 
-TEST(JobText, LongValuesAreCutToTheirBuffers) {
+TEST(JobText, NamesAreCutToTheirBuffersButPathsNever) {
     AppJobValues values;
     values.portName = std::string(1000, 'P');
-    values.paintPath = std::string(1000, 'Q');
-    const std::string bytes = appJobBytes(values);
-    EXPECT_NE(std::string::npos, bytes.find("<DEVICENAME>" + std::string(259, 'P') + "</DEVICENAME>"));
-    EXPECT_NE(std::string::npos, bytes.find("<PAINTPATH>" + std::string(260, 'Q') + "</PAINTPATH>"));
+    values.paintPath = std::string(260, 'Q');
+    EXPECT_NE(std::string::npos, appJobBytes(values).find("<DEVICENAME>" + std::string(259, 'P') + "</DEVICENAME>"));
+    EXPECT_NE(std::string::npos, appJobBytes(values).find("<PAINTPATH>" + std::string(260, 'Q') + "</PAINTPATH>"));
+    // One more and the path would have been cut into another program's: it is left out.
+    values.paintPath += 'Q';
+    EXPECT_NE(std::string::npos, appJobBytes(values).find("<PAINTPATH></PAINTPATH>"));
 
-    const std::string command = lightScanCommand(std::string(300, 'd'), "kvab", "C:\\temp\\job.xml");
-    EXPECT_EQ(259u, command.size());
-    EXPECT_EQ(259u, quickPrintCommand(1, std::string(1000, 'p'), 1, "P").size());
-    EXPECT_EQ(259u, photoDeskCommand("C:\\x\\photodesk.exe", std::string(1000, 'n')).size());
+    const std::string folder(300, 'd');
+    EXPECT_EQ("\"" + folder + "\\kvablsqx.exe\" -x C:\\temp\\job.xml", lightScanCommand(folder, "kvab", "C:\\temp\\job.xml"));
+    EXPECT_EQ("\"" + folder + "\\QuickPrn.exe\" /files=1 /port=U /storageId=2 /printer=P",
+              quickPrintCommand(folder + "\\QuickPrn.exe", 1, "U", 2, "P"));
     EXPECT_EQ("", boundedText("abc", 0));
     EXPECT_EQ("ab", boundedText("abc", 3));
     EXPECT_EQ("abc", boundedText("abc", 4));
@@ -51,10 +54,23 @@ TEST(JobText, CardReportAndCommandLines) {
     EXPECT_EQ("LightScanXML32767.xml", jobFileName(32767));
     EXPECT_EQ("\"C:\\Program Files\\Kv\\kvablsqx.exe\" -x C:\\temp\\LightScanXML5.xml",
               lightScanCommand("C:\\Program Files\\Kv", "kvab", "C:\\temp\\LightScanXML5.xml"));
-    EXPECT_EQ("\"PhotoDock.exe\" -f C:\\temp\\LocalCardReader.kvr", photoDockCommand("C:\\temp\\LocalCardReader.kvr"));
-    EXPECT_EQ("\"QuickPrn.exe\" /files=12 /port=USB001 /storageId=2 /printer=P1", quickPrintCommand(12, "USB001", 2, "P1"));
+    EXPECT_EQ("\"C:\\kv\\PhotoDock.exe\" -f C:\\temp\\LocalCardReader.kvr",
+              photoDockCommand("C:\\kv\\PhotoDock.exe", "C:\\temp\\LocalCardReader.kvr"));
+    EXPECT_EQ("\"C:\\kv\\QuickPrn.exe\" /files=12 /port=USB001 /storageId=2 /printer=P1",
+              quickPrintCommand("C:\\kv\\QuickPrn.exe", 12, "USB001", 2, "P1"));
     EXPECT_EQ("\"C:\\kv\\photodesk.exe\" -h202 /", photoDeskCommand("C:\\kv\\photodesk.exe", ""))
         << "an empty printer name ends in a space and a slash";
+}
+
+TEST(JobText, DeviceNamesCannotOpenElementsOrLinesOrCloseQuotes) {
+    const std::string crafted = "KV <NUMBER_OF_COPIES>99</NUMBER_OF_COPIES>\r\nx\" \"/files=99";
+    EXPECT_EQ("KV NUMBER_OF_COPIES99/NUMBER_OF_COPIESx\" \"/files=99", withoutMarkup(crafted));
+    EXPECT_EQ(L"a b", withoutMarkup(std::wstring(L"<a>\r\n b")));
+    EXPECT_EQ("\"C:\\kv\\photodesk.exe\" -h202 /KV NUMBER_OF_COPIES99/NUMBER_OF_COPIESx /files=99",
+              photoDeskCommand("C:\\kv\\photodesk.exe", crafted));
+    EXPECT_EQ("\"Q.exe\" /files=1 /port=U1 /storageId=2 /printer=P x", quickPrintCommand("Q.exe", 1, "U\"1", 2, "P\" x"));
+    EXPECT_EQ("Kelvara Scan 100 (Série 2) & co", withoutMarkup(std::string("Kelvara Scan 100 (Série 2) & co")))
+        << "names people read are otherwise kept";
 }
 
 namespace {

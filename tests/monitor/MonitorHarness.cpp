@@ -47,7 +47,11 @@ std::vector<ProgramRecord> records(const std::string& journal) {
 
 MonitorHarness::MonitorHarness(const std::string& prefix, const std::string& scenario, const std::string& timings,
                                const HarnessOptions& options)
-    : prefix_(prefix), timings_(timings) {
+    : prefix_(prefix),
+      timings_(timings),
+      workingFolder_(options.workingFolder),
+      pathFront_(options.pathFront),
+      temporary_(options.temporary) {
     dir_ = folder_.path() + "\\";
     if (!options.subfolder.empty()) {
         dir_ += options.subfolder + "\\";
@@ -104,29 +108,56 @@ std::string MonitorHarness::exe() const { return file(prefix_ + "panelmon.exe");
 
 std::string MonitorHarness::instanceName() const { return monitorWindowName(prefix_); }
 
-bool MonitorHarness::start(const std::string& arguments) {
-    SetEnvironmentVariableA("PANELMON_TIMINGS", timings_.c_str());
-    SetEnvironmentVariableA("TMP", tempFolder().c_str());
-    SetEnvironmentVariableA("TEMP", tempFolder().c_str());
+namespace {
+// Variables of this process's environment, set for the programs it starts meanwhile and put back
+// after: the next harness makes its folders beside the others, not in a monitor's own.
+class EnvironmentForChild {
+public:
+    void set(const char* name, const std::string& value) {
+        saved_.emplace_back(name, environment(name));
+        SetEnvironmentVariableA(name, value.c_str());
+    }
+    ~EnvironmentForChild() {
+        for (const auto& [name, value] : saved_) SetEnvironmentVariableA(name, value.empty() ? nullptr : value.c_str());
+    }
+
+private:
+    std::vector<std::pair<const char*, std::string>> saved_;
+};
+}  // namespace
+
+// The monitor's process with a command line, in the environment and folder the options chose.
+HANDLE MonitorHarness::launch(const std::string& arguments) const {
+    EnvironmentForChild child;
+    child.set("PANELMON_TIMINGS", timings_);
+    child.set("TMP", tempFolder());
+    child.set("TEMP", tempFolder());
+    if (!pathFront_.empty()) child.set("PATH", pathFront_ + ";" + environment("PATH"));
     std::string line = "\"" + exe() + "\"";
     if (!arguments.empty()) line += " " + arguments;
     std::vector<char> text(line.begin(), line.end());
     text.push_back('\0');
     STARTUPINFOA startup = {sizeof(startup)};
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, folder().c_str(), &startup,
+    const std::string current = workingFolder_.empty() ? folder() : workingFolder_;
+    if (!CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, current.c_str(), &startup,
                         &process)) {
-        return false;
+        return nullptr;
     }
     CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+bool MonitorHarness::start(const std::string& arguments) {
+    HANDLE process = launch(arguments);
+    if (process == nullptr) return false;
     if (process_ != nullptr) CloseHandle(process_);
-    process_ = process.hProcess;
+    process_ = process;
     return true;
 }
 
 int MonitorHarness::runToEnd(const std::string& arguments, DWORD timeoutMs) {
-    SetEnvironmentVariableA("PANELMON_TIMINGS", timings_.c_str());
-    return runCommand("\"" + exe() + "\" " + arguments, timeoutMs);
+    return exitCodeOf(launch(arguments), timeoutMs);
 }
 
 HWND MonitorHarness::waitForWindow(DWORD timeoutMs) {

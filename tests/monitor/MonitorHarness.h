@@ -17,6 +17,9 @@ struct HarnessOptions {
     bool appList = true;         // the application-list double as <prefix>appmgr.dll
     bool realAppList = false;    // the real library instead of the double
     std::string subfolder;       // the monitor's folder below the test folder (may hold a space)
+    std::string workingFolder;   // the monitor's current folder; empty: its own folder
+    std::string pathFront;       // a folder put first on the monitor's PATH
+    std::string temporary;       // the monitor's TMP and TEMP; empty: a folder of its own
 };
 
 class MonitorHarness {
@@ -62,7 +65,7 @@ public:
     void setAppList(const std::string& utf8Document);
     void setCapabilities(const std::string& lines);
     // The monitor's temporary folder (TMP and TEMP), ending in a separator.
-    std::string tempFolder() const { return dir_ + "temp\\"; }
+    std::string tempFolder() const { return temporary_.empty() ? dir_ + "temp\\" : temporary_; }
     // A file of the monitor's folder.
     std::string file(const std::string& name) const { return dir_ + name; }
     std::string log() const;
@@ -75,12 +78,17 @@ public:
     void removeFile(const std::string& name);
 
 private:
+    HANDLE launch(const std::string& arguments) const;
+
     std::string prefix_;
     testing_support::TempFolder folder_;
     std::string dir_;  // the monitor's folder, with a trailing separator
     testing_support::TestRegistryKey registry_;
     std::string settingsPath_;
     std::string timings_;
+    std::string workingFolder_;
+    std::string pathFront_;
+    std::string temporary_;
     std::string logPath_;
     HANDLE process_ = nullptr;
 };

@@ -89,17 +89,15 @@ TEST(Destinations, PrintJobCopiesAndColourNumber) {
     EXPECT_EQ("9999", printJob("USB001", "KV Printer", 9999, 0).numberOfCopies());
 }
 
-TEST(Destinations, LongTextsAreCutToTheirRoom) {
+TEST(Destinations, TextsAreCutToTheirRoomButPathsNever) {
     DestinationValues v = values();
     v.faxProgram = std::string(1000, 'f');
     EXPECT_EQ(std::string(260, 'f'), faxJob(v).appPath());
-    EXPECT_EQ(std::string(260, 'a'), applicationJob(v, std::string(1000, 'a'), "bmp").appPath());
-
-    // The folder keeps 260 characters and the whole file path 259.
-    const std::string longFolder = folderJob(v, std::string(1000, 'd'), "tif", kStamp).filePath();
-    EXPECT_EQ(std::string(259, 'd'), longFolder);
-    const std::string nearFull = folderJob(v, std::string(240, 'd'), "tif", kStamp).filePath();
-    EXPECT_EQ(std::string(240, 'd') + "\\" + std::string(kStamp).substr(0, 18), nearFull);
+    // A cut path would name another program or file: paths stay whole, for the caller to refuse.
+    EXPECT_EQ(std::string(1000, 'a'), applicationJob(v, std::string(1000, 'a'), "bmp").appPath());
+    const std::string path = std::string(240, 'd') + "\\" + kStamp + ".tiff";
+    EXPECT_EQ(path, folderFilePath(std::string(240, 'd'), kStamp, "tiffany"));
+    EXPECT_EQ(path, folderJob(v, std::string(240, 'd'), "tiffany", kStamp).filePath());
 }
 
 TEST(PaperSize, EachAreaCodeAndTheRest) {
