@@ -74,12 +74,13 @@ else
     bad "the printer $printer is on Wine's spooler (is the CUPS server running?)"
 fi
 
-# 2. The installation run creates the list; with no monitor running, that process then goes on
-#    as the monitor, against the simulated device.
-title "Installation run: ${prefix}panelmon.exe -a stores the list, then runs as the monitor"
+# 2. The installation run creates the list and ends: it runs with an administrator's rights, which
+#    no monitor may keep. The monitor starts as the logon starts it, against the simulated device.
+title "Installation run: ${prefix}panelmon.exe -a stores the list and ends; the logon starts the monitor"
 w reg delete 'HKLM\Software\KelvaraLaser\App List Manager' /f $view >/dev/null
 log_mark
-"$WINE" "$demo/${prefix}panelmon.exe" -a </dev/null >/dev/null 2>&1 &
+expect "the installation run ends" timeout 60 "$WINE" "$demo/${prefix}panelmon.exe" -a </dev/null >/dev/null 2>&1
+"$WINE" "$demo/${prefix}panelmon.exe" </dev/null >/dev/null 2>&1 &
 expect "the monitor answers through the simulator" wait_for 30 bash -c "'$WINE' '$demo/${prefix}panel.exe' ping </dev/null >/dev/null 2>&1"
 stored=$(w reg query 'HKLM\Software\KelvaraLaser\App List Manager' /v AppList $view)
 names=$(printf '%s' "$stored" | grep -o '<FRIENDLY_NAME>[^<]*' | sed 's/<FRIENDLY_NAME>/    /')

@@ -7,6 +7,7 @@
 #include "LibraryModule.h"
 #include "ModulePath.h"
 #include "RegistryRead.h"
+#include "UntrustedText.h"
 
 #include <shellapi.h>
 
@@ -185,7 +186,8 @@ std::wstring AppDiscoverer::buildEntry(int index, const std::wstring& path) cons
         const KnownApp& row = table_[static_cast<size_t>(index)];
         return makeAppEntry(row.friendlyName, path, row.defaultType, row.supportedTypes);
     }
-    std::wstring name = fileDescription(path);
+    // Another program's text: it must not close its entry's name or open elements of its own.
+    std::wstring name = withoutMarkup(fileDescription(path));
     if (name.empty()) name = discovery::fileNamePart(path);
     return makeAppEntry(name, path, std::wstring(), std::wstring());
 }

@@ -190,9 +190,9 @@ TEST(AppMgrExports, LaunchGuiReturnsTheCodeOfALockItCannotCreateAndOpensNothing)
     EXPECT_EQ(ERROR_INVALID_HANDLE, result.load()) << "the code of the failed create";
 }
 
-// The library with its manager's and discovery's system libraries failing to load: copies of
-// them that are no libraries lie beside the program, where the system looks first. (Wine's own
-// window library needs the version library, so that one can't be broken here.)
+// The library with its manager's system libraries failing to load. They come from the system
+// folder only, so Wine's loader is told they are missing. (Wine's own libraries need the shell's
+// and the version library, so those can't be taken away here.)
 TEST_CHILD(without_manager_libraries) {
     (void)args;
     LoadedCopy library("rvnlappmgr.dll");
@@ -206,12 +206,10 @@ TEST_CHILD(without_manager_libraries) {
 
 TEST(AppMgrExports, WithoutItsManagersLibrariesTheListIsStillServed) {
     TempFolder folder;
-    const std::string program = folder.file("kvabtest_appmgrexports.exe");
+    const std::string program = folder.file("kvabtest_appmgrlibs.exe");
     ASSERT_TRUE(CopyFileA(ownPath().c_str(), program.c_str(), FALSE));
     ASSERT_TRUE(CopyFileA((ownFolder() + "kvabappmgr.dll").c_str(), folder.file("kvabappmgr.dll").c_str(), FALSE));
-    for (const char* name : {"comctl32.dll", "comdlg32.dll", "shell32.dll"}) {
-        writeFile(folder.file(name), "not a library");
-    }
+    MissingSystemLibraries missing("kvabtest_appmgrlibs.exe", "comctl32,comdlg32");
     EXPECT_EQ(0, runChild(program, "without_manager_libraries"))
         << "10: not loaded, 11: no document, 12: the manager's launch failed, 13: the controls were loaded";
 }

@@ -368,6 +368,16 @@ TEST(Discovery, EntriesCarryTheRowOrTheFileDescription) {
     EXPECT_EQ(3u, finder.discovered().size());
 }
 
+TEST(Discovery, ADescriptionCraftedToBreakOutOfItsEntryStaysItsName) {
+    LibraryCopy library(L"kvdtappmgr.dll");
+    ProgramFolder folder;
+    const std::wstring crafted = folder.add(L"discoverycrafted", L"crafted.exe");
+    AppDiscoverer finder;
+    const std::wstring entry = finder.buildEntry(-1, crafted);
+    EXPECT_EQ(makeAppEntry(L"Viewer/FRIENDLY_NAMEPATHC:\\evil.exe/PATH", crafted, L"", L""), entry);
+    EXPECT_EQ(crafted, entryValue(entry, L"PATH")) << "the program's own path, not the description's";
+}
+
 // Associations, "Applications\" commands and registered paths on the machine's registry, through
 // a copy of the library whose prefix selects the other set of rows.
 TEST(Discovery, RegisteredProgramsAreFoundThroughEverySource) {

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -226,6 +227,26 @@ int countLines(const std::string& text, const std::string& part) {
         start = end + 1;
     }
     return count;
+}
+
+MissingSystemLibraries::MissingSystemLibraries(const std::string& program, const std::string& libraries)
+    : key_("Software\\Wine\\AppDefaults\\" + program + "\\DllOverrides") {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != 0) {
+        return;
+    }
+    size_t start = 0;
+    while (start <= libraries.size()) {
+        const size_t end = std::min(libraries.find(',', start), libraries.size());
+        const std::string name = libraries.substr(start, end - start);
+        RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1);  // empty: disabled
+        start = end + 1;
+    }
+    RegCloseKey(key);
+}
+
+MissingSystemLibraries::~MissingSystemLibraries() {
+    RegDeleteTreeA(HKEY_CURRENT_USER, key_.substr(0, key_.rfind('\\')).c_str());
 }
 
 std::string environment(const char* name) {

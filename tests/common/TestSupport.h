@@ -126,6 +126,20 @@ std::string pipeCommand(const std::string& prefix, const std::string& line, int 
 // How many lines of `text` contain `part`.
 int countLines(const std::string& text, const std::string& part);
 inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+// System libraries come from the system folder only, so a test can't plant a broken copy to make
+// one fail to load: it tells Wine's loader instead that `libraries` (comma-separated names) are
+// missing for programs of the file name `program`, until destroyed. Wine reads it at a start.
+class MissingSystemLibraries {
+public:
+    MissingSystemLibraries(const std::string& program, const std::string& libraries);
+    ~MissingSystemLibraries();
+    MissingSystemLibraries(const MissingSystemLibraries&) = delete;
+    MissingSystemLibraries& operator=(const MissingSystemLibraries&) = delete;
+
+private:
+    std::string key_;
+};
+
 // A variable of this process's environment; empty when it is not set.
 std::string environment(const char* name);
 // ASCII letters in lower case, other bytes as they are.

@@ -58,16 +58,31 @@ expect "an existing list is looked for where the list library keeps it" \
 
 echo "custom actions"
 # 18: a program installed by the package; +64 its result is ignored, +128 not waited for;
-# +1024 deferred into the script. Without 2048 every one runs as the installing user.
-expect "-a after the files are committed, as the user, not waited for" \
-    has CustomAction '$1 == "StartMonitorWithList" && $2 == 210 && $3 == "panelmon" && $4 == "-a"'
-expect "  only when no list is stored yet" has InstallExecuteSequence '$1 == "StartMonitorWithList" && $2 ~ /NOT LISTSTORED/'
-expect "  and after InstallFinalize" runs_before InstallFinalize StartMonitorWithList
-expect "a plain start of the monitor over a stored list" \
+# +1024 deferred into the script, +2048 with the package's rights instead of as the user.
+ui_sequence() { table InstallUISequence | awk -F'\t' -v key="$1" '$1 == key { print $3 }'; }
+expect "-a with the package's rights, deferred, waited for, a failure ignored" \
+    has CustomAction '$1 == "StoreList" && $2 == 3154 && $3 == "panelmon" && $4 == "-a"'
+expect "  only when no list is stored yet" has InstallExecuteSequence '$1 == "StoreList" && $2 == "NOT REMOVE AND NOT LISTSTORED"'
+expect "  once the files are in place, before the installation ends" \
+    eval 'runs_before InstallFiles StoreList && runs_before StoreList InstallFinalize'
+expect "nothing the installation itself runs is left running: every action it starts is waited for" \
+    eval '! table InstallExecuteSequence | awk -F"\t" "{ print \$1 }" | grep -qxFf <(table CustomAction | awk -F"\t" "int(\$2 / 128) % 2 == 1 { print \$1 }")'
+expect "the monitor started plainly, as the user, not waited for" \
     has CustomAction '$1 == "StartMonitor" && $2 == 210 && $4 == ""'
+expect "  only from an interactive installation's own process that is not elevated, after it ran" \
+    eval '[ "$(ui_sequence StartMonitor)" -gt "$(ui_sequence ExecuteAction)" ] &&
+          has InstallUISequence "\$1 == \"StartMonitor\" && \$2 ~ /NOT MsiRunningElevated/ && \$2 ~ /NOT REMOVE/"'
 expect "-u deferred, as the user, waited for" has CustomAction '$1 == "StopMonitor" && $2 == 1106 && $4 == "-u"'
 expect "  at removal, before the files go" runs_before StopMonitor RemoveFiles
 expect "  and only at removal" has InstallExecuteSequence '$1 == "StopMonitor" && $2 == "REMOVE~=\"ALL\""'
+
+echo "access lists"
+expect "the folder outside Program Files: users read and run, only SYSTEM and administrators write" \
+    has MsiLockPermissionsEx '$2 == "INSTALLDIR" && $3 == "CreateFolder" && $4 == "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)" && $5 ~ /^NOT \(.*ProgramFilesFolder.*ProgramFiles64Folder/'
+expect "  over a folder the package creates" has CreateFolder '$1 == "INSTALLDIR" && $2 == "Monitor"'
+expect "the list's key: Everyone reads, sets values, creates sub-keys; SYSTEM and administrators all" \
+    has MsiLockPermissionsEx '$2 == "ListKey" && $3 == "Registry" && $4 == "D:(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;0x2001f;;;WD)"'
+expect "  made when absent, never removed" has Registry "\$1 == \"ListKey\" && \$3 == \"$list_key\" && \$4 == \"+\""
 
 echo "upgrades"
 upgrade_code=$(property UpgradeCode)

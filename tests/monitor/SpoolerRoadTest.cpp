@@ -82,11 +82,11 @@ TEST(SpoolerRoad, TheDuplexButtonStoresItsStateUnderThePrintersFriendlyName) {
     EXPECT_TRUE(monitor.running());
     deleteKeyTree(HKEY_LOCAL_MACHINE, key);
 
-    // The spooler is bound at the first press: a copy of its library that is no library, lying
-    // beside the monitor where the system looks first, loses that press and nothing else.
+    // The spooler is bound at the first press, from the system folder only: without it (Wine's
+    // loader told it is missing) that press is lost and nothing else.
     ASSERT_TRUE(setFriendlyName(kQueue, friendly));
+    MissingSystemLibraries missing("sp03panelmon.exe", "winspool.drv");
     MonitorHarness unbound("sp03", std::string("device port=USB001 transport=USB1 model=") + kQueue + " hids=1\n");
-    writeFile(unbound.file("winspool.drv"), "not a library");
     startAndWait(unbound);
     const std::string unboundKey = unbound.settingsPath().substr(0, unbound.settingsPath().find("\\Model")) +
                                    "\\IjPrtSettings\\" + friendly;
@@ -107,6 +107,6 @@ TEST(SpoolerRoad, ADevicePresentAtStartUpNamesItsPrinterInCopiesAndAutoPrint) {
         << monitor.programJournal("lsqx");
     EXPECT_EQ("ok delivered result=0", monitor.command("report USB001 0 01 00 00 00 00 01 09 03"));
     ASSERT_TRUE(monitor.waitForPrograms("QuickPrn", 1)) << monitor.log();
-    EXPECT_EQ("\"QuickPrn.exe\" /files=3 /port=USB001 /storageId=1 /printer=KV-7",
+    EXPECT_EQ("\"" + monitor.file("QuickPrn.exe") + "\" /files=3 /port=USB001 /storageId=1 /printer=KV-7",
               records(monitor.programJournal("QuickPrn")).back().command);
 }
