@@ -29,7 +29,7 @@ bool isTextFileType(const std::wstring& fileType) {
     return startsTypeName(fileType, L"txt") || startsTypeName(fileType, L"rtf");
 }
 
-void fillDestinations(DestinationTable& table, std::wstring document, const FixedDestinations& fixed,
+void fillDestinations(DestinationTable& table, const std::wstring& document, const FixedDestinations& fixed,
                       bool withFax, bool ocrInstalled, std::optional<std::wstring>& paintPath) {
     auto fixedRecord = [](const std::wstring& name) {
         PanelAppRecord record;
@@ -43,19 +43,16 @@ void fillDestinations(DestinationTable& table, std::wstring document, const Fixe
     table[next++] = fixedRecord(fixed.file);
 
     if (document.find(L"<APPLIST>") != std::wstring::npos) {
-        std::wstring body;
-        while (tagtext::getElement(document, L"APP", body)) {
-            tagtext::removeElement(document, L"APP");
+        tagtext::drainElements(document, L"APP", [&](const std::wstring& body) {
             PanelAppRecord record = readEntry(body);
-            if (isTextFileType(record.defaultFileType) && !ocrInstalled) continue;
+            if (isTextFileType(record.defaultFileType) && !ocrInstalled) return;
             if (tagtext::elementOrEmpty(body, L"DEFAULT_AIO_APP") == L"true") record.defaultAioApp = L"true";
             if (record.friendlyName == L"MS Paint") paintPath = record.path;
             table[next++] = std::move(record);
-        }
+        });
         return;
     }
-    std::wstring destination;
-    while (tagtext::getElement(document, L"DESTINATION", destination)) {
+    tagtext::drainElements(document, L"DESTINATION", [&](const std::wstring& destination) {
         std::wstring inner;
         bool isFolder = false;
         if (!tagtext::getElement(destination, L"APP", inner)) {
@@ -64,7 +61,5 @@ void fillDestinations(DestinationTable& table, std::wstring document, const Fixe
         PanelAppRecord record = readEntry(inner);
         record.isFolder = isFolder;
         table[next++] = std::move(record);
-        tagtext::removeElement(document, L"DESTINATION");
-    }
+    });
 }
-

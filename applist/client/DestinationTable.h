@@ -18,14 +18,14 @@ struct PanelAppRecord {
 using DestinationTable = std::map<int, PanelAppRecord>;
 
 // Fills `table` from a fetched document, after the fixed destinations (e-mail, fax when
-// `withFax`, file), and returns the "MS Paint" path found, if any. Pure, so it can be tested
-// and fuzzed apart from the library.
+// `withFax`, file), and returns the "MS Paint" path found, if any. Linear in the document's
+// length. Pure, so it can be tested and fuzzed apart from the library.
 struct FixedDestinations {
     std::wstring email;  // text 16
     std::wstring fax;    // text 17
     std::wstring file;   // text 18
 };
-void fillDestinations(DestinationTable& table, std::wstring document, const FixedDestinations& fixed,
+void fillDestinations(DestinationTable& table, const std::wstring& document, const FixedDestinations& fixed,
                       bool withFax, bool ocrInstalled, std::optional<std::wstring>& paintPath);
 // Whether a default file type is one the text filter holds back without an OCR program.
 bool isTextFileType(const std::wstring& fileType);
