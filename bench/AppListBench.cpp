@@ -290,20 +290,23 @@ void reportList(const ListSamples& s) {
          " = " + number(figuresOf(s.proposed).median / figuresOf(s.bare).median, 2) + " x bare");
 }
 
+// The stored list in the private machine root, which is then in use.
+void storeInPrivateRoot(PrivateRoots& full, const std::wstring& stored) {
+    setDefault(HKEY_CURRENT_USER, full.machine(kStoreKey), L"");
+    HKEY key = nullptr;
+    RegOpenKeyExW(HKEY_CURRENT_USER, full.machine(kStoreKey).c_str(), 0, KEY_ALL_ACCESS, &key);
+    RegSetValueExW(key, L"AppList", 0, REG_SZ, reinterpret_cast<const BYTE*>(stored.c_str()),
+                   static_cast<DWORD>((stored.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    full.use(KEY_ALL_ACCESS);
+}
+
 // Stores 100 entries in the private machine root; false when the library doesn't hand them out.
 bool benchList(const Library& library, PrivateRoots& full, int rounds) {
     heading("P4 GetWideAppList of 100 entries, " + std::to_string(rounds) + " batches of 20 calls");
     std::wstring stored;
     for (int i = 1; i <= 100; ++i) stored += appEntry(i);
-    setDefault(HKEY_CURRENT_USER, full.machine(kStoreKey), L"");
-    {
-        HKEY key = nullptr;
-        RegOpenKeyExW(HKEY_CURRENT_USER, full.machine(kStoreKey).c_str(), 0, KEY_ALL_ACCESS, &key);
-        RegSetValueExW(key, L"AppList", 0, REG_SZ, reinterpret_cast<const BYTE*>(stored.c_str()),
-                       static_cast<DWORD>((stored.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(key);
-    }
-    full.use(KEY_ALL_ACCESS);
+    storeInPrivateRoot(full, stored);
     ListWork work(library.list, stored);
     if (!work.listsTheStore()) {
         full.release();
@@ -426,9 +429,7 @@ void benchLargeList(const Library& library, PrivateRoots& full, bool quick) {
     std::wstring stored;
     for (int i = 0; i < entries; ++i) {
         const std::wstring n = std::to_wstring(i);
-        stored += testing_support::appEntryText(L"Program " + n + L" " + std::wstring(40, L'p'),
-                                                L"C:\\Program Files\\Vendor " + n + L"\\app" + n + L".exe", L"JPG",
-                                                false, L"JPG,BMP,TIF,PNG,PDF");
+        stored += testing_support::appEntryText(L"Program " + n, L"C:\\Apps\\app" + n + L".exe", L"JPG", false, L"JPG");
     }
     const std::wstring document = L"<APPLIST>\r\n" + stored + L"</APPLIST>";
     heading("the monitor's reading of a list of " + std::to_string(entries) + " entries, " +
@@ -445,13 +446,7 @@ void benchLargeList(const Library& library, PrivateRoots& full, bool quick) {
          std::to_string(linear.size()) + " destinations (" + (reference::readsAlike(document) ? "the same" : "NOT the same") +
          " records)");
 
-    setDefault(HKEY_CURRENT_USER, full.machine(kStoreKey), L"");
-    HKEY key = nullptr;
-    RegOpenKeyExW(HKEY_CURRENT_USER, full.machine(kStoreKey).c_str(), 0, KEY_ALL_ACCESS, &key);
-    RegSetValueExW(key, L"AppList", 0, REG_SZ, reinterpret_cast<const BYTE*>(stored.c_str()),
-                   static_cast<DWORD>((stored.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-    full.use(KEY_ALL_ACCESS);
+    storeInPrivateRoot(full, stored);
     uint32_t needed = 0;
     const double sizeMs = batches(1, 1, [&] { library.list(nullptr, 0, &needed); })[0];
     std::vector<wchar_t> buffer(needed);

@@ -29,3 +29,12 @@ void fillDestinations(DestinationTable& table, const std::wstring& document, con
                       bool withFax, bool ocrInstalled, std::optional<std::wstring>& paintPath);
 // Whether a default file type is one the text filter holds back without an OCR program.
 bool isTextFileType(const std::wstring& fileType);
+
+// The pieces of the reading, shared with the tests' reference reading.
+// The fixed destinations at the first indexes; returns the next free index.
+int putFixedDestinations(DestinationTable& table, const FixedDestinations& fixed, bool withFax);
+// An APP entry's record; false when the text filter holds it back. "MS Paint" sets `paintPath`.
+bool readAppEntry(const std::wstring& body, bool ocrInstalled, PanelAppRecord& record,
+                  std::optional<std::wstring>& paintPath);
+// A DESTINATION element's record: its APP, or else its FOLDER.
+PanelAppRecord readDestination(const std::wstring& destination);

@@ -8,50 +8,21 @@
 
 namespace reference {
 
-inline PanelAppRecord readEntry(const std::wstring& body) {
-    PanelAppRecord record;
-    record.friendlyName = tagtext::elementOrEmpty(body, L"FRIENDLY_NAME");
-    record.path = tagtext::elementOrEmpty(body, L"PATH");
-    record.defaultFileType = tagtext::elementOrEmpty(body, L"DEFAULT_FILE_TYPE");
-    record.supportedFileTypes = tagtext::elementOrEmpty(body, L"SUPPORTED_FILE_TYPES");
-    return record;
-}
-
 inline void quadraticFill(DestinationTable& table, std::wstring document, const FixedDestinations& fixed,
-                             bool withFax, bool ocrInstalled, std::optional<std::wstring>& paintPath) {
-    auto fixedRecord = [](const std::wstring& name) {
-        PanelAppRecord record;
-        record.friendlyName = name;
-        record.defaultFileType = L"JPG";
-        return record;
-    };
-    int next = 0;
-    table[next++] = fixedRecord(fixed.email);
-    if (withFax) table[next++] = fixedRecord(fixed.fax);
-    table[next++] = fixedRecord(fixed.file);
-
+                          bool withFax, bool ocrInstalled, std::optional<std::wstring>& paintPath) {
+    int next = putFixedDestinations(table, fixed, withFax);
     if (document.find(L"<APPLIST>") != std::wstring::npos) {
         std::wstring body;
         while (tagtext::getElement(document, L"APP", body)) {
             tagtext::removeElement(document, L"APP");
-            PanelAppRecord record = readEntry(body);
-            if (isTextFileType(record.defaultFileType) && !ocrInstalled) continue;
-            if (tagtext::elementOrEmpty(body, L"DEFAULT_AIO_APP") == L"true") record.defaultAioApp = L"true";
-            if (record.friendlyName == L"MS Paint") paintPath = record.path;
-            table[next++] = std::move(record);
+            PanelAppRecord record;
+            if (readAppEntry(body, ocrInstalled, record, paintPath)) table[next++] = std::move(record);
         }
         return;
     }
     std::wstring destination;
     while (tagtext::getElement(document, L"DESTINATION", destination)) {
-        std::wstring inner;
-        bool isFolder = false;
-        if (!tagtext::getElement(destination, L"APP", inner)) {
-            isFolder = tagtext::getElement(destination, L"FOLDER", inner);
-        }
-        PanelAppRecord record = readEntry(inner);
-        record.isFolder = isFolder;
-        table[next++] = std::move(record);
+        table[next++] = readDestination(destination);
         tagtext::removeElement(document, L"DESTINATION");
     }
 }
