@@ -13,7 +13,9 @@ Mutex::Mutex(bool initialOwner, const tstring& name, bool everyoneAccess) : name
         return;
     }
     SecurityEveryone everyone(false, SharedObject::Mutex);
-    createMutex(everyone.getAttributes(), initialOwner, name);
+    SECURITY_ATTRIBUTES attributes = *everyone.getAttributes();
+    attributes.bInheritHandle = FALSE;  // no started program gets a handle to it
+    createMutex(&attributes, initialOwner, name);
 }
 
 void Mutex::createMutex(SECURITY_ATTRIBUTES* attributes, bool initialOwner, const tstring& name) {
