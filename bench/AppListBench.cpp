@@ -2,8 +2,10 @@
 // registry calls of the same work. HKEY_CLASSES_ROOT and HKEY_LOCAL_MACHINE of this process are
 // turned to private keys for the whole run, so the library and the bare calls see the same
 // private trees and the Wine prefix is left alone.
+#include "AppListClient.h"
 #include "AppListText.h"
 #include "BenchSupport.h"
+#include "ReferenceDestinations.h"
 
 #include <shlwapi.h>
 
@@ -288,20 +290,23 @@ void reportList(const ListSamples& s) {
          " = " + number(figuresOf(s.proposed).median / figuresOf(s.bare).median, 2) + " x bare");
 }
 
+// The stored list in the private machine root, which is then in use.
+void storeInPrivateRoot(PrivateRoots& full, const std::wstring& stored) {
+    setDefault(HKEY_CURRENT_USER, full.machine(kStoreKey), L"");
+    HKEY key = nullptr;
+    RegOpenKeyExW(HKEY_CURRENT_USER, full.machine(kStoreKey).c_str(), 0, KEY_ALL_ACCESS, &key);
+    RegSetValueExW(key, L"AppList", 0, REG_SZ, reinterpret_cast<const BYTE*>(stored.c_str()),
+                   static_cast<DWORD>((stored.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    full.use(KEY_ALL_ACCESS);
+}
+
 // Stores 100 entries in the private machine root; false when the library doesn't hand them out.
 bool benchList(const Library& library, PrivateRoots& full, int rounds) {
     heading("P4 GetWideAppList of 100 entries, " + std::to_string(rounds) + " batches of 20 calls");
     std::wstring stored;
     for (int i = 1; i <= 100; ++i) stored += appEntry(i);
-    setDefault(HKEY_CURRENT_USER, full.machine(kStoreKey), L"");
-    {
-        HKEY key = nullptr;
-        RegOpenKeyExW(HKEY_CURRENT_USER, full.machine(kStoreKey).c_str(), 0, KEY_ALL_ACCESS, &key);
-        RegSetValueExW(key, L"AppList", 0, REG_SZ, reinterpret_cast<const BYTE*>(stored.c_str()),
-                       static_cast<DWORD>((stored.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(key);
-    }
-    full.use(KEY_ALL_ACCESS);
+    storeInPrivateRoot(full, stored);
     ListWork work(library.list, stored);
     if (!work.listsTheStore()) {
         full.release();
@@ -413,6 +418,46 @@ void benchDiscovery(const Library& library, const Folder& folder, PrivateRoots& 
     const DiscoverySamples samples = measureDiscovery(library, full, empty, discoveryRounds);
     reportDiscovery(samples, storedList(full));
 }
+
+// ---- the monitor's reading of a very large list ---------------------------------------------
+
+// An 18 MB list of 40 000 entries (in short form a tenth of it): the old reading, which searched
+// from the start and erased at the front for every entry, against the linear one; and the
+// library's export of the same list, which the monitor's client refuses over its limit.
+void benchLargeList(const Library& library, PrivateRoots& full, bool quick) {
+    const int entries = quick ? 4000 : 40000;
+    std::wstring stored;
+    for (int i = 0; i < entries; ++i) {
+        const std::wstring n = std::to_wstring(i);
+        stored += testing_support::appEntryText(L"Program " + n, L"C:\\Apps\\app" + n + L".exe", L"JPG", false, L"JPG");
+    }
+    const std::wstring document = L"<APPLIST>\r\n" + stored + L"</APPLIST>";
+    heading("the monitor's reading of a list of " + std::to_string(entries) + " entries, " +
+            number(document.size() * 2.0 / 1e6, 1) + " MB");
+    const FixedDestinations fixed{L"E-mail", L"Fax", L"File"};
+    DestinationTable linear, quadratic;
+    std::optional<std::wstring> paint;
+    const double linearMs = batches(1, 1, [&] { fillDestinations(linear, document, fixed, true, true, paint); })[0];
+    const double quadraticMs =
+        batches(1, 1, [&] { reference::quadraticFill(quadratic, document, fixed, true, true, paint); })[0];
+    line("before (search from the start, erase at the front): " + number(quadraticMs, 1) + " ms, " +
+         std::to_string(quadratic.size()) + " destinations");
+    line("after (one linear pass):                            " + number(linearMs, 1) + " ms, " +
+         std::to_string(linear.size()) + " destinations (" + (reference::readsAlike(document) ? "the same" : "NOT the same") +
+         " records)");
+
+    storeInPrivateRoot(full, stored);
+    uint32_t needed = 0;
+    const double sizeMs = batches(1, 1, [&] { library.list(nullptr, 0, &needed); })[0];
+    std::vector<wchar_t> buffer(needed);
+    const double listMs = batches(1, 1, [&] { library.list(buffer.data(), needed, &needed); })[0];
+    full.release();
+    line("GetWideAppList, size call: " + number(sizeMs, 1) + " ms (" + std::to_string(needed) +
+         " characters needed); list call: " + number(listMs, 1) + " ms");
+    line(std::string("the monitor's client ") +
+         (needed > kMaxListCharacters ? "refuses it after the size call" : "reads it whole") + " (limit " +
+         std::to_string(kMaxListCharacters) + " characters)");
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -427,6 +472,7 @@ int main(int argc, char** argv) {
     }
     if (!benchList(library, full, rounds)) return 1;
     benchDiscovery(library, folder, full, empty, rounds);
+    benchLargeList(library, full, quick);
     FreeLibrary(library.module);
     return 0;
 }

@@ -5,9 +5,9 @@
 #include "ModulePath.h"
 #include "SystemCall.h"
 #include "TextLimits.h"
+#include "RegistryKey.h"
 #include "RegistryRead.h"
 
-#include <aclapi.h>
 #include <winspool.h>
 
 #include <cstring>
@@ -177,40 +177,10 @@ bool CSCUtil::writeRegistryDword(HKEY root, const char* subKey, const char* valu
 
 bool CSCUtil::createKeyForEveryone(HKEY root, const char* subKey, HKEY& key) {
     if (!isNtPlatform()) {
-        return RegCreateKeyExA(root, subKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+        return RegCreateKeyExA(root, subKey, 0, nullptr, 0, kEveryoneKeyAccess, nullptr, &key, nullptr) ==
                ERROR_SUCCESS;
     }
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    UniqueSid everyone;
-    if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, everyone.put())) return false;
-
-    EXPLICIT_ACCESSA entry = {};
-    entry.grfAccessPermissions = KEY_ALL_ACCESS;
-    entry.grfAccessMode = SET_ACCESS;
-    entry.grfInheritance = SUB_CONTAINERS_ONLY_INHERIT;
-    entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    entry.Trustee.ptstrName = static_cast<LPSTR>(everyone.get());
-    PACL list = nullptr;
-    if (SetEntriesInAclA(1, &entry, nullptr, &list) != ERROR_SUCCESS) return false;
-    UniqueLocal listOwner(list);
-
-    UniqueLocal descriptor(LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
-    if (!descriptor) return false;
-    if (!InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION) ||
-        !SetSecurityDescriptorDacl(descriptor.get(), TRUE, list, FALSE)) {
-        return false;
-    }
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
-    char emptyClass[] = "";
-    DWORD disposition = 0;
-    if (RegCreateKeyExA(root, subKey, 0, emptyClass, 0, KEY_ALL_ACCESS, &attributes, &key, &disposition) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    // Wine ignores the descriptor given at creation; setting it on the new key works everywhere.
-    if (disposition == REG_CREATED_NEW_KEY) RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor.get());
-    return true;
+    return createSharedKey(root, subKey, kEveryoneKeyAccess, key) == ERROR_SUCCESS;
 }
 
 bool CSCUtil::isNtPlatform() {

@@ -86,7 +86,7 @@ private:
     int columnWidth_ = 0;
     CriticalSection depthLock_;
     std::map<DWORD, int> depths_;
-    SecurityEveryone security_{false};
+    SecurityEveryone security_{false, SharedObject::File};
     std::mutex cacheLock_;
     std::map<std::string, std::pair<DWORD, DWORD>> cache_;
     std::function<DWORD()> ticks_;

@@ -24,7 +24,7 @@ tstring BasicSettings::rootPath(bool shared) {
 
 bool BasicSettings::exists() {
     try {
-        RegistryKey key(basePath_, false, HKEY_LOCAL_MACHINE);
+        RegistryKey key(basePath_, false, HKEY_LOCAL_MACHINE, KEY_READ);
         return true;
     } catch (const Win32Exception& error) {
         return failWith(error);
@@ -50,7 +50,7 @@ bool BasicSettings::getOrCreate(const tstring& subKey, const tstring& name, Valu
 template <typename Value>
 bool BasicSettings::get(const tstring& subKey, const tstring& name, Value& out, bool shared) {
     try {
-        RegistryKey key(rootPath(shared) + subKey, false, HKEY_LOCAL_MACHINE);
+        RegistryKey key(rootPath(shared) + subKey, false, HKEY_LOCAL_MACHINE, KEY_READ);
         if (key.getValue(name, out)) return true;
         SetLastError(ERROR_FILE_NOT_FOUND);
         return false;
@@ -108,7 +108,7 @@ bool BasicSettings::setDword(const tstring& subKey, const tstring& name, DWORD v
 
 bool BasicSettings::getValueNames(const tstring& subKey, std::vector<tstring>& out, bool shared) {
     try {
-        RegistryKey key(rootPath(shared) + subKey, false, HKEY_LOCAL_MACHINE);
+        RegistryKey key(rootPath(shared) + subKey, false, HKEY_LOCAL_MACHINE, KEY_READ);
         key.getValueNames(out);
         return true;
     } catch (const Win32Exception& error) {

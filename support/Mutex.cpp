@@ -12,21 +12,17 @@ Mutex::Mutex(bool initialOwner, const tstring& name, bool everyoneAccess) : name
         createMutex(nullptr, initialOwner, name);
         return;
     }
-#ifdef UNICODE
-    SecurityEveryone everyone(false);
-    createMutex(everyone.getAttributes(), initialOwner, name);
-#else
-    // A descriptor without an access list: everyone has access.
-    SECURITY_DESCRIPTOR descriptor;
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &descriptor, FALSE};
+    SecurityEveryone everyone(false, SharedObject::Mutex);
+    SECURITY_ATTRIBUTES attributes = *everyone.getAttributes();
+    attributes.bInheritHandle = FALSE;  // no started program gets a handle to it
     createMutex(&attributes, initialOwner, name);
-#endif
 }
 
 void Mutex::createMutex(SECURITY_ATTRIBUTES* attributes, bool initialOwner, const tstring& name) {
-    HANDLE handle = CreateMutex(attributes, initialOwner ? TRUE : FALSE, name.empty() ? nullptr : name.c_str());
+    // Only the rights every user has on a shared mutex: opening one that another user made must
+    // not ask for more (plain creation asks for all of them).
+    HANDLE handle = CreateMutexEx(attributes, name.empty() ? nullptr : name.c_str(),
+                                  initialOwner ? CREATE_MUTEX_INITIAL_OWNER : 0, kEveryoneMutexAccess);
     DWORD error = GetLastError();
     if (handle == nullptr) THROW_WIN32(_T("Mutex::createMutex() CreateMutex failed"), error);
     handle_.reset(handle);

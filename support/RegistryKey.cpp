@@ -50,10 +50,32 @@ namespace {
 // Every created key gets the same descriptor: built at the first creation and kept, so opening
 // an existing key (the common case, a read) builds none.
 SecurityEveryone& everyoneForKeys() {
-    static SecurityEveryone everyone(true);
+    static SecurityEveryone everyone(true, SharedObject::Key);
     return everyone;
 }
 }  // namespace
+
+LONG createSharedKey(HKEY root, const tstring& path, REGSAM access, HKEY& key) {
+    SECURITY_ATTRIBUTES attributes = *everyoneForKeys().getAttributes();
+    attributes.bInheritHandle = FALSE;
+    DWORD disposition = 0;
+    HKEY created = nullptr;
+    const LONG status =
+        RegCreateKeyEx(root, path.c_str(), 0, nullptr, 0, access, &attributes, &created, &disposition);
+    if (status != ERROR_SUCCESS) return status;
+    key = created;
+    // Some registry implementations (Wine's) ignore the descriptor given at creation; setting it
+    // again on a new key gives the same result everywhere. The caller's mask lacks the right to
+    // change it, which its creator has as the owner, so a handle of its own is opened for that.
+    if (disposition == REG_CREATED_NEW_KEY) {
+        UniqueKey dacl;
+        const REGSAM view = access & (KEY_WOW64_32KEY | KEY_WOW64_64KEY);
+        if (RegOpenKeyEx(root, path.c_str(), 0, WRITE_DAC | view, dacl.put()) == ERROR_SUCCESS) {
+            everyoneForKeys().applyToRegistryKey(dacl.get());
+        }
+    }
+    return ERROR_SUCCESS;
+}
 
 RegistryKey::RegistryKey(Unopened) {}
 
@@ -68,7 +90,7 @@ RegistryKey::RegistryKey(const tstring& path, bool create, HKEY root, REGSAM acc
 
 RegistryKey::~RegistryKey() { key_.reset(); }
 
-void RegistryKey::initAccess() { access_ = KEY_ALL_ACCESS; }
+void RegistryKey::initAccess() { access_ = kEveryoneKeyAccess; }
 
 void RegistryKey::open(const tstring& path, bool create, HKEY root) {
     HKEY key = nullptr;
@@ -80,24 +102,13 @@ void RegistryKey::open(const tstring& path, bool create, HKEY root) {
     Win32Exception openFailure(_T("RegistryKey::regOpenKeyEx()"), status, kSourceFile, __LINE__);
     if (!create) throw Win32Exception(openFailure);
 
-    SECURITY_ATTRIBUTES* attributes = everyoneForKeys().getAttributes();
     if (OsVersion::instance().isNt()) {
-        DWORD disposition = 0;
-        status = RegCreateKeyEx(root, path.c_str(), 0, nullptr, 0, access_, attributes, &key, &disposition);
+        status = createSharedKey(root, path, access_, key);
         if (status != ERROR_SUCCESS) THROW_WIN32(_T("RegistryKey::regCreateKeyEx()"), status);
         key_.reset(key);
-        // Some registry implementations (Wine's) ignore the descriptor given at creation; setting
-        // it again on a new key gives the same result everywhere. The caller's mask may lack the
-        // right to change it, so a handle of its own is opened for that.
-        if (disposition == REG_CREATED_NEW_KEY) {
-            UniqueKey dacl;
-            const REGSAM view = access_ & (KEY_WOW64_32KEY | KEY_WOW64_64KEY);
-            if (RegOpenKeyEx(root, path.c_str(), 0, WRITE_DAC | view, dacl.put()) == ERROR_SUCCESS) {
-                everyoneForKeys().applyToRegistryKey(dacl.get());
-            }
-        }
         return;
     }
+    SECURITY_ATTRIBUTES* attributes = everyoneForKeys().getAttributes();
     for (const tstring& prefix : cumulativeKeyPaths(path)) {
         UniqueKey created;
         status = RegCreateKeyEx(root, prefix.c_str(), 0, nullptr, 0, access_, attributes, created.put(), nullptr);
@@ -183,6 +194,6 @@ RegistryKey32::RegistryKey32(const tstring& path, bool create, HKEY root) : Regi
     open(path, create, root);
 }
 
-void RegistryKey32::initAccess() { access_ = KEY_ALL_ACCESS | registryView32(); }
+void RegistryKey32::initAccess() { access_ = kEveryoneKeyAccess | registryView32(); }
 
 bool RegistryKey32::keyExists(const tstring& path, HKEY root) { return keyOpensForReading(root, path, registryView32()); }

@@ -11,7 +11,8 @@
 
 class RegistryKey {
 public:
-    // Opens with KEY_ALL_ACCESS; creates the key for everyone when `create` is set.
+    // Opens asking for what Everyone has on a shared key (read, set values, create subkeys), so
+    // that a standard user opens it too; creates the key for everyone when `create` is set.
     RegistryKey(const tstring& path, bool create, HKEY root);
     // Same, with the caller's access mask for both the open and the create.
     RegistryKey(const tstring& path, bool create, HKEY root, REGSAM access);
@@ -44,7 +45,7 @@ protected:
     explicit RegistryKey(Unopened);
 
     UniqueKey key_;
-    REGSAM access_ = KEY_ALL_ACCESS;
+    REGSAM access_ = kEveryoneKeyAccess;
 };
 
 // The 32-bit registry view, requested explicitly by a 64-bit process and by a 32-bit one under
@@ -62,6 +63,11 @@ bool isWow64Process();
 // The access flag that names the 32-bit view from this process: KEY_WOW64_32KEY, or 0 for a
 // 32-bit process on a 32-bit system.
 REGSAM registryView32();
+
+// Creates, or opens, the key at `path` below `root` asking for `access`; a key it creates gets the
+// shared-key descriptor (Everyone read, set values and create subkeys, inherited by subkeys;
+// SYSTEM and Administrators full control). The system's status; `key` is set only on success.
+LONG createSharedKey(HKEY root, const tstring& path, REGSAM access, HKEY& key);
 
 // "A\B\C" -> "A", "A\B", "A\B\C": the keys created one at a time where the system cannot
 // create a whole path in one call.

@@ -1,12 +1,13 @@
 #include "AppListClient.h"
 
+#include "BasicLogger.h"
+#include "LogText.h"
 #include "ModulePath.h"
 #include "RegistryKey.h"
 #include "RegistryRead.h"
 #include "ScanSession.h"
 #include "SystemCall.h"
 #include "TagText.h"
-
 
 #include <vector>
 
@@ -17,11 +18,25 @@ constexpr size_t kAddTextCapacity = 255;               // name, one space and th
 // A name as the panel gets it: cut to leave room for the add text's trailing space.
 std::wstring panelName(const std::wstring& friendlyName) { return friendlyName.substr(0, kAddTextCapacity - 2); }
 
+void logRefusedList(uint32_t needed) {
+    if (!isLoggerInstalled()) return;
+    LogText text;
+    text << "AppListClient::fetchDocument() application list refused: " << needed << " characters, limit "
+         << kMaxListCharacters;
+    BasicLogger::getInstance()->writeText(&g_logPanelmon, LOG_ERROR, text);
+}
+
 }  // namespace
 
 bool AppListClient::fetchDocument(std::wstring& document) {
     uint32_t needed = 0;
     LONG status = library_.getWideAppList(nullptr, 0, &needed);
+    if (status == kMoreData && needed > kMaxListCharacters) {
+        // Refused before a buffer is taken for it: the panel gets the fixed destinations.
+        logRefusedList(needed);
+        document = L"<APPLIST>\r\n</APPLIST>";
+        return true;
+    }
     if (status == kMoreData) {
         // The library reports the size with the terminator; one more keeps a short count safe.
         std::vector<wchar_t> buffer(static_cast<size_t>(needed) + 1, L'\0');
@@ -50,7 +65,7 @@ bool AppListClient::buildLocked() {
     const bool fax = hasFaxProgram();
     std::lock_guard<std::mutex> hold(lock_);
     // Indexes are overwritten, not cleared: stale records above the new end stay until a clear.
-    fillDestinations(table_, std::move(document), fixed_, fax, ocr, paint);
+    fillDestinations(table_, document, fixed_, fax, ocr, paint);
     if (paint) paintPath_ = *paint;
     return true;
 }

@@ -7,9 +7,14 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
+
+// The largest "<APPLIST>" document the monitor reads, in characters with its terminator: room
+// for over a thousand entries of the longest names and paths, yet read and built in milliseconds.
+constexpr uint32_t kMaxListCharacters = 1u << 20;
 
 class AppListClient {
 public:
@@ -49,6 +54,8 @@ public:
     std::string faxVendorName() const;
 
 private:
+    // False when the library or the document is unavailable; a document over the limit is
+    // refused (logged) and read as the empty list.
     bool fetchDocument(std::wstring& document);
     // Under buildLock_.
     bool buildLocked();

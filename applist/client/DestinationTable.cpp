@@ -29,8 +29,7 @@ bool isTextFileType(const std::wstring& fileType) {
     return startsTypeName(fileType, L"txt") || startsTypeName(fileType, L"rtf");
 }
 
-void fillDestinations(DestinationTable& table, std::wstring document, const FixedDestinations& fixed,
-                      bool withFax, bool ocrInstalled, std::optional<std::wstring>& paintPath) {
+int putFixedDestinations(DestinationTable& table, const FixedDestinations& fixed, bool withFax) {
     auto fixedRecord = [](const std::wstring& name) {
         PanelAppRecord record;
         record.friendlyName = name;
@@ -41,30 +40,39 @@ void fillDestinations(DestinationTable& table, std::wstring document, const Fixe
     table[next++] = fixedRecord(fixed.email);
     if (withFax) table[next++] = fixedRecord(fixed.fax);
     table[next++] = fixedRecord(fixed.file);
-
-    if (document.find(L"<APPLIST>") != std::wstring::npos) {
-        std::wstring body;
-        while (tagtext::getElement(document, L"APP", body)) {
-            tagtext::removeElement(document, L"APP");
-            PanelAppRecord record = readEntry(body);
-            if (isTextFileType(record.defaultFileType) && !ocrInstalled) continue;
-            if (tagtext::elementOrEmpty(body, L"DEFAULT_AIO_APP") == L"true") record.defaultAioApp = L"true";
-            if (record.friendlyName == L"MS Paint") paintPath = record.path;
-            table[next++] = std::move(record);
-        }
-        return;
-    }
-    std::wstring destination;
-    while (tagtext::getElement(document, L"DESTINATION", destination)) {
-        std::wstring inner;
-        bool isFolder = false;
-        if (!tagtext::getElement(destination, L"APP", inner)) {
-            isFolder = tagtext::getElement(destination, L"FOLDER", inner);
-        }
-        PanelAppRecord record = readEntry(inner);
-        record.isFolder = isFolder;
-        table[next++] = std::move(record);
-        tagtext::removeElement(document, L"DESTINATION");
-    }
+    return next;
 }
 
+bool readAppEntry(const std::wstring& body, bool ocrInstalled, PanelAppRecord& record,
+                  std::optional<std::wstring>& paintPath) {
+    record = readEntry(body);
+    if (isTextFileType(record.defaultFileType) && !ocrInstalled) return false;
+    if (tagtext::elementOrEmpty(body, L"DEFAULT_AIO_APP") == L"true") record.defaultAioApp = L"true";
+    if (record.friendlyName == L"MS Paint") paintPath = record.path;
+    return true;
+}
+
+PanelAppRecord readDestination(const std::wstring& destination) {
+    std::wstring inner;
+    bool isFolder = false;
+    if (!tagtext::getElement(destination, L"APP", inner)) {
+        isFolder = tagtext::getElement(destination, L"FOLDER", inner);
+    }
+    PanelAppRecord record = readEntry(inner);
+    record.isFolder = isFolder;
+    return record;
+}
+
+void fillDestinations(DestinationTable& table, const std::wstring& document, const FixedDestinations& fixed,
+                      bool withFax, bool ocrInstalled, std::optional<std::wstring>& paintPath) {
+    int next = putFixedDestinations(table, fixed, withFax);
+    if (document.find(L"<APPLIST>") != std::wstring::npos) {
+        tagtext::drainElements(document, L"APP", [&](const std::wstring& body) {
+            PanelAppRecord record;
+            if (readAppEntry(body, ocrInstalled, record, paintPath)) table[next++] = std::move(record);
+        });
+        return;
+    }
+    tagtext::drainElements(document, L"DESTINATION",
+                           [&](const std::wstring& destination) { table[next++] = readDestination(destination); });
+}

@@ -8,6 +8,7 @@
 #include "RegistryKey.h"
 #include "RegistryRead.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -129,14 +130,10 @@ DWORD AppListStore::move(int buttonId, int& position) {
 void AppListStore::removeMissing() {
     std::vector<std::wstring> loaded;
     load(loaded);
-    size_t kept = 0;
-    for (const std::wstring& entry : loaded) {
-        if (isUsableExe(entryValue(entry, L"PATH"))) {
-            ++kept;
-        } else {
-            removeAt(kept);
-        }
-    }
+    // One pass: a removal at a time shifts the rest of a long list each time.
+    entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
+                                  [](const std::wstring& entry) { return !isUsableExe(entryValue(entry, L"PATH")); }),
+                   entries_.end());
 }
 
 DWORD AppListStore::setDefault(const std::wstring& entry) {

@@ -2,8 +2,10 @@
 #include "AppEntry.h"
 #include "BrandKey.h"
 
+#include "AppListStore.h"
 #include "ListTestSupport.h"
 #include "TestSupport.h"
+#include "../support/SupportTestHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -35,6 +37,7 @@ public:
         clear();
     }
     HMODULE module() const { return module_; }
+    const std::wstring& keyPath() const { return keyPath_; }
     template <typename Fn>
     Fn get(const char* name) const {
         return exportOf<Fn>(module_, name);
@@ -212,4 +215,26 @@ TEST(AppMgrExports, WithoutItsManagersLibrariesTheListIsStillServed) {
     MissingSystemLibraries missing("kvabtest_appmgrlibs.exe", "comctl32,comdlg32");
     EXPECT_EQ(0, runChild(program, "without_manager_libraries"))
         << "10: not loaded, 11: no document, 12: the manager's launch failed, 13: the controls were loaded";
+}
+
+TEST(AppMgrExports, TheStoreKeyLetsEveryoneUseButNotAdministerIt) {
+    LoadedCopy library("uaexappmgr.dll");
+    ASSERT_NE(nullptr, library.module());
+    EXPECT_EQ(kEmpty, library.document()) << "the first read creates the key";
+    UniqueKey created;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExW(HKEY_LOCAL_MACHINE, library.keyPath().c_str(), 0, READ_CONTROL, created.put()));
+    tstring owner;
+    expectSharedRights(securityInfoAces(created.get(), SE_REGISTRY_KEY, &owner),
+                       KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY, KEY_ALL_ACCESS, CONTAINER_INHERIT_ACE);
+    expectStandardUserRights(HKEY_LOCAL_MACHINE, library.keyPath());
+
+    // Another user's manager saves the list and every monitor reads it.
+    AsStandardUser user(owner);
+    ASSERT_TRUE(user.active());
+    AppListStore store(library.keyPath());
+    const std::wstring one = makeAppEntry(L"Viewer", L"C:\\v.exe", L"JPG", L"JPG");
+    ASSERT_EQ(0u, store.add(one));
+    EXPECT_EQ(0u, store.save());
+    EXPECT_EQ(L"<APPLIST>\r\n" + one + L"</APPLIST>", library.document());
 }

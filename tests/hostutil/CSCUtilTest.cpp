@@ -1,6 +1,7 @@
 #include "CSCUtil.h"
 
 #include "TestSupport.h"
+#include "../support/SupportTestHelpers.h"
 
 #include <aclapi.h>
 #include <gtest/gtest.h>
@@ -80,33 +81,6 @@ std::string line(const std::string& report, const std::string& key) {
     return "<missing " + key + ">";
 }
 
-// Everyone has full access to the key, and an entry for Everyone is inherited by subkeys.
-// A system may store a container-inherited entry as two (an effective one and an inherit-only
-// one) or as one with both roles: either layout is accepted.
-bool hasEveryoneInheritedAce(HKEY key) {
-    DWORD size = 0;
-    RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
-    std::vector<BYTE> descriptor(size);
-    if (RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor.data(), &size) != ERROR_SUCCESS) return false;
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    if (!GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted) || !present || !dacl) return false;
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
-    bool fullAccess = false, inherited = false;
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        ACCESS_ALLOWED_ACE* ace = nullptr;
-        if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace))) continue;
-        if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || !EqualSid(&ace->SidStart, everyone)) continue;
-        if (!(ace->Header.AceFlags & INHERIT_ONLY_ACE) && (ace->Mask & KEY_ALL_ACCESS) == KEY_ALL_ACCESS) {
-            fullAccess = true;
-        }
-        if (ace->Header.AceFlags & CONTAINER_INHERIT_ACE) inherited = true;
-    }
-    FreeSid(everyone);
-    return fullAccess && inherited;
-}
 }  // namespace
 
 TEST(CSCUtil, ProductPrefixIsTheFirstFourCharactersOfTheProgramName) {
@@ -207,7 +181,7 @@ TEST(CSCUtil, DateTimeTextAndAllUsersFolder) {
     EXPECT_TRUE(CSCUtil::isNtPlatform());
 }
 
-TEST(CSCUtil, WriteRegistryDwordCreatesTheKeyForEveryone) {
+TEST(CSCUtil, WriteRegistryDwordCreatesAKeyEveryoneUsesButDoesNotAdminister) {
     TestRegistryKey test;
     const std::string path = test.path() + "\\Printer\\Settings";
     DWORD value = 0xdeadbeef;
@@ -217,12 +191,16 @@ TEST(CSCUtil, WriteRegistryDwordCreatesTheKeyForEveryone) {
     ASSERT_TRUE(CSCUtil::writeRegistryDword(HKEY_LOCAL_MACHINE, path.c_str(), "DuplexerButtonStatus", 1));
     ASSERT_TRUE(CSCUtil::readRegistryDword(HKEY_LOCAL_MACHINE, path.c_str(), "DuplexerButtonStatus", value));
     EXPECT_EQ(1u, value);
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key));
-    EXPECT_TRUE(hasEveryoneInheritedAce(key));
-    RegCloseKey(key);
+    UniqueKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()));
+    tstring owner;
+    expectSharedRights(securityInfoAces(key.get(), SE_REGISTRY_KEY, &owner), KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY,
+                       KEY_ALL_ACCESS, CONTAINER_INHERIT_ACE);
+    expectStandardUserRights(HKEY_LOCAL_MACHINE, path);
 
-    // An existing key is written in place.
+    // An existing key is written in place, by another user too.
+    AsStandardUser user(owner);
+    ASSERT_TRUE(user.active());
     ASSERT_TRUE(CSCUtil::writeRegistryDword(HKEY_LOCAL_MACHINE, path.c_str(), "DuplexerButtonStatus", 0));
     ASSERT_TRUE(CSCUtil::readRegistryDword(HKEY_LOCAL_MACHINE, path.c_str(), "DuplexerButtonStatus", value));
     EXPECT_EQ(0u, value);

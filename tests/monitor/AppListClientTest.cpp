@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 const FixedDestinations kFixed{L"E-mail", L"Fax", L"File"};
 
@@ -48,6 +50,22 @@ TEST(TagText, FindsRemovesAndAppendsInBothWidths) {
     EXPECT_EQ("", value);
     EXPECT_TRUE(tagtext::removeElement(backwards, "A"));
     EXPECT_EQ("", backwards);
+}
+
+TEST(TagText, DrainingGivesWhatTheRemoveLoopGaveIncludingTagsFormedByARemoval) {
+    auto drained = [](const std::string& text) {
+        std::vector<std::string> values;
+        tagtext::drainElements(text, "APP", [&](const std::string& value) { values.push_back(value); });
+        return values;
+    };
+    using Values = std::vector<std::string>;
+    EXPECT_EQ((Values{"1", "2"}), drained("<APPLIST><APP>1</APP>\r\n<APP>2</APP></APPLIST>"));
+    EXPECT_EQ((Values{"x", "y"}), drained("<AP<APP>x</APP>P>y</APP>")) << "the removal joins <AP and P>";
+    EXPECT_EQ((Values{"", "z"}), drained("<<APP></APP>APP>z</APP>")) << "an empty value, then a joined tag";
+    EXPECT_EQ((Values{""}), drained("</APP>a<APP>b</APP>")) << "close first: empty, and the span goes";
+    EXPECT_EQ((Values{"a</AP"}), drained("<APP>a</AP</APP>P>")) << "a value runs to the first close tag";
+    EXPECT_EQ(Values{}, drained("<APP>unended"));
+    EXPECT_EQ(Values{}, drained(""));
 }
 
 TEST(AppListClient, FixedDestinationsComeFirstAndTheFaxOnlyWithItsProgram) {

@@ -1,9 +1,11 @@
 #include "BasicLogger.h"
+#include "BasicSettings.h"
 #include "Exception.h"
 #include "LogLine.h"
 #include "SCXLogger.h"
 
 #include "TestSupport.h"
+#include "../support/SupportTestHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -421,4 +423,39 @@ TEST(SCXLogger, MissingSettingsKeyReadsAsZeroAndMissingLibraryAsDefaults) {
     const std::string log = defaults.log();
     EXPECT_TRUE(isTimeStamp(log)) << log;
     EXPECT_EQ(kPanelmonColumn + "an error line\r\n", log.substr(log.size() >= 24 ? 24 : 0));
+}
+
+TEST(SCXLogger, ItsSettingsKeyAndLogMutexLetEveryoneUseButNotAdministerThem) {
+    TestRegistryKey test;
+    const std::string scan = test.path() + "\\Model\\Scan";
+    const std::string loggerKey = scan + "\\logger";
+    rawCreateKey(HKEY_LOCAL_MACHINE, scan);
+    ScxFolder folder("lgsd", "10002=" + test.path() + "\n10000=Model\n");
+    folder.run();
+    UniqueKey created;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, loggerKey.c_str(), 0, READ_CONTROL, created.put()))
+        << "the logger made its switches' key";
+    expectSharedRights(securityInfoAces(created.get(), SE_REGISTRY_KEY), KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY,
+                       KEY_ALL_ACCESS, CONTAINER_INHERIT_ACE);
+    expectStandardUserRights(HKEY_LOCAL_MACHINE, loggerKey);
+
+    TempFolder logs;
+    BasicLogger logger(logs.file("shared.log"), 25);
+    UniqueHandle mutex(OpenMutexA(READ_CONTROL | SYNCHRONIZE, FALSE, logger.mutexName().c_str()));
+    ASSERT_TRUE(mutex) << GetLastError();
+    tstring owner;
+    expectSharedRights(securityInfoAces(mutex.get(), SE_KERNEL_OBJECT, &owner), SYNCHRONIZE | MUTEX_MODIFY_STATE,
+                       MUTEX_ALL_ACCESS, 0);
+
+    // Another user's monitor reads and creates its switches and writes under the same mutex.
+    AsStandardUser user(owner);
+    ASSERT_TRUE(user.active());
+    BasicSettings settings(scan, "");
+    DWORD value = 0;
+    EXPECT_TRUE(settings.getDwordOrCreate("logger", "Proc_Id_In_Header", value, 0, false)) << GetLastError();
+    EXPECT_TRUE(settings.getDwordOrCreate("logger", "AddedByAStandardUser", value, 7, false)) << GetLastError();
+    EXPECT_EQ(7u, value);
+    BasicLogger second(logs.file("shared.log"), 25);
+    second.write(&g_logPanelmon, LOG_ERROR, "from another user");
+    EXPECT_NE(std::string::npos, readFile(logs.file("shared.log")).find("from another user"));
 }

@@ -138,31 +138,48 @@ TEST(Mutex, AbandonedMutexCountsAsAcquired) {
     EXPECT_TRUE(takenByAnotherThread(name, 1000));
 }
 
-TEST(Mutex, EveryoneAccessDescriptorOpensItToAllUsers) {
+// Both builds make their shared mutexes this way: the monitor's log mutex (8-bit) and the
+// manager's single-instance mutex (wide).
+TEST(Mutex, EveryoneMaySynchroniseButNotAdministerASharedMutex) {
     const tstring name = uniqueMutexName();
     Mutex mutex(false, name, true);
     UniqueHandle opened(OpenMutex(READ_CONTROL | SYNCHRONIZE, FALSE, name.c_str()));
     ASSERT_TRUE(opened) << GetLastError();
-    DWORD size = 0;
-    GetKernelObjectSecurity(opened.get(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
-    std::vector<BYTE> descriptor(size);
-    ASSERT_TRUE(GetKernelObjectSecurity(opened.get(), DACL_SECURITY_INFORMATION, descriptor.data(), size, &size))
-        << GetLastError();
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL dacl = nullptr;
-    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted)) << GetLastError();
-    ASSERT_TRUE(present);
-#ifdef UNICODE
-    // The wide build hands the mutex an access list with one entry for Everyone.
-    const std::vector<AceEntry> aces = acesOf(dacl);
-    ASSERT_EQ(1u, aces.size()) << describe(aces);
-    EXPECT_EQ(kEveryoneSid, aces[0].sid) << describe(aces);
-    EXPECT_EQ(0, aces[0].flags) << describe(aces);
-#else
-    // The narrow build gives it no access list at all, which lets everyone in.
-    EXPECT_EQ(nullptr, dacl) << describe(acesOf(dacl));
-#endif
+    tstring owner;
+    expectSharedRights(securityInfoAces(opened.get(), SE_KERNEL_OBJECT, &owner), SYNCHRONIZE | MUTEX_MODIFY_STATE,
+                       MUTEX_ALL_ACCESS, 0);
+
+    AsStandardUser user(owner);
+    ASSERT_TRUE(user.active()) << GetLastError();
+    EXPECT_EQ(nullptr, OpenMutex(WRITE_DAC, FALSE, name.c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_EQ(nullptr, CreateMutex(nullptr, FALSE, name.c_str())) << "a plain open asks for every right";
+    // The class asks only for what everyone has, so another user's logger or manager gets in.
+    Mutex second(false, name, true);
+    EXPECT_TRUE(second.acquire(1000));
+    second.release();
+}
+
+TEST(Mutex, MutexesOfEarlierVersionsStillOpenForAStandardUser) {
+    // An earlier version's log mutex had no access list at all; its manager mutex granted all.
+    SECURITY_DESCRIPTOR nullDacl;
+    InitializeSecurityDescriptor(&nullDacl, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&nullDacl, TRUE, nullptr, FALSE);
+    PSECURITY_DESCRIPTOR everyoneAll = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptor(_T("D:(A;;GA;;;WD)"), SDDL_REVISION_1,
+                                                                    &everyoneAll, nullptr));
+    UniqueLocal everyoneAllMemory(everyoneAll);
+    for (PSECURITY_DESCRIPTOR old : {static_cast<PSECURITY_DESCRIPTOR>(&nullDacl), everyoneAll}) {
+        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), old, FALSE};
+        const tstring name = uniqueMutexName();
+        UniqueHandle earlier(CreateMutex(&attributes, FALSE, name.c_str()));
+        ASSERT_TRUE(earlier) << GetLastError();
+        AsStandardUser user(kAdministratorsSid);
+        ASSERT_TRUE(user.active());
+        Mutex mutex(false, name, true);
+        EXPECT_TRUE(mutex.acquire(1000));
+        mutex.release();
+    }
 }
 
 TEST(InterProcessLock, UnnamedMutexThrowsBeforeWaiting) {

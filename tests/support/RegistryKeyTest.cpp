@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <iostream>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -24,25 +25,14 @@ void expectThrown(const Win32Exception& error, const tstring& message, LONG code
     EXPECT_EQ(kSourceFile, error.file());
     EXPECT_GT(error.line(), 0);
 }
-
-std::vector<AceEntry> keyAces(HKEY key) {
-    DWORD size = 0;
-    RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
-    std::vector<BYTE> descriptor(size);
-    LONG status = RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor.data(), &size);
-    EXPECT_EQ(ERROR_SUCCESS, status) << "RegGetKeySecurity, size " << size;
-    if (status != ERROR_SUCCESS) descriptor.clear();
-    return daclEntries(descriptor);
-}
-
-bool isWine() { return GetProcAddress(GetModuleHandle(_T("ntdll")), "wine_get_version") != nullptr; }
 }  // namespace
 
 TEST(RegistryKey, WritesAndReadsDwordAndStringValues) {
     TestRegistryKey test;
     {
         RegistryKey key(test.path(), true, kRoot);
-        EXPECT_EQ(static_cast<REGSAM>(KEY_ALL_ACCESS), key.access());
+        EXPECT_EQ(static_cast<REGSAM>(KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY), key.access())
+            << "no more than what Everyone has on a shared key";
         key.setValue(_T("Number"), DWORD{0x12345678});
         key.setValue(_T("Text"), tstring(_T("hello world")));
         key.setValue(_T("Empty"), tstring());
@@ -187,31 +177,53 @@ TEST(RegistryKey, CreatesWholePathAndReopensExistingKey) {
     EXPECT_EQ(5u, kept);
 }
 
-TEST(RegistryKey, CreatedKeyGrantsEveryoneAnInheritableEntry) {
+TEST(RegistryKey, CreatedKeyLetsEveryoneUseButNotAdministerIt) {
     TestRegistryKey test;
-    RegistryKey key(test.path(), true, kRoot);
-    const std::vector<AceEntry> aces = keyAces(key.handle());
-    const AceEntry* everyone = findEveryone(aces);
-    ASSERT_NE(nullptr, everyone) << describe(aces);
-    EXPECT_TRUE(everyone->flags & CONTAINER_INHERIT_ACE) << describe(aces);
-    // The system may store the generic right mapped to the key's specific rights.
-    EXPECT_TRUE(everyone->mask == GENERIC_ALL || everyone->mask == KEY_ALL_ACCESS) << describe(aces);
+    // The mask the application-list store creates its key with, and the default one.
+    for (REGSAM access : {static_cast<REGSAM>(0x1F), static_cast<REGSAM>(0)}) {
+        SCOPED_TRACE(access);
+        const tstring path = test.sub(access != 0 ? _T("Store") : _T("Settings"));
+        {
+            std::unique_ptr<RegistryKey> key = access != 0 ? std::make_unique<RegistryKey>(path, true, kRoot, access)
+                                                           : std::make_unique<RegistryKey>(path, true, kRoot);
+            RegistryKey child(path + _T("\\Child"), true, kRoot);
+        }
+        UniqueKey reader;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyEx(kRoot, path.c_str(), 0, READ_CONTROL, reader.put()));
+        expectSharedRights(securityInfoAces(reader.get(), SE_REGISTRY_KEY), KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY,
+                           KEY_ALL_ACCESS, CONTAINER_INHERIT_ACE);
+        expectStandardUserRights(kRoot, path);
+        // A standard user's own opens through the class still work on the narrowed key.
+        AsStandardUser user(_T("S-1-5-32-544"));
+        ASSERT_TRUE(user.active());
+        RegistryKey asUser(path, true, kRoot);
+        asUser.setValue(_T("Set"), DWORD{1});
+        RegistryKey childAsUser(path + _T("\\Child"), true, kRoot);
+        RegistryKey grandchild(path + _T("\\Child\\Grandchild"), true, kRoot);
+    }
 }
 
-TEST(RegistryKey, KeyCreatedWithNarrowAccessMaskStillGrantsEveryone) {
+TEST(RegistryKey, KeysOfEarlierVersionsGrantingEveryoneAllStillOpenForAStandardUser) {
     TestRegistryKey test;
-    // The mask the application-list store creates its key with: no right to change the DACL.
-    { RegistryKey key(test.path(), true, kRoot, 0x1F); }
-    UniqueKey reader;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyEx(kRoot, test.path().c_str(), 0, KEY_READ, reader.put()));
-    const std::vector<AceEntry> aces = keyAces(reader.get());
-    // Windows applies the descriptor given at creation. Wine ignores it, and the second setting
-    // needs WRITE_DAC, which this mask lacks: there the key keeps the default DACL.
-    if (findEveryone(aces) == nullptr && isWine()) {
-        GTEST_SKIP() << "Wine ignores the creation descriptor; DACL is " << describe(aces);
-    }
-    ASSERT_NE(nullptr, findEveryone(aces)) << describe(aces);
-    EXPECT_TRUE(findEveryone(aces)->flags & CONTAINER_INHERIT_ACE) << describe(aces);
+    PSECURITY_DESCRIPTOR old = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptor(_T("D:(A;CI;GA;;;WD)"), SDDL_REVISION_1, &old,
+                                                                    nullptr));
+    UniqueLocal oldMemory(old);
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), old, FALSE};
+    UniqueKey created;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyEx(kRoot, test.path().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, &attributes,
+                                            created.put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(created.get(), DACL_SECURITY_INFORMATION, old));
+    created.reset();
+    AsStandardUser user(_T("S-1-5-32-544"));
+    ASSERT_TRUE(user.active());
+    RegistryKey key(test.path(), true, kRoot);
+    key.setValue(_T("Kept"), DWORD{3});
+    RegistryKey child(test.sub(_T("Child")), true, kRoot);
+    DWORD kept = 0;
+    RegistryKey reader(test.path(), false, kRoot, KEY_READ);
+    EXPECT_TRUE(reader.getValue(_T("Kept"), kept));
+    EXPECT_EQ(3u, kept);
 }
 
 TEST(RegistryKey, AccessMaskLimitsWhatTheKeyAllows) {
@@ -283,7 +295,7 @@ TEST(RegistryKey32, ReachesThe32BitViewNotTheNativeOne) {
     TestRegistryKey created(kRoot, KEY_WOW64_32KEY);
     {
         RegistryKey32 key(created.path(), true, kRoot);
-        EXPECT_EQ(static_cast<REGSAM>(KEY_ALL_ACCESS | KEY_WOW64_32KEY), key.access());
+        EXPECT_EQ(static_cast<REGSAM>(KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_WOW64_32KEY), key.access());
     }
     EXPECT_TRUE(rawKeyExists(kRoot, created.path(), KEY_WOW64_32KEY));
     EXPECT_FALSE(rawKeyExists(kRoot, created.path(), KEY_WOW64_64KEY));

@@ -6,6 +6,7 @@
 #include "Handles.h"
 
 #include <gtest/gtest.h>
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <string>
@@ -132,4 +133,97 @@ inline std::string describe(const std::vector<AceEntry>& entries) {
         text += line;
     }
     return text.empty() ? "<no entries>" : text;
+}
+
+// ---- rights on objects shared between users ----
+
+const TCHAR kSystemSid[] = _T("S-1-5-18");
+const TCHAR kAdministratorsSid[] = _T("S-1-5-32-544");
+
+// The DACL entries of a kernel object or a registry key, as GetSecurityInfo reads them; the
+// owner's SID in `owner` when asked.
+inline std::vector<AceEntry> securityInfoAces(HANDLE object, SE_OBJECT_TYPE type, tstring* owner = nullptr) {
+    PACL dacl = nullptr;
+    PSID ownerSid = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD status = GetSecurityInfo(object, type, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
+                                         &ownerSid, nullptr, &dacl, nullptr, &descriptor);
+    EXPECT_EQ(ERROR_SUCCESS, status) << "GetSecurityInfo";
+    if (status != ERROR_SUCCESS) return {};
+    EXPECT_NE(nullptr, dacl) << "a DACL, not a null one";
+    const std::vector<AceEntry> aces = acesOf(dacl);
+    if (owner != nullptr) *owner = sidText(ownerSid);
+    LocalFree(descriptor);
+    return aces;
+}
+
+// Exactly three entries: Everyone `everyone`, SYSTEM and Administrators `full`, each with `flags`.
+inline void expectSharedRights(const std::vector<AceEntry>& aces, ACCESS_MASK everyone, ACCESS_MASK full, BYTE flags) {
+    ASSERT_EQ(3u, aces.size()) << describe(aces);
+    for (const AceEntry& ace : aces) {
+        EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace.type) << describe(aces);
+        EXPECT_EQ(flags, ace.flags) << describe(aces);
+        if (ace.sid == kEveryoneSid) {
+            EXPECT_EQ(everyone, ace.mask) << describe(aces);
+        } else {
+            EXPECT_TRUE(ace.sid == kSystemSid || ace.sid == kAdministratorsSid) << describe(aces);
+            EXPECT_EQ(full, ace.mask) << describe(aces);
+        }
+    }
+    EXPECT_NE(nullptr, findEveryone(aces)) << describe(aces);
+}
+
+// The calling thread as a standard user who neither administers the machine nor owns the object
+// at hand (the token's Administrators group and `ownerSid` are for deny only) until destruction.
+class AsStandardUser {
+public:
+    explicit AsStandardUser(const tstring& ownerSid) {
+        UniqueHandle process;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, process.put())) return;
+        PSID owner = nullptr;
+        PSID admins = nullptr;
+        ConvertStringSidToSid(ownerSid.c_str(), &owner);
+        ConvertStringSidToSid(kAdministratorsSid, &admins);
+        UniqueLocal ownerMemory(owner), adminsMemory(admins);
+        SID_AND_ATTRIBUTES disabled[] = {{admins, 0}, {owner, 0}};
+        UniqueHandle restricted, impersonation;
+        if (CreateRestrictedToken(process.get(), 0, owner != nullptr ? 2 : 1, disabled, 0, nullptr, 0, nullptr,
+                                  restricted.put()) &&
+            DuplicateToken(restricted.get(), SecurityImpersonation, impersonation.put())) {
+            active_ = SetThreadToken(nullptr, impersonation.get()) != FALSE;
+        }
+    }
+    ~AsStandardUser() {
+        if (active_) RevertToSelf();
+    }
+    AsStandardUser(const AsStandardUser&) = delete;
+    AsStandardUser& operator=(const AsStandardUser&) = delete;
+    bool active() const { return active_; }
+
+private:
+    bool active_ = false;
+};
+
+// What a standard user may do with a shared key: open it for read, set values and create subkeys
+// (but not for WRITE_DAC, WRITE_OWNER or DELETE).
+inline void expectStandardUserRights(HKEY root, const tstring& path) {
+    UniqueKey probe;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyEx(root, path.c_str(), 0, READ_CONTROL, probe.put()));
+    tstring owner;
+    securityInfoAces(probe.get(), SE_REGISTRY_KEY, &owner);
+    probe.reset();
+    AsStandardUser user(owner);
+    ASSERT_TRUE(user.active()) << "a restricted token: " << GetLastError();
+    for (REGSAM denied : {static_cast<REGSAM>(WRITE_DAC), static_cast<REGSAM>(WRITE_OWNER),
+                          static_cast<REGSAM>(DELETE), static_cast<REGSAM>(KEY_ALL_ACCESS)}) {
+        EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyEx(root, path.c_str(), 0, denied, probe.put())) << std::hex << denied;
+    }
+    UniqueKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyEx(root, path.c_str(), 0, KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY, key.put()));
+    const DWORD value = 1;
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueEx(key.get(), _T("ByAStandardUser"), 0, REG_DWORD,
+                                           reinterpret_cast<const BYTE*>(&value), sizeof(value)));
+    UniqueKey child;
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegCreateKeyEx(key.get(), _T("ChildOfAStandardUser"), 0, nullptr, 0, KEY_READ, nullptr, child.put(), nullptr));
 }
