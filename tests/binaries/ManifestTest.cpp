@@ -1,6 +1,7 @@
 // The shipped binaries' manifests as the system reads them, the manager's common controls in a
 // host program that has no manifest of its own (this test program), and a monitor that stays
 // light with them.
+#include "Handles.h"
 #include "MonitorHarness.h"
 
 #include <commctrl.h>
@@ -77,26 +78,20 @@ BOOL CALLBACK findManager(HWND window, LPARAM found) {
     return TRUE;
 }
 
-// The process of a program of this name started in this Wine prefix, 0 when none runs.
-DWORD processNamed(const std::string& name) {
+// The modules of the running program of this name, in lower case: " name name ... ".
+std::string modulesOf(const std::string& program) {
     DWORD id = 0;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32 entry = {sizeof(entry)};
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        if (lstrcmpiA(entry.szExeFile, name.c_str()) == 0) id = entry.th32ProcessID;
+    UniqueHandle processes(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 process = {sizeof(process)};
+    for (BOOL more = Process32First(processes.get(), &process); more; more = Process32Next(processes.get(), &process)) {
+        if (lstrcmpiA(process.szExeFile, program.c_str()) == 0) id = process.th32ProcessID;
     }
-    CloseHandle(snapshot);
-    return id;
-}
-
-std::vector<std::string> moduleNames(DWORD process) {
-    std::vector<std::string> names;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process);
-    MODULEENTRY32 entry = {sizeof(entry)};
-    for (BOOL more = Module32First(snapshot, &entry); more; more = Module32Next(snapshot, &entry)) {
-        names.push_back(lowerAscii(entry.szModule));
+    std::string names = " ";
+    UniqueHandle modules(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, id));
+    MODULEENTRY32 module = {sizeof(module)};
+    for (BOOL more = Module32First(modules.get(), &module); more; more = Module32Next(modules.get(), &module)) {
+        names += lowerAscii(module.szModule) + " ";
     }
-    CloseHandle(snapshot);
     return names;
 }
 }  // namespace
@@ -177,10 +172,9 @@ TEST(Manifests, AMonitorServingScansAndListsLoadsNoCommonControls) {
     EXPECT_EQ("ok delivered result=0", monitor.command("report USB001 0 01 00 00 00 00 00 01 01"));  // a scan
     ASSERT_TRUE(monitor.waitForPrograms("lsqx", 1)) << monitor.log();
 
-    const std::vector<std::string> modules = moduleNames(processNamed("mfstpanelmon.exe"));
-    const auto loaded = [&](const char* name) { return std::find(modules.begin(), modules.end(), name) != modules.end(); };
-    ASSERT_TRUE(loaded("mfstappmgr.dll")) << "the list came from the real library";
-    std::string all;
-    for (const std::string& name : modules) all += name + " ";
-    for (const char* name : {"comctl32.dll", "comdlg32.dll", "shell32.dll"}) EXPECT_FALSE(loaded(name)) << name << ": " << all;
+    const std::string modules = modulesOf("mfstpanelmon.exe");
+    ASSERT_TRUE(contains(modules, " mfstappmgr.dll ")) << "the list came from the real library: " << modules;
+    for (const char* name : {" comctl32.dll ", " comdlg32.dll ", " shell32.dll "}) {
+        EXPECT_FALSE(contains(modules, name)) << modules;
+    }
 }
