@@ -206,12 +206,22 @@ TEST_CHILD(without_manager_libraries) {
 
 TEST(AppMgrExports, WithoutItsManagersLibrariesTheListIsStillServed) {
     TempFolder folder;
-    const std::string program = folder.file("kvabtest_appmgrexports.exe");
+    const std::string program = folder.file("kvabtest_nocontrols.exe");
     ASSERT_TRUE(CopyFileA(ownPath().c_str(), program.c_str(), FALSE));
     ASSERT_TRUE(CopyFileA((ownFolder() + "kvabappmgr.dll").c_str(), folder.file("kvabappmgr.dll").c_str(), FALSE));
     for (const char* name : {"comctl32.dll", "comdlg32.dll", "shell32.dll"}) {
         writeFile(folder.file(name), "not a library");
     }
-    EXPECT_EQ(0, runChild(program, "without_manager_libraries"))
+    // The manager takes common controls from the side-by-side store, which no copy beside the
+    // program reaches: Wine's override for this program's name keeps them from loading instead.
+    const std::wstring overrides = L"Software\\Wine\\AppDefaults\\kvabtest_nocontrols.exe";
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_CURRENT_USER, (overrides + L"\\DllOverrides").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    &key, nullptr);
+    RegSetValueExW(key, L"comctl32", 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), sizeof(wchar_t));
+    RegCloseKey(key);
+    const int child = runChild(program, "without_manager_libraries");
+    deleteKeyTree(HKEY_CURRENT_USER, overrides);
+    EXPECT_EQ(0, child)
         << "10: not loaded, 11: no document, 12: the manager's launch failed, 13: the controls were loaded";
 }
