@@ -18,6 +18,7 @@ prefix=$(sed -n 's/^PRODUCT_PREFIX:STRING=//p' "$build/CMakeCache.txt")
 
 rm -rf "$out"
 mkdir -p "$out/dist-sim"
+out=$(cd "$out" && pwd)  # the package's links point here
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 while read -r name; do
