@@ -3,7 +3,8 @@
 #   installer/build-msi.sh SETTINGS OUT-DIR [VERSION]
 # SETTINGS is the build's installer/package.env, written by CMake (prefix, version, architecture,
 # brand, model, the stored list's key, the binaries' folder); VERSION replaces the build's
-# version (the tests make a newer package of the same binaries). Prints the package's path,
+# version (the tests make a newer package of the same binaries); PACKAGE_BINARIES names another
+# folder of the same binaries (./run dist's signed copies). Prints the package's path,
 # OUT-DIR/<prefix>panelmon-<version>-<arch>.msi.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -12,6 +13,7 @@ out=${2:?usage: build-msi.sh SETTINGS OUT-DIR [VERSION]}
 prefix='' version='' arch='' brand='' model='' product='' list_key='' bin=''
 # shellcheck source=/dev/null
 source "$settings"
+bin=${PACKAGE_BINARIES:-$bin}
 file_version=$version.0   # the binaries' own version resources carry the build's version
 version=${3:-$version}
 if ! [[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]]; then

@@ -139,6 +139,12 @@ check_toolchain() {
     { command -v msiinfo && command -v msibuild; } >/dev/null || lack "msiinfo and msibuild" msitools
     [ -f /usr/src/googletest/CMakeLists.txt ] || lack "GoogleTest sources" googletest
     command -v Xvfb >/dev/null || lack Xvfb xvfb xauth
+    # The shipped binaries' checks and signatures: pefile for Debian's own interpreter, gdb to
+    # find each binary's debug file, osslsigncode and openssl to sign and verify.
+    /usr/bin/python3 -c 'import pefile' >/dev/null 2>&1 || lack "pefile for /usr/bin/python3" python3-pefile
+    command -v gdb >/dev/null || lack gdb gdb
+    command -v osslsigncode >/dev/null || lack osslsigncode osslsigncode
+    command -v openssl >/dev/null || lack openssl openssl
     command -v clang++ >/dev/null || lack clang++ clang
     ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || lack "libFuzzer runtime" libclang-rt-dev
     [ -d /usr/share/fonts/truetype/wqy ] || lack "a CJK font" fonts-wqy-microhei

@@ -6,6 +6,7 @@
 #include "AppEntry.h"
 #include "AppListStore.h"
 #include "Exception.h"
+#include "Handles.h"
 #include "InterProcessLock.h"
 #include "LibraryModule.h"
 #include "ManagerDialog.h"
@@ -100,6 +101,28 @@ LONG runOwnedManager(const std::wstring& guiName) {
     return 0;
 }
 
+struct ActivationContextCloser {
+    static bool valid(HANDLE context) { return context != nullptr && context != INVALID_HANDLE_VALUE; }
+    static void close(HANDLE context) { ReleaseActCtx(context); }
+};
+struct ActivationCookieCloser {
+    static bool valid(ULONG_PTR cookie) { return cookie != 0; }
+    static void close(ULONG_PTR cookie) { DeactivateActCtx(0, cookie); }
+};
+using UniqueActivationContext = UniqueResource<HANDLE, ActivationContextCloser>;
+using ActiveContext = UniqueResource<ULONG_PTR, ActivationCookieCloser>;
+
+// The library's own manifest (resource 2) names common controls 6; while its context is active
+// the dialogs get them in any host program, whatever the host's own manifest says. Where it
+// can't be made the dialogs run with the host's controls.
+UniqueActivationContext libraryContext() {
+    ACTCTXW request = {sizeof(request)};
+    request.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    request.hModule = libraryInstance();
+    request.lpResourceName = MAKEINTRESOURCEW(2);
+    return UniqueActivationContext(CreateActCtxW(&request));
+}
+
 // A lock that can't be created or waited for throws its code, and no manager opens.
 LONG launchManager() {
     const std::wstring guiName = L"Application List" + libraryFileName();
@@ -108,6 +131,9 @@ LONG launchManager() {
         InterProcessLock held(lock);
         if (bringRunningManagerForward(guiName)) return ERROR_ALREADY_EXISTS;
     }
+    const UniqueActivationContext context = libraryContext();
+    ActiveContext active;
+    if (context) ActivateActCtx(context.get(), active.put());
     return runOwnedManager(guiName);
 }
 }  // namespace

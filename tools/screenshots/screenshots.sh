@@ -23,7 +23,7 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
 missing=()
 command -v Xvfb >/dev/null || missing+=(xvfb)
-command -v convert >/dev/null || missing+=(imagemagick)
+{ command -v convert && command -v identify; } >/dev/null || missing+=(imagemagick)
 [ -d /usr/share/fonts/truetype/wqy ] || missing+=(fonts-wqy-microhei)
 [ -f /usr/share/wine/fonts/marlett.ttf ] || missing+=(fonts-wine)  # Marlett, for the caption buttons
 if [ ${#missing[@]} -gt 0 ]; then
