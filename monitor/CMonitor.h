@@ -138,10 +138,9 @@ private:
     bool sessionIsActive() const;
     DestinationValues destinationValues(const ScanRequest& scan) const;
     std::optional<ScanJob> destinationJob(const ScanRequest& scan, const PanelAppRecord& record);
-    // Starts a program from the module's folder, with a "LaunchProgram =>" line when asked; a
-    // start that fails is logged either way.
-    enum class LaunchLine { Logged, Silent };
-    bool launch(const std::string& command, LaunchLine line);
+    // Starts a program from the module's folder with a "LaunchProgram =>" line; `start` starts
+    // it from the current folder without one. A start that fails is logged either way.
+    void launch(const std::string& command);
     bool start(const std::string& command);
 
     std::unique_ptr<CSCUtil> util_;

@@ -159,10 +159,10 @@ LONG CMonitor::LaunchCopy(DcsHandle handle, int32_t parameter, int32_t mode) {
     return 0;
 }
 
-bool CMonitor::launch(const std::string& command, LaunchLine line) {
+void CMonitor::launch(const std::string& command) {
     monitor_process::enterModuleDirectory();
-    if (line == LaunchLine::Logged) logInfo("LaunchProgram =>" + command);
-    return start(command);
+    logInfo("LaunchProgram =>" + command);
+    start(command);
 }
 
 bool CMonitor::start(const std::string& command) {
@@ -173,7 +173,7 @@ bool CMonitor::start(const std::string& command) {
 }
 
 LONG CMonitor::LaunchLightScan(const std::string& jobPath) {
-    launch(lightScanCommand(monitor_process::moduleDirectory, prefix_, jobPath), LaunchLine::Logged);
+    launch(lightScanCommand(monitor_process::moduleDirectory, prefix_, jobPath));
     return 0;
 }
 
@@ -189,7 +189,7 @@ LONG CMonitor::ReportLocalCardInserted() {
         logError("Couldn't create hid report file.");
         result = kInvalidData;
     }
-    launch(photoDockCommand(photoDockPath_, path), LaunchLine::Logged);
+    launch(photoDockCommand(photoDockPath_, path));
     return result;
 }
 

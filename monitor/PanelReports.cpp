@@ -93,7 +93,7 @@ void CMonitor::autoPrint(DcsHandle handle, int files, int storageId) {
     const DeviceNames device = lookupDevice(handle).value_or(DeviceNames{});
     const std::string command = quickPrintCommand(quickPrintPath_, files, device.port, storageId, device.printer);
     EndSessionForPort(handle);
-    launch(command, LaunchLine::Logged);
+    launch(command);
 }
 
 bool CMonitor::sessionIsActive() const {

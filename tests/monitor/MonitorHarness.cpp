@@ -135,17 +135,7 @@ HANDLE MonitorHarness::launch(const std::string& arguments) const {
     if (!pathFront_.empty()) child.set("PATH", pathFront_ + ";" + environment("PATH"));
     std::string line = "\"" + exe() + "\"";
     if (!arguments.empty()) line += " " + arguments;
-    std::vector<char> text(line.begin(), line.end());
-    text.push_back('\0');
-    STARTUPINFOA startup = {sizeof(startup)};
-    PROCESS_INFORMATION process = {};
-    const std::string current = workingFolder_.empty() ? folder() : workingFolder_;
-    if (!CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, current.c_str(), &startup,
-                        &process)) {
-        return nullptr;
-    }
-    CloseHandle(process.hThread);
-    return process.hProcess;
+    return startProcess(line, (workingFolder_.empty() ? folder() : workingFolder_).c_str());
 }
 
 bool MonitorHarness::start(const std::string& arguments) {
