@@ -3,7 +3,9 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <numeric>
 
@@ -278,6 +280,129 @@ std::string PipeClient::call(const std::string& text) {
         return reply;
     }
     return std::string();
+}
+
+namespace {
+// The Unix file of a Windows path, through Wine's own export; empty off Wine.
+std::string unixPathOf(const std::string& path) {
+    using UnixNameFn = char*(CDECL*)(const wchar_t*);
+    static const auto convert = exportOf<UnixNameFn>(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    if (convert == nullptr) return std::string();
+    const std::wstring wide(path.begin(), path.end());
+    char* name = convert(wide.c_str());
+    if (name == nullptr) return std::string();
+    std::string unix(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return unix;
+}
+
+// The Windows path of a Linux file below /proc: the root drive, or Wine's Unix path form.
+std::string procPath(const std::string& rest) {
+    static const std::string root = [] {
+        return GetFileAttributesA("Z:\\proc\\self\\stat") != INVALID_FILE_ATTRIBUTES ? "Z:\\proc\\" : "\\\\?\\unix\\proc\\";
+    }();
+    return root + rest;
+}
+
+// One numbered field of a /proc/<pid>/stat line; -1 when it has none.
+long long statField(const std::string& stat, int wanted) {
+    // Field 2, the program's name, may hold blanks: fields are counted after its closing parenthesis.
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) return -1;
+    size_t at = close + 1;
+    for (int field = 3; field <= wanted; ++field) {
+        at = stat.find_first_not_of(' ', at);
+        if (at == std::string::npos) return -1;
+        if (field == wanted) return std::atoll(stat.c_str() + at);
+        at = stat.find(' ', at);
+    }
+    return -1;
+}
+
+constexpr int kMinorFaults = 10;
+constexpr int kStartTicks = 22;
+
+// Seconds since 1970 at which Linux started the process of a /proc/<pid>/stat line.
+double linuxStart(const std::string& stat) {
+    static const double bootSeconds = [] {
+        const std::string all = readFile(procPath("stat"));
+        const size_t at = all.find("btime ");
+        return at == std::string::npos ? 0.0 : std::atof(all.c_str() + at + 6);
+    }();
+    return bootSeconds + static_cast<double>(statField(stat, kStartTicks)) / 100.0;  // USER_HZ
+}
+
+// Seconds since 1970 at which the system created `process`.
+double windowsStart(HANDLE process) {
+    FILETIME created, ended, kernel, user;
+    if (!GetProcessTimes(process, &created, &ended, &kernel, &user)) return 0;
+    ULARGE_INTEGER value;
+    value.LowPart = created.dwLowDateTime;
+    value.HighPart = created.dwHighDateTime;
+    return static_cast<double>(value.QuadPart - 116444736000000000ULL) / 1e7;
+}
+}  // namespace
+
+PageFaults PageFaults::self() {
+    PageFaults faults;
+    if (unixPathOf(ownPath()).empty()) return faults;
+    faults.statPath_ = procPath("self\\stat");
+    return faults;
+}
+
+PageFaults PageFaults::of(HANDLE process) {
+    PageFaults faults;
+    char path[MAX_PATH] = {};
+    if (GetModuleFileNameExA(process, nullptr, path, MAX_PATH) == 0) return faults;
+    if (unixPathOf(path).empty()) return faults;
+    // Among the Linux processes whose first argument names that program (Wine puts its Windows
+    // or its Unix path there), the one started closest to the process's creation: several may
+    // run one program.
+    const auto fileName = [](const std::string& text) { return text.substr(text.find_last_of("\\/") + 1); };
+    const std::string program = fileName(path);
+    const double created = windowsStart(process);
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA(procPath("*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return faults;
+    double closest = 5.0;  // seconds; nothing further away is that process
+    do {
+        const std::string pid = entry.cFileName;
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string command = readFile(procPath(pid + "\\cmdline"));
+        if (_stricmp(fileName(command.c_str()).c_str(), program.c_str()) != 0) continue;
+        const std::string statPath = procPath(pid + "\\stat");
+        const double distance = std::abs(linuxStart(readFile(statPath)) - created);
+        if (distance < closest) {
+            closest = distance;
+            faults.statPath_ = statPath;
+        }
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+    return faults;
+}
+
+long long PageFaults::count() const {
+    if (statPath_.empty()) return -1;
+    return statField(readFile(statPath_), kMinorFaults);
+}
+
+double faultsPer(long long before, long long after, double operations) {
+    if (before < 0 || after < before || operations <= 0) return -1;
+    return static_cast<double>(after - before) / operations;
+}
+
+std::string faultText(double perOperation) {
+    return perOperation < 0 ? std::string("? page faults") : number(perOperation, 2) + " page faults";
+}
+
+bool faultGoal(const std::string& name, double product, double bare, double slack, const std::string& what) {
+    if (product < 0 || bare < 0) {
+        std::printf("  GOAL %-4s %s: page faults unknown here (not on Wine)\n", name.c_str(), what.c_str());
+        std::fflush(stdout);
+        return true;
+    }
+    return goal(name, product, bare + slack,
+                what + " (bare " + number(bare, 2) + " + " + number(slack, 2) + " allowed)");
 }
 
 namespace {

@@ -122,6 +122,29 @@ private:
     HWND window_ = nullptr;
 };
 
+// Minor page faults of a process as Linux counts them for the Wine process that runs it (field 10
+// of /proc/<pid>/stat): the count a time ratio hides, whatever a fault costs on the machine.
+// Inside Wine the system's own page-fault counter reads 0. Unknown (-1) off Wine.
+class PageFaults {
+public:
+    // This process.
+    static PageFaults self();
+    // The process `process` runs: the Linux process whose program is the same file.
+    static PageFaults of(HANDLE process);
+    long long count() const;
+    bool known() const { return !statPath_.empty(); }
+
+private:
+    std::string statPath_;
+};
+
+// Faults per operation over `operations` operations between two counts; "?" text when unknown.
+double faultsPer(long long before, long long after, double operations);
+std::string faultText(double perOperation);
+// A goal line on faults per operation: the product's against the bare program's, with `slack`
+// faults per operation allowed above it. Met when unknown (nothing to judge by), and says so.
+bool faultGoal(const std::string& name, double product, double bare, double slack, const std::string& what);
+
 // Process figures read from outside.
 struct ProcessFigures {
     double cpuMs = 0;  // user + kernel

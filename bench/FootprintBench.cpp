@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ using namespace bench;
 
 namespace {
 // One report of each kind the monitor serves all day.
+const char* const kKindNames[] = {"scan", "copy", "card", "list request", "duplex"};
 const char* const kMixedReports[] = {
     "01 00 33 00 00 00 01 03",  // scan to the first program of the list
     "01 00 00 00 00 00 05 02",  // colour copy of 2
@@ -105,12 +107,32 @@ int bareMain(const std::string& folder, const std::string& prefix) {
 }
 
 // ---- the measurement -------------------------------------------------------------------------
+constexpr int kKinds = sizeof(kMixedReports) / sizeof(kMixedReports[0]);
+
 struct Footprint {
     double registeredMs = -1;
     ProcessFigures started, served;
     int startedModules = 0, servedModules = 0;
     std::vector<std::string> modules;
+    double faultsPerReport[kKinds] = {-1, -1, -1, -1, -1};  // after warm-up, by kind
 };
+
+// Page faults a report of each kind once the process is warm: `perKind` reports of one kind,
+// counted from the moment the reports before them have settled.
+template <typename Send>
+void faultsByKind(HANDLE process, int perKind, Send send, Footprint& out) {
+    const PageFaults faults = PageFaults::of(process);
+    if (!faults.known()) return;
+    for (int kind = 0; kind < kKinds; ++kind) {
+        const std::string report = std::string("report USB001 0 ") + kMixedReports[kind];
+        send(report);  // this kind's own first use
+        Sleep(300);
+        const long long before = faults.count();
+        for (int i = 0; i < perKind; ++i) send(report);
+        Sleep(300);  // the started programs end, the list request's pause passes
+        out.faultsPerReport[kind] = faultsPer(before, faults.count(), perKind);
+    }
+}
 
 // Milliseconds from `startedAt` until the journal shows the notification registration.
 template <typename Journal>
@@ -133,7 +155,8 @@ void sendMixed(int rounds, Send send) {
 // The figures of one process: started at `startedAt`, registered when its journal says so and
 // ready when `ready` holds, then fed the mixed reports through `send`.
 template <typename Journal, typename Ready, typename Send>
-bool measure(HANDLE process, double startedAt, Journal journal, Ready ready, Send send, int rounds, Footprint& out) {
+bool measure(HANDLE process, double startedAt, Journal journal, Ready ready, Send send, int rounds, Footprint& out,
+             const std::function<void()>& beforeFaults = [] {}) {
     out.registeredMs = untilRegistered(startedAt, journal);
     for (int i = 0; i < 400 && !ready(); ++i) Sleep(10);
     if (out.registeredMs < 0 || !ready()) return false;
@@ -144,16 +167,32 @@ bool measure(HANDLE process, double startedAt, Journal journal, Ready ready, Sen
     out.served = processFigures(process);
     out.servedModules = moduleCount(process);
     out.modules = moduleNames(process);
+    beforeFaults();
+    faultsByKind(process, rounds * 2, send, out);
     return true;
+}
+
+std::wstring hundredEntries() {
+    std::wstring list;
+    for (int i = 1; i <= 100; ++i) {
+        const std::wstring n = std::to_wstring(i);
+        list += testing_support::appEntryText(L"Program " + n, L"C:\\Programs\\app" + n + L".exe", L"JPG");
+    }
+    return list;
 }
 
 bool measureMonitor(int rounds, Footprint& out) {
     MonitorRig rig("wbfp", "OemInkjet", BareProgram::kScenario, "poll=60000,reenum=10000,enumretry=5000", false);
     rig.setAppList(testing_support::appEntryText(L"Viewer", L"C:\\v.exe", L"JPG"));
+    // One connection for every report: a connection of its own would start a thread in the
+    // simulator, inside the process measured, each time.
+    PipeClient pipe(rig.prefix());
     const double startedAt = nowMs();
     return rig.start() &&
            measure(rig.process(), startedAt, [&] { return rig.journal(); }, [&] { return rig.waitForWindow() != nullptr; },
-                   [&](const std::string& line) { rig.command(line); }, rounds, out) &&
+                   [&](const std::string& line) { pipe.call(line); }, rounds, out,
+                   // A list of the size users keep, read at every list request.
+                   [&] { rig.setAppList(hundredEntries()); }) &&
            rig.running();
 }
 
@@ -161,9 +200,10 @@ bool measureBare(int rounds, Footprint& out) {
     BareProgram bare("wbfq");
     bare.copyBuilt("lsqx.exe", "wbfqlsqx.exe");
     bare.copyBuilt("PhotoDock.exe", "PhotoDock.exe");
+    PipeClient pipe("wbfq");
     const double startedAt = nowMs();
     return bare.start() && measure(bare.process(), startedAt, [&] { return bare.journal(); }, [&] { return bare.ready(); },
-                                   [&](const std::string& line) { bare.command(line); }, rounds, out);
+                                   [&](const std::string& line) { pipe.call(line); }, rounds, out);
 }
 
 // A module's name to compare by: the two programs' own files differ only in their prefix.
@@ -191,6 +231,15 @@ void report(const Footprint& monitor, const Footprint& bare) {
     line("modules the monitor has and the bare program has not:" + (extra.empty() ? std::string(" none") : extra));
     goal("P5", static_cast<double>(monitor.served.privateBytes) / static_cast<double>(bare.served.privateBytes), 1.3,
          "monitor / bare program, private bytes after the mixed reports");
+    line("page faults a report once warm (monitor / bare program):");
+    for (int kind = 0; kind < kKinds; ++kind) {
+        line("  " + std::string(kKindNames[kind]) + ": " + faultText(monitor.faultsPerReport[kind]) + " / " +
+             faultText(bare.faultsPerReport[kind]));
+    }
+    for (int kind = 0; kind < kKinds; ++kind) {
+        faultGoal("P5", monitor.faultsPerReport[kind], bare.faultsPerReport[kind], 1.0,
+                  std::string("page faults a ") + kKindNames[kind] + " report");
+    }
 }
 }  // namespace
 

@@ -1,6 +1,7 @@
 #include "AppListStore.h"
 
 #include "AppDiscoverer.h"
+#include "Handles.h"
 #include "AppEntry.h"
 #include "BrandKey.h"
 #include "Exception.h"
@@ -45,18 +46,120 @@ std::wstring AppListStore::readStoredText() const {
     return std::wstring();
 }
 
-std::wstring AppListStore::readDocument() const {
-    std::wstring document(kDocumentOpen);
-    try {
-        RegistryKey key(keyPath_, true, HKEY_LOCAL_MACHINE, kListAccess);
-        // Read at once in the room the list took last time; an unreadable list reads as empty.
-        const size_t before = document.size();
-        if (tryAppendText(key.handle(), kValueName, document, lastSize_.load()).ok()) {
-            lastSize_ = static_cast<DWORD>((document.size() - before + 1) * sizeof(wchar_t));
-        }
-    } catch (const Exception&) {
+namespace {
+constexpr size_t kOpenChars = sizeof(kDocumentOpen) / sizeof(wchar_t) - 1;
+constexpr size_t kCloseChars = sizeof(kDocumentClose) / sizeof(wchar_t) - 1;
+// A value that keeps growing between reads is given up after this many, and reads as empty.
+constexpr int kReadAttempts = 8;
+
+enum class TextRead { Text, None, Larger };
+
+// The list's text read into `room` (never null): Text with `chars` its length up to the first
+// NUL (or up to the room's end when it holds none); None for a missing, unreadable or non-text
+// value; Larger with `chars` the room the value needs, a character spare.
+TextRead readListText(HKEY key, wchar_t* room, size_t roomChars, size_t& chars) {
+    DWORD type = REG_NONE;
+    DWORD bytes = static_cast<DWORD>(std::min<size_t>(roomChars, MAXDWORD / sizeof(wchar_t)) * sizeof(wchar_t));
+    const LONG status = RegQueryValueExW(key, kValueName, nullptr, &type, reinterpret_cast<BYTE*>(room), &bytes);
+    if (status == ERROR_MORE_DATA) {
+        chars = bytes / sizeof(wchar_t) + 1;
+        return TextRead::Larger;
     }
-    return document.append(kDocumentClose);
+    if (status != ERROR_SUCCESS || !isTextType(type)) return TextRead::None;
+    const size_t stored = std::min<size_t>(bytes / sizeof(wchar_t), roomChars);
+    chars = static_cast<size_t>(std::find(room, room + stored, L'\0') - room);
+    return TextRead::Text;
+}
+
+void putTags(wchar_t* document, size_t textChars) {
+    std::copy(kDocumentOpen, kDocumentOpen + kOpenChars, document);
+    std::copy(kDocumentClose, kDocumentClose + kCloseChars + 1, document + kOpenChars + textChars);
+}
+}  // namespace
+
+HKEY AppListStore::openForReading() const {
+    HKEY key = nullptr;
+    const LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, KEY_QUERY_VALUE, &key);
+    if (status == ERROR_SUCCESS) return key;
+    if (status == ERROR_FILE_NOT_FOUND) {
+        try {
+            RegistryKey created(keyPath_, true, HKEY_LOCAL_MACHINE, kListAccess);
+        } catch (const Exception&) {
+        }
+    }
+    return nullptr;
+}
+
+size_t AppListStore::readIntoKept(HKEY key) const {
+    if (key == nullptr) return 0;
+    if (kept_.empty()) kept_.resize(256);
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+        size_t chars = 0;
+        switch (readListText(key, kept_.data(), kept_.size(), chars)) {
+        case TextRead::Text:
+            return chars;
+        case TextRead::None:
+            return 0;
+        case TextRead::Larger:
+            kept_.resize(std::max(chars, kept_.size() + 1));
+            break;
+        }
+    }
+    return 0;
+}
+
+AppListStore::Document AppListStore::writeDocument(wchar_t* room, size_t roomChars) const {
+    const UniqueKey key(openForReading());
+    Document out;
+    if (room != nullptr && roomChars > kOpenChars + kCloseChars) {
+        // The text's NUL may land where the closing tag goes; the tag overwrites it.
+        size_t chars = 0;
+        const TextRead read = key ? readListText(key.get(), room + kOpenChars, roomChars - kOpenChars - kCloseChars, chars)
+                                  : TextRead::None;
+        if (read != TextRead::Larger) {
+            if (read == TextRead::None) chars = 0;
+            out.length = kOpenChars + chars + kCloseChars;
+            out.written = out.length < roomChars;
+            if (out.written) putTags(room, chars);
+            return out;
+        }
+    }
+    std::lock_guard<CriticalSection> hold(keptLock_);
+    const size_t chars = readIntoKept(key.get());
+    out.length = kOpenChars + chars + kCloseChars;
+    out.written = room != nullptr && out.length < roomChars;
+    if (out.written) {
+        std::copy(kept_.data(), kept_.data() + chars, room + kOpenChars);
+        putTags(room, chars);
+    }
+    return out;
+}
+
+AppListStore::Document AppListStore::writeNarrowDocument(char* room, size_t roomChars) const {
+    const UniqueKey key(openForReading());
+    std::lock_guard<CriticalSection> hold(keptLock_);
+    const size_t chars = readIntoKept(key.get());
+    Document out;
+    out.length = kOpenChars + chars + kCloseChars;
+    if (room == nullptr || out.length >= roomChars) return out;
+    const wchar_t* text = kept_.data();
+    out.narrow = std::all_of(text, text + chars, [](wchar_t c) { return c <= 0xFF; });
+    if (!out.narrow) return out;
+    char* at = std::copy(kDocumentOpen, kDocumentOpen + kOpenChars, room);
+    at = std::transform(text, text + chars, at, [](wchar_t c) { return static_cast<char>(c); });
+    std::copy(kDocumentClose, kDocumentClose + kCloseChars + 1, at);
+    out.written = true;
+    return out;
+}
+
+std::wstring AppListStore::readDocument() const {
+    std::wstring document;
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+        document.resize(writeDocument(nullptr, 0).length + 1);
+        const Document written = writeDocument(&document[0], document.size());
+        if (written.written) return document.substr(0, written.length);
+    }
+    return std::wstring(kDocumentOpen) + kDocumentClose;
 }
 
 void AppListStore::load(std::vector<std::wstring>& copy) {

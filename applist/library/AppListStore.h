@@ -2,9 +2,10 @@
 // changed by add, remove and move and written by save; every read goes to the registry.
 #pragma once
 
+#include "CriticalSection.h"
+
 #include <windows.h>
 
-#include <atomic>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,21 @@ public:
 
     // The "AppList" value, or empty text when it is missing or unreadable.
     std::wstring readStoredText() const;
-    // The "<APPLIST>" document of the stored list, the text read straight into it.
+    // The "<APPLIST>" document's length without its NUL, and whether it was written.
+    struct Document {
+        size_t length = 0;
+        bool written = false;
+        bool narrow = true;  // every character fitted in 8 bits (8-bit output only)
+    };
+    // Writes the "<APPLIST>" document of the stored list and its NUL into `room` when it holds
+    // more than the document's length; the length is reported either way. The list is read
+    // straight into the caller's room between the two tags; a room too small, or none, has it
+    // read into storage kept between calls, so that steady calls allocate nothing.
+    Document writeDocument(wchar_t* room, size_t roomChars) const;
+    // The same in 8-bit characters (U+0000 to U+00FF); `narrow` false when another character
+    // stands in it, and then nothing useful is written.
+    Document writeNarrowDocument(char* room, size_t roomChars) const;
+    // The document as a string.
     std::wstring readDocument() const;
     void load(std::vector<std::wstring>& copy);
     // Throws the platform error when the key or the value can't be written.
@@ -49,6 +64,11 @@ public:
 private:
     std::wstring keyPath_;
     std::vector<std::wstring> entries_;
-    // The stored list's size in bytes when last read: the next read tries that room at once.
-    mutable std::atomic<DWORD> lastSize_{0};
+    // The list's key opened for reading; null when the list can't be read (an empty list). A
+    // missing key is created, as every other user of the list expects it to exist.
+    HKEY openForReading() const;
+    // The stored text read into kept_ (grown to fit, never shrunk); its length. Under keptLock_.
+    size_t readIntoKept(HKEY key) const;
+    mutable CriticalSection keptLock_;
+    mutable std::vector<wchar_t> kept_;
 };

@@ -43,19 +43,18 @@ LONG guarded(Work work) {
     }
 }
 
-template <typename Char>
-LONG copyOut(const std::basic_string<Char>& document, Char* buffer, uint32_t size, uint32_t* needed) {
-    const size_t wanted = document.size() + 1;
-    if (wanted > UINT32_MAX) return ERROR_NOT_ENOUGH_MEMORY;
-    *needed = static_cast<uint32_t>(wanted);
-    if (size < wanted) return ERROR_INSUFFICIENT_BUFFER;
-    if (buffer == nullptr) return ERROR_INVALID_PARAMETER;
-    std::copy(document.begin(), document.end(), buffer);
-    buffer[document.size()] = Char(0);
-    return 0;
+// The size protocol's answer for a document written, or not, into the caller's buffer.
+LONG answer(const AppListStore::Document& document, bool haveBuffer, uint32_t size, uint32_t* needed) {
+    if (document.length >= UINT32_MAX) return ERROR_NOT_ENOUGH_MEMORY;
+    *needed = static_cast<uint32_t>(document.length + 1);
+    if (size < *needed) return ERROR_INSUFFICIENT_BUFFER;
+    if (!haveBuffer) return ERROR_INVALID_PARAMETER;
+    if (!document.narrow) {
+        *needed = 0;
+        return ERROR_NOT_SUPPORTED;
+    }
+    return document.written ? 0 : kNoCodeFailure;
 }
-
-std::wstring currentDocument() { return AppListStore::instance().readDocument(); }
 
 LRESULT CALLBACK ownerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DESTROY || message == WM_CLOSE) return 0;
@@ -177,28 +176,14 @@ extern "C" LONG WINAPI CreateAppList() {
 extern "C" LONG WINAPI GetWideAppList(wchar_t* buffer, uint32_t size, uint32_t* needed) {
     if (needed == nullptr) return ERROR_INVALID_PARAMETER;
     *needed = 0;
-    return guarded([&] { return copyOut(currentDocument(), buffer, size, needed); });
+    return guarded([&] { return answer(AppListStore::instance().writeDocument(buffer, size), buffer != nullptr, size, needed); });
 }
 
 extern "C" LONG WINAPI GetAppList(char* buffer, uint32_t size, uint32_t* needed) {
     if (needed == nullptr) return ERROR_INVALID_PARAMETER;
     *needed = 0;
-    return guarded([&]() -> LONG {
-        const std::wstring document = currentDocument();
-        const uint32_t wanted = static_cast<uint32_t>(document.size() + 1);
-        *needed = wanted;
-        if (size < wanted) return ERROR_INSUFFICIENT_BUFFER;
-        if (buffer == nullptr) return ERROR_INVALID_PARAMETER;
-        std::string narrow(document.size(), '\0');
-        for (size_t i = 0; i < document.size(); ++i) {
-            if (document[i] > 0xFF) {
-                *needed = 0;
-                return ERROR_NOT_SUPPORTED;
-            }
-            narrow[i] = static_cast<char>(document[i]);
-        }
-        return copyOut(narrow, buffer, size, needed);
-    });
+    return guarded(
+        [&] { return answer(AppListStore::instance().writeNarrowDocument(buffer, size), buffer != nullptr, size, needed); });
 }
 
 extern "C" LONG WINAPI LaunchGui() {

@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -66,6 +67,10 @@ extern "C" LONG WINAPI GetConfigData(DWORD reserved, DWORD item, DWORD subItem, 
     (void)reserved;
     (void)subItem;
     if (size == nullptr) return ERROR_INVALID_PARAMETER;
+    static std::atomic<bool> timed{false};
+    if (!timed.exchange(true)) {
+        standin::timeLineTo(standin::besideModule(g_self, ".journal"), "GetConfigData, the first");
+    }
     const Answers answers = loadAnswers();
     auto found = answers.items.find(item);
     if (found == answers.items.end()) return ERROR_NOT_FOUND;

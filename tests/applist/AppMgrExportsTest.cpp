@@ -238,3 +238,66 @@ TEST(AppMgrExports, TheStoreKeyLetsEveryoneUseButNotAdministerIt) {
     EXPECT_EQ(0u, store.save());
     EXPECT_EQ(L"<APPLIST>\r\n" + one + L"</APPLIST>", library.document());
 }
+
+TEST(AppMgrExports, TheListReadInPlaceKeepsTheSizeProtocolAtEveryEdge) {
+    LoadedCopy library("ipedappmgr.dll");  // a brand no other test uses
+    ASSERT_NE(nullptr, library.module());
+    auto wide = library.get<ListFn>("GetWideAppList");
+    auto narrow = library.get<NarrowListFn>("GetAppList");
+    const std::wstring open = L"<APPLIST>\r\n", close = L"</APPLIST>";
+    const auto storeRaw = [&](const std::wstring& chars, DWORD type = REG_SZ) {
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, library.keyPath().c_str(), L"AppList", type,
+                                                 chars.data(), static_cast<DWORD>(chars.size() * sizeof(wchar_t))));
+    };
+    // Each buffer ends at an inaccessible page: nothing is written past the size given.
+    const auto callWith = [&](uint32_t size, uint32_t& needed, std::wstring& text) {
+        GuardedBuffer buffer(size * sizeof(wchar_t));
+        const LONG status = wide(buffer.as<wchar_t>(), size, &needed);
+        text = status == 0 ? std::wstring(buffer.as<wchar_t>()) : std::wstring();
+        return status;
+    };
+    const std::wstring entry = makeAppEntry(L"Viewer", L"C:\\v.exe", L"JPG", L"JPG");
+    const uint32_t exact = static_cast<uint32_t>(open.size() + entry.size() + close.size() + 1);
+    for (const std::wstring& stored : {entry + std::wstring(1, L'\0'), entry}) {  // with and without its NUL
+        storeRaw(stored);
+        uint32_t needed = 0;
+        std::wstring text;
+        EXPECT_EQ(0, callWith(exact, needed, text)) << stored.size();
+        EXPECT_EQ(open + entry + close, text);
+        EXPECT_EQ(exact, needed);
+        EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, callWith(exact - 1, needed, text)) << "one short";
+        EXPECT_EQ(exact, needed);
+        EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, callWith(40, needed, text)) << "far too short";
+        EXPECT_EQ(exact, needed);
+        EXPECT_EQ(0, callWith(exact + 500, needed, text));
+        EXPECT_EQ(exact, needed) << "the size needed, not the size given";
+    }
+    // Text after a NUL inside the value is not part of the list, read in place or not.
+    storeRaw(entry + std::wstring(1, L'\0') + L"<APP>hidden</APP>" + std::wstring(1, L'\0'));
+    uint32_t needed = 0;
+    std::wstring text;
+    EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, wide(nullptr, 0, &needed));
+    EXPECT_EQ(exact, needed);
+    EXPECT_EQ(0, callWith(exact + 40, needed, text));
+    EXPECT_EQ(open + entry + close, text);
+    // A value of another type is an empty list, whatever the room.
+    storeRaw(std::wstring(64, L'x'), REG_BINARY);
+    EXPECT_EQ(0, callWith(22, needed, text));
+    EXPECT_EQ(kEmpty, text);
+    EXPECT_EQ(0, callWith(4000, needed, text));
+    EXPECT_EQ(22u, needed);
+    // A list that grew since the size call answers with its new size, then reads whole.
+    storeRaw(entry);
+    ASSERT_EQ(ERROR_INSUFFICIENT_BUFFER, wide(nullptr, 0, &needed));
+    storeRaw(entry + entry);
+    EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, callWith(needed, needed, text));
+    EXPECT_EQ(exact + entry.size(), needed);
+    EXPECT_EQ(0, callWith(needed, needed, text));
+    EXPECT_EQ(open + entry + entry + close, text);
+    // The 8-bit list the same way.
+    GuardedBuffer bytes(needed);
+    EXPECT_EQ(0, narrow(bytes.as<char>(), needed, &needed));
+    EXPECT_EQ(std::string(open.begin(), open.end()) + std::string(entry.begin(), entry.end()) +
+                  std::string(entry.begin(), entry.end()) + std::string(close.begin(), close.end()),
+              std::string(bytes.as<char>()));
+}
