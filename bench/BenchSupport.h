@@ -141,9 +141,14 @@ private:
 // Faults per operation over `operations` operations between two counts; "?" text when unknown.
 double faultsPer(long long before, long long after, double operations);
 std::string faultText(double perOperation);
-// A goal line on faults per operation: the product's against the bare program's, with `slack`
-// faults per operation allowed above it. Met when unknown (nothing to judge by), and says so.
+// A goal line on faults per operation: the product's against the bare program's (or another
+// reference), with `slack` faults per operation allowed above it. Met when unknown (nothing to
+// judge by), and says so.
 bool faultGoal(const std::string& name, double product, double bare, double slack, const std::string& what);
+// The slack for work that starts a program. Wine starts a process by forking the parent: every
+// page the parent writes afterwards faults once, so a start costs the parent about one fault a
+// page its next work writes. The monitor's report writes a few pages more than a bare callback.
+double forkSlack(double bare);
 
 // Process figures read from outside.
 struct ProcessFigures {

@@ -14,7 +14,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -137,11 +139,99 @@ void faultsByKind(HANDLE process, int perKind, Send send, Footprint& out) {
 // Milliseconds from `startedAt` until the journal shows the notification registration.
 template <typename Journal>
 double untilRegistered(double startedAt, Journal journal) {
-    for (int i = 0; i < 4000; ++i) {
+    for (int i = 0; i < 20000; ++i) {
         if (journal().find("DcsRegisterForNotificationsHid client") != std::string::npos) return nowMs() - startedAt;
-        Sleep(5);
+        Sleep(1);
     }
     return -1;
+}
+
+// ---- start-up: several starts of each, and one split by step ------------------------------
+
+// The stand-ins' time lines of one traced start ("<ms since the process started> <what>"),
+// merged in time order, each with its step from the one before.
+std::string startSplit(const std::vector<std::string>& timeFiles) {
+    std::vector<std::pair<double, std::string>> steps;
+    for (const std::string& path : timeFiles) {
+        const std::string text = readFile(path);
+        for (size_t at = 0; at < text.size();) {
+            const size_t end = std::min(text.find("\r\n", at), text.size());
+            const std::string row = text.substr(at, end - at);
+            at = end + 2;
+            const size_t space = row.find(' ');
+            if (space == std::string::npos) continue;
+            steps.emplace_back(std::atof(row.c_str()), row.substr(space + 1));
+        }
+    }
+    std::sort(steps.begin(), steps.end());
+    std::string split;
+    double before = 0;
+    for (const auto& [at, what] : steps) {
+        // The registration is the last step that counts.
+        split += "    " + number(at, 1) + " ms (+" + number(at - before, 1) + ") " + what.substr(0, 70) + "\n";
+        before = at;
+        if (what.find("DcsRegisterForNotificationsHid") != std::string::npos) break;
+    }
+    return split;
+}
+
+// STANDIN_TIMES for the processes started while it lives.
+class TracedStart {
+public:
+    TracedStart() { SetEnvironmentVariableA("STANDIN_TIMES", "1"); }
+    ~TracedStart() { SetEnvironmentVariableA("STANDIN_TIMES", nullptr); }
+};
+
+// Milliseconds from process start to the last registration, or -1; with `split`, the step
+// lines of the stand-ins' times.
+double startMonitorOnce(const std::string& prefix, std::string* split) {
+    MonitorRig rig(prefix, "OemInkjet", BareProgram::kScenario, "poll=60000,reenum=10000,enumretry=5000", false);
+    rig.setAppList(testing_support::appEntryText(L"Viewer", L"C:\\v.exe", L"JPG"));
+    std::unique_ptr<TracedStart> traced(split != nullptr ? new TracedStart : nullptr);
+    const double startedAt = nowMs();
+    if (!rig.start()) return -1;
+    traced.reset();
+    const double ms = untilRegistered(startedAt, [&] { return rig.journal(); });
+    if (split != nullptr) {
+        *split = startSplit({rig.file(prefix + "cnf.times"), rig.file(prefix + "scx.times"), rig.file(prefix + "devlink.times")});
+    }
+    return ms;
+}
+
+double startBareOnce(const std::string& prefix, std::string* split) {
+    BareProgram bare(prefix);
+    std::unique_ptr<TracedStart> traced(split != nullptr ? new TracedStart : nullptr);
+    const double startedAt = nowMs();
+    if (!bare.start()) return -1;
+    traced.reset();
+    const double ms = untilRegistered(startedAt, [&] { return bare.journal(); });
+    if (split != nullptr) *split = startSplit({bare.file(prefix + "devlink.times")});
+    bare.waitUntilReady();
+    return ms;
+}
+
+// `starts` starts of each, taking turns; the medians, then one traced start of each, split.
+bool measureStartUp(int starts) {
+    std::vector<double> monitor, bare;
+    for (int i = 0; i < starts; ++i) {
+        monitor.push_back(startMonitorOnce("wbs" + std::to_string(i % 10), nullptr));
+        bare.push_back(startBareOnce("wbt" + std::to_string(i % 10), nullptr));
+        if (monitor.back() < 0 || bare.back() < 0) {
+            line("FAILED: a start did not reach its registration");
+            return false;
+        }
+    }
+    std::string monitorSplit, bareSplit;
+    startMonitorOnce("wbsx", &monitorSplit);
+    startBareOnce("wbtx", &bareSplit);
+    const Figures m = figuresOf(monitor), b = figuresOf(bare);
+    line("start to the last HID registration: monitor " + describe(m) + ", bare " + describe(b));
+    line("one traced start of each, split by the steps the stand-ins saw (ms since the process started):");
+    line("  monitor:\n" + monitorSplit + "  bare program:\n" + bareSplit);
+    note("before the first step: the process's own start-up (system libraries, runtime); the monitor's first step");
+    note("is its logger's first configuration read. Traced starts pay a time line each step: not the figures above.");
+    goal("P5", m.median / b.median, 1.2, "start to the last HID registration, monitor / bare program");
+    return true;
 }
 
 template <typename Send>
@@ -214,8 +304,6 @@ std::string comparable(const std::string& name) {
 
 void report(const Footprint& monitor, const Footprint& bare) {
     const auto kib = [](size_t bytes) { return std::to_string(bytes / 1024) + " KiB"; };
-    line("start to the last HID registration: monitor " + number(monitor.registeredMs, 1) + " ms, bare " +
-         number(bare.registeredMs, 1) + " ms");
     line("after start-up:     monitor " + kib(monitor.started.privateBytes) + ", " +
          std::to_string(monitor.startedModules) + " modules; bare " + kib(bare.started.privateBytes) + ", " +
          std::to_string(bare.startedModules) + " modules");
@@ -237,7 +325,10 @@ void report(const Footprint& monitor, const Footprint& bare) {
              faultText(bare.faultsPerReport[kind]));
     }
     for (int kind = 0; kind < kKinds; ++kind) {
-        faultGoal("P5", monitor.faultsPerReport[kind], bare.faultsPerReport[kind], 1.0,
+        // Scans, copies and cards start a program; list requests and the duplex button don't.
+        const bool starts = kind < 3;
+        faultGoal("P5", monitor.faultsPerReport[kind], bare.faultsPerReport[kind],
+                  starts ? forkSlack(bare.faultsPerReport[kind]) : 0.05,
                   std::string("page faults a ") + kKindNames[kind] + " report");
     }
 }
@@ -246,6 +337,7 @@ void report(const Footprint& monitor, const Footprint& bare) {
 int main(int argc, char** argv) {
     if (argc >= 4 && std::string(argv[1]) == "--bare") return bareMain(argv[2], argv[3]);
     const int rounds = shortForm(argc, argv) ? 2 : 10;
+    const int starts = shortForm(argc, argv) ? 2 : 15;
     heading("P5 footprint: start-up, then " + std::to_string(rounds) + " rounds of scan, copy, card, list and duplex");
     Footprint monitor, bare;
     if (!measureMonitor(rounds, monitor)) {
@@ -257,5 +349,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     report(monitor, bare);
-    return 0;
+    heading("P5 start-up: " + std::to_string(starts) + " starts of each, taking turns");
+    return measureStartUp(starts) ? 0 : 1;
 }

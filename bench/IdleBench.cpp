@@ -32,7 +32,12 @@ ProcessFigures measureIdle(MonitorRig& rig, DWORD idleMs) {
     Sleep(500);  // start-up settles
     const std::string before = rig.journal();
     const ProcessFigures start = processFigures(rig.process());
+    const PageFaults faults = PageFaults::of(rig.process());
+    const long long faultsBefore = faults.count();
     Sleep(idleMs);
+    const double idleFaults = faultsPer(faultsBefore, faults.count(), idleMs / 1000.0);
+    line("page faults while idle: " + faultText(idleFaults) + " a second");
+    faultGoal("P2", idleFaults, 0, 0.1, "page faults a second while idle");
     const ProcessFigures idle = processFigures(rig.process());
     const std::string after = rig.journal();
     const std::string during = after.substr(before.size());
@@ -126,12 +131,19 @@ int main(int argc, char** argv) {
         return 1;
     }
     const ProcessFigures warm = processFigures(rig.process());
+    const PageFaults faults = PageFaults::of(rig.process());
+    const long long faultsBefore = faults.count();
     const double began = nowMs();
     if (!sender.send(reports)) {
         line("FAILED: a report was not delivered");
         return 1;
     }
     const double took = nowMs() - began;
+    // None of these reports starts a program: nothing forks the process, and a report that
+    // allocates nothing the heap must get from the system again faults nothing.
+    const double reportFaults = faultsPer(faultsBefore, faults.count(), reports);
+    line("page faults over the reports: " + faultText(reportFaults) + " a report");
+    faultGoal("P2", reportFaults, 0, 0.05, "page faults a report once warm");
     const ProcessFigures end = processFigures(rig.process());
     line("idle, before any report:        " + figuresText(idle));
     line("after " + std::to_string(warmup) + " warm-up reports:      " + figuresText(warm));

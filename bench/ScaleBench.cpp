@@ -19,13 +19,19 @@ struct Point {
     double startup = 0;
     std::vector<double> samples;
     Figures reenumeration;
+    long long faults = 0;  // over the re-enumerations after the first
+    bool faultsKnown = true;
+    double faultsPer() const { return faultsKnown && samples.size() > 1 ? double(faults) / (samples.size() - 1) : -1; }
 };
 
 // One timed re-enumeration; false when it did not end or left an interface unregistered.
-bool reenumerate(MonitorRig& rig, int interfaces, int done, std::vector<double>& samples) {
+bool reenumerate(MonitorRig& rig, int interfaces, int done, Point& point) {
+    std::vector<double>& samples = point.samples;
     DWORD_PTR result = 0;
     // The message carries a device name, copied across processes: an empty one.
     static const char kNoDevice[] = "";
+    const PageFaults faults = PageFaults::of(rig.process());
+    const long long before = faults.count();
     const double start = nowMs();
     if (!SendMessageTimeoutA(rig.window(), WM_DEVMODECHANGE, 0, reinterpret_cast<LPARAM>(kNoDevice), SMTO_NORMAL, 30000,
                              &result)) {
@@ -33,6 +39,9 @@ bool reenumerate(MonitorRig& rig, int interfaces, int done, std::vector<double>&
         return false;
     }
     samples.push_back(nowMs() - start);
+    const long long after = faults.count();
+    if (before < 0 || after < before) point.faultsKnown = false;
+    if (done > 1) point.faults += after - before;
     if (countLines(rig.journal(), "DcsRegisterForNotificationsHid") < interfaces * (done + 1)) {
         line("FAILED: the re-enumeration did not register every interface");
         return false;
@@ -85,15 +94,15 @@ bool series(const char* title, bool oneDevice, int rounds, const std::vector<int
     }
     for (int round = 1; round <= rounds; ++round) {
         for (size_t i = 0; i < sizes.size(); ++i) {
-            if (!reenumerate(*rigs[i], sizes[i], round, points[i].samples)) return false;
+            if (!reenumerate(*rigs[i], sizes[i], round, points[i])) return false;
         }
     }
     for (Point& point : points) {
         point.reenumeration = figuresOf(point.samples);
         char text[240];
-        std::snprintf(text, sizeof(text), "%2d interfaces: re-enumeration %s, %.3f ms an interface; start-up to the last "
-                      "registration %.0f ms", point.interfaces, describe(point.reenumeration).c_str(),
-                      point.reenumeration.median / point.interfaces, point.startup);
+        std::snprintf(text, sizeof(text), "%2d interfaces: re-enumeration %s, %.3f ms an interface, %s; start-up to the "
+                      "last registration %.0f ms", point.interfaces, describe(point.reenumeration).c_str(),
+                      point.reenumeration.median / point.interfaces, faultText(point.faultsPer()).c_str(), point.startup);
         line(text);
     }
     double slope = 0, intercept = 0, r2 = 0;
@@ -110,6 +119,12 @@ bool series(const char* title, bool oneDevice, int rounds, const std::vector<int
          std::to_string(middle.interfaces) + ", " + number(upper, 3) + " ms from " + std::to_string(middle.interfaces) +
          " to " + std::to_string(last.interfaces));
     goal("Scale", upper / lower, 1.5, "upper / lower cost of an interface more (linear: about 1)");
+    // The pages a re-enumeration writes grow with the interfaces, not faster: per interface, the
+    // largest size costs what the middle one did.
+    const double largest = last.faultsPer(), middling = middle.faultsPer();
+    faultGoal("Scale", largest < 0 ? -1 : largest / last.interfaces, middling < 0 ? -1 : middling / middle.interfaces * 1.5,
+              1.0, "page faults a re-enumeration an interface, at " + std::to_string(last.interfaces) + " against 1.5 x at " +
+                       std::to_string(middle.interfaces));
     return true;
 }
 }  // namespace

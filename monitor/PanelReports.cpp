@@ -127,9 +127,7 @@ LONG CMonitor::RequestScan(int32_t code, PanelRequest request, DcsHandle handle)
 
     CScanCaps& caps = CScanCaps::instance();
     caps.init(false);
-    ScanCapsRecord record;
-    caps.copyRecord(&record);
-    if (record.SendAppListToOpPanel == 0) ScanToComputer(scan);
+    if (caps.sendAppListToOpPanel() == 0) ScanToComputer(scan);
     ScanToApplication(appIndex, scan);
     monitor_process::enterModuleDirectory();
     logInfo("LaunchProgram =>");

@@ -65,6 +65,11 @@ ScanCapsRecord* CScanCaps::copyRecord(ScanCapsRecord* out) const {
     return out;
 }
 
+int32_t CScanCaps::sendAppListToOpPanel() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return record_.SendAppListToOpPanel;
+}
+
 int32_t CScanCaps::fillLocked() {
     std::string directory, prefix;
     if (!librarySources(directory, prefix)) return kScanCapsNoOwnPath;

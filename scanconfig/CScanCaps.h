@@ -42,6 +42,8 @@ public:
     int32_t init(bool refresh);
     // Copies the whole record into `out` and returns `out` (null: copies nothing).
     ScanCapsRecord* copyRecord(ScanCapsRecord* out) const;
+    // The record's SendAppListToOpPanel, without a copy of the whole record (several pages).
+    int32_t sendAppListToOpPanel() const;
 
 private:
     CScanCaps();

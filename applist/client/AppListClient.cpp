@@ -9,7 +9,7 @@
 #include "SystemCall.h"
 #include "TagText.h"
 
-#include <vector>
+#include <cwchar>
 
 namespace {
 constexpr LONG kMoreData = ERROR_INSUFFICIENT_BUFFER;  // 122
@@ -39,10 +39,9 @@ bool AppListClient::fetchDocument(std::wstring& document) {
     }
     if (status == kMoreData) {
         // The library reports the size with the terminator; one more keeps a short count safe.
-        std::vector<wchar_t> buffer(static_cast<size_t>(needed) + 1, L'\0');
-        status = library_.getWideAppList(buffer.data(), needed, &needed);
-        buffer.back() = L'\0';
-        document.assign(buffer.data());
+        document.assign(static_cast<size_t>(needed) + 1, L'\0');
+        status = library_.getWideAppList(&document[0], needed, &needed);
+        document.resize(wcsnlen(document.c_str(), document.size() - 1));
     }
     return status == ERROR_SUCCESS;
 }
@@ -59,13 +58,12 @@ bool AppListClient::buildLocked() {
         std::lock_guard<std::mutex> hold(lock_);
         ocrFlag_ = ocr ? "1" : "0";
     }
-    std::wstring document;
-    if (!fetchDocument(document)) return false;
+    if (!fetchDocument(document_)) return false;
     std::optional<std::wstring> paint;
     const bool fax = hasFaxProgram();
     std::lock_guard<std::mutex> hold(lock_);
     // Indexes are overwritten, not cleared: stale records above the new end stay until a clear.
-    fillDestinations(table_, document, fixed_, fax, ocr, paint);
+    fillDestinations(table_, document_, fixed_, fax, ocr, paint);
     if (paint) paintPath_ = *paint;
     return true;
 }

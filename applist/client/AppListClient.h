@@ -55,7 +55,8 @@ public:
 
 private:
     // False when the library or the document is unavailable; a document over the limit is
-    // refused (logged) and read as the empty list.
+    // refused (logged) and read as the empty list. The document is read into `document`'s own
+    // room, so a text kept from the last list takes no new block for a list of its size.
     bool fetchDocument(std::wstring& document);
     // Under buildLock_.
     bool buildLocked();
@@ -65,6 +66,8 @@ private:
     AppListLibrary library_;
     FixedDestinations fixed_;
     HMODULE scanLibrary_ = nullptr;
+    // The last document read, under buildLock_: its room serves the next list.
+    std::wstring document_;
     // List requests and scan requests arrive on different library threads: the table and the
     // fields below are only touched under this lock, and a rebuild swaps the table in whole.
     mutable std::mutex lock_;

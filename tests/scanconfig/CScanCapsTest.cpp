@@ -304,5 +304,6 @@ TEST(ScanCaps, ProcessInstanceLoadsTheLibraryBesideTheProgramByItsPrefix) {
     caps.copyRecord(&record);
     EXPECT_EQ(1, record.NumScanners) << "the stand-in's default device";
     EXPECT_EQ(1, record.SendAppListToOpPanel);
+    EXPECT_EQ(1, caps.sendAppListToOpPanel()) << "the one field, read without a copy";
     EXPECT_EQ(kScanCapsOk, caps.init(false));
 }
