@@ -59,6 +59,7 @@ public:
     bool waitUntilReady();
     bool ready() const;
     HANDLE process() const { return process_; }
+    const std::string& prefix() const { return prefix_; }
     std::string file(const std::string& name) const { return folder_.file(name); }
     std::string tempFolder() const { return folder_.file("temp"); }
     std::string journal() const { return readFile(folder_.file(prefix_ + "devlink.journal")); }

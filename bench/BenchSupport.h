@@ -147,7 +147,8 @@ std::string faultText(double perOperation);
 bool faultGoal(const std::string& name, double product, double bare, double slack, const std::string& what);
 // The slack for work that starts a program. Wine starts a process by forking the parent: every
 // page the parent writes afterwards faults once, so a start costs the parent about one fault a
-// page its next work writes. The monitor's report writes a few pages more than a bare callback.
+// page its next work writes. The monitor's report writes some pages more than a bare callback
+// (its device record, destination, job text, logger switches): a fifth more is allowed.
 double forkSlack(double bare);
 
 // Process figures read from outside.

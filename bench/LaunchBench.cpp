@@ -208,6 +208,11 @@ struct LaunchRound {
     MonitorRig& rig;
     LaunchBare& bare;
     LaunchBare& sized;
+    // One connection each for every report: a connection of its own would start a thread in
+    // the simulator, inside the process measured, each time.
+    PipeClient& rigPipe;
+    PipeClient& barePipe;
+    PipeClient& sizedPipe;
     const std::string& program;
     const std::string& jobBytes;
     int& records;
@@ -223,9 +228,9 @@ bool launchStep(LaunchRound& r, int kind, int round, LaunchSamples& s) {
     if (kind < 6) {
         const bool scan = kind % 2 == 1;
         const std::function<std::string(const std::string&)> targets[] = {
-            [&](const std::string& report) { return r.rig.command(report); },
-            [&](const std::string& report) { return r.bare.command(report); },
-            [&](const std::string& report) { return r.sized.command(report); },
+            [&](const std::string& report) { return r.rigPipe.call(report); },
+            [&](const std::string& report) { return r.barePipe.call(report); },
+            [&](const std::string& report) { return r.sizedPipe.call(report); },
         };
         const PageFaults* counted = kind < 2 ? &r.monitorFaults : kind < 4 ? &r.bareFaults : nullptr;
         const long long before = counted != nullptr ? counted->count() : -1;
@@ -315,7 +320,8 @@ bool runLaunch(bool logging, int rounds, const char* prefix) {
         profileBlocks(rig, bareProgram, records);
         return true;
     }
-    LaunchRound round{rig, bareProgram, sizedProgram, program, sample.file, records,
+    PipeClient rigPipe(prefix), barePipe(bareProgram.prefix()), sizedPipe(sizedProgram.prefix());
+    LaunchRound round{rig, bareProgram, sizedProgram, rigPipe, barePipe, sizedPipe, program, sample.file, records,
                       PageFaults::of(rig.process()), PageFaults::of(bareProgram.process())};
     LaunchSamples samples;
     if (!measureLaunch(round, rounds, samples)) {

@@ -25,12 +25,11 @@ struct Point {
 };
 
 // One timed re-enumeration; false when it did not end or left an interface unregistered.
-bool reenumerate(MonitorRig& rig, int interfaces, int done, Point& point) {
+bool reenumerate(MonitorRig& rig, const PageFaults& faults, int interfaces, int done, Point& point) {
     std::vector<double>& samples = point.samples;
     DWORD_PTR result = 0;
     // The message carries a device name, copied across processes: an empty one.
     static const char kNoDevice[] = "";
-    const PageFaults faults = PageFaults::of(rig.process());
     const long long before = faults.count();
     const double start = nowMs();
     if (!SendMessageTimeoutA(rig.window(), WM_DEVMODECHANGE, 0, reinterpret_cast<LPARAM>(kNoDevice), SMTO_NORMAL, 30000,
@@ -92,9 +91,11 @@ bool series(const char* title, bool oneDevice, int rounds, const std::vector<int
         points[i].interfaces = interfaces;
         points[i].startup = nowMs() - began;
     }
+    std::vector<PageFaults> faults;
+    for (const auto& rig : rigs) faults.push_back(PageFaults::of(rig->process()));
     for (int round = 1; round <= rounds; ++round) {
         for (size_t i = 0; i < sizes.size(); ++i) {
-            if (!reenumerate(*rigs[i], sizes[i], round, points[i])) return false;
+            if (!reenumerate(*rigs[i], faults[i], sizes[i], round, points[i])) return false;
         }
     }
     for (Point& point : points) {

@@ -351,7 +351,7 @@ void CMonitor::onPowerBroadcast(WPARAM event) {
         default:
             break;
     }
-    logInfo("Unhandled WM_POWERBROADCAST --> " + std::to_string(static_cast<unsigned>(event)));
+    if (infoEnabled()) logInfo("Unhandled WM_POWERBROADCAST --> " + std::to_string(static_cast<unsigned>(event)));
 }
 
 void CMonitor::onDeviceChange(WPARAM event) {

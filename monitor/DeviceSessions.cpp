@@ -110,7 +110,7 @@ int CMonitor::Enum() {
         record.isLocal = transportIsUsb(*dcsClient_, handle) ? 1 : 0;
     }
     devices_.replace(std::move(records));
-    logInfo(LogText("DCS enumHids LOCAL = ") << CountDevicesByTransport(kTransportLocal));
+    if (infoEnabled()) logInfo(LogText("DCS enumHids LOCAL = ") << CountDevicesByTransport(kTransportLocal));
     if (filling != 0) {
         ClearDevices();
         return 0;
@@ -132,7 +132,9 @@ LONG CMonitor::enumHidsCallback(uint32_t, DcsHandle handle) {
     // handle, still wins.
     devices_.fillRecord(*index, port, havePrinter ? named->second : readPrinterName(client, handle));
     if (!havePrinter) {
-        logInfo(LogText("CMonitor::enumHidCallback(") << handle << ") no PrinterFriendlyName for port " << port);
+        if (infoEnabled()) {
+            logInfo(LogText("CMonitor::enumHidCallback(") << handle << ") no PrinterFriendlyName for port " << port);
+        }
     }
     return 0;
 }
@@ -175,11 +177,11 @@ void CMonitor::OpenAndRegisterForHids() {
         if (!record.opened && dcsClient_->openHid(record.handle) != 0) {
             record.registered = 0;
             logInfo("DCS openHid = FAILED");
-            logInfo(LogText("Opening: ") << record.handle);
+            if (infoEnabled()) logInfo(LogText("Opening: ") << record.handle);
         } else {
             // Also for a record that stayed open and is only registered again.
             logInfo("DCS openHid = 0");
-            logInfo(LogText("Opening: ") << record.handle);
+            if (infoEnabled()) logInfo(LogText("Opening: ") << record.handle);
             record.opened = 1;
         }
         if (record.opened && !record.registered) {
@@ -190,7 +192,7 @@ void CMonitor::OpenAndRegisterForHids() {
                 record.opened = 0;
             } else {
                 const LONG result = dcsClient_->registerForNotificationsHid(record.handle, notificationThunk);
-                logInfo(LogText("registerForNotificationsHid successfully!!! lRetCode = ") << result);
+                if (infoEnabled()) logInfo(LogText("registerForNotificationsHid successfully!!! lRetCode = ") << result);
                 if (result != 0) {
                     record.registered = 0;
                     logError("registerForNotificationsHid with DCS failed!!!");
@@ -282,7 +284,7 @@ int CMonitor::IsLocalDevice(DcsHandle handle) {
 LONG CMonitor::EndSessionForPort(DcsHandle handle) {
     const std::optional<DeviceNames> device = lookupDevice(handle);
     if (!device) return 0;
-    logInfo("Ending Session for Port: " + device->port);
+    if (infoEnabled()) logInfo("Ending Session for Port: " + device->port);
     SessionControllerClient client(prefix_, device->port);
     client.closeSession();
     return 0;

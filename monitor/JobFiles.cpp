@@ -161,7 +161,7 @@ LONG CMonitor::LaunchCopy(DcsHandle handle, int32_t parameter, int32_t mode) {
 
 void CMonitor::launch(const std::string& command) {
     monitor_process::enterModuleDirectory();
-    logInfo("LaunchProgram =>" + command);
+    if (infoEnabled()) logInfo("LaunchProgram =>" + command);
     start(command);
 }
 

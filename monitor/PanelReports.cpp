@@ -42,7 +42,7 @@ LONG CMonitor::reportCallback(uint32_t first, DcsHandle handle, const uint8_t* r
             EndSessionForPort(handle);
             return 0;
         case PanelAction::Scan:
-            logInfo("Scan. Color mode: " + std::to_string(code));
+            if (infoEnabled()) logInfo("Scan. Color mode: " + std::to_string(code));
             RequestScan(code, request, handle);
             return 0;
         case PanelAction::Fax: {

@@ -85,6 +85,18 @@ TEST(AppListRoad, ThePanelGetsTheStoredListAndAScanResolvesItsIndex) {
     EXPECT_TRUE(contains(monitor.programJournal("lsqx").substr(monitor.programJournal("lsqx").rfind("command ")),
                          "<APP_PATH>C:\\v.exe</APP_PATH>"))
         << "index 4 is now Viewer";
+
+    // A shorter list read into the room the longer one left: none of the longer one remains.
+    brand.store(appEntryText(L"Vw", L"C:\\w.exe", L"JPG"));
+    DeleteFileA(monitor.file("os01scx.journal").c_str());
+    EXPECT_EQ("ok delivered result=0", monitor.command("report USB001 0 01 00 00 00 00 00 08 00"));
+    std::string shorter;
+    for (int i = 0; i < 200 && !contains(shorter, "sendList"); ++i) {
+        Sleep(50);
+        shorter = readFile(monitor.file("os01scx.journal"));
+    }
+    EXPECT_TRUE(contains(shorter, "addName name=Vw  length=3 value=5")) << shorter;
+    EXPECT_EQ(4, countLines(shorter, "addName")) << "E-mail, Fax, File and Vw only:\n" << shorter;
 }
 
 TEST(AppListRoad, InstallationRunCreatesTheListWhileAMonitorRuns) {
