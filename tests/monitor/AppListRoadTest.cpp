@@ -37,6 +37,18 @@ private:
     std::string brand_;
     std::wstring path_;
 };
+
+// A list request from the panel; the session object's journal of what was sent, once it went.
+std::string requestList(MonitorHarness& monitor) {
+    DeleteFileA(monitor.file("os01scx.journal").c_str());
+    EXPECT_EQ("ok delivered result=0", monitor.command("report USB001 0 01 00 00 00 00 00 08 00"));
+    std::string sent;
+    for (int i = 0; i < 200 && !contains(sent, "sendList"); ++i) {
+        Sleep(50);
+        sent = readFile(monitor.file("os01scx.journal"));
+    }
+    return sent;
+}
 }  // namespace
 
 TEST(AppListRoad, ThePanelGetsTheStoredListAndAScanResolvesItsIndex) {
@@ -69,13 +81,7 @@ TEST(AppListRoad, ThePanelGetsTheStoredListAndAScanResolvesItsIndex) {
     // With a fax program beside the monitor the fax destination takes index 1 and the list's
     // entries move up by one.
     writeFile(monitor.file("os01Fax.exe"), "MZ");
-    DeleteFileA(monitor.file("os01scx.journal").c_str());
-    EXPECT_EQ("ok delivered result=0", monitor.command("report USB001 0 01 00 00 00 00 00 08 00"));
-    std::string withFax;
-    for (int i = 0; i < 200 && !contains(withFax, "sendList"); ++i) {
-        Sleep(50);
-        withFax = readFile(monitor.file("os01scx.journal"));
-    }
+    const std::string withFax = requestList(monitor);
     const size_t fax = withFax.find("addName name=Fax  length=4");
     EXPECT_NE(std::string::npos, fax) << withFax;
     EXPECT_LT(withFax.find("addName name=E-mail "), fax);
@@ -88,13 +94,7 @@ TEST(AppListRoad, ThePanelGetsTheStoredListAndAScanResolvesItsIndex) {
 
     // A shorter list read into the room the longer one left: none of the longer one remains.
     brand.store(appEntryText(L"Vw", L"C:\\w.exe", L"JPG"));
-    DeleteFileA(monitor.file("os01scx.journal").c_str());
-    EXPECT_EQ("ok delivered result=0", monitor.command("report USB001 0 01 00 00 00 00 00 08 00"));
-    std::string shorter;
-    for (int i = 0; i < 200 && !contains(shorter, "sendList"); ++i) {
-        Sleep(50);
-        shorter = readFile(monitor.file("os01scx.journal"));
-    }
+    const std::string shorter = requestList(monitor);
     EXPECT_TRUE(contains(shorter, "addName name=Vw  length=3 value=5")) << shorter;
     EXPECT_EQ(4, countLines(shorter, "addName")) << "E-mail, Fax, File and Vw only:\n" << shorter;
 }
