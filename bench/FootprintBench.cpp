@@ -214,7 +214,10 @@ double startBareOnce(const std::string& prefix, std::string* split) {
 bool measureStartUp(int starts) {
     std::vector<double> monitor, bare;
     for (int i = 0; i < starts; ++i) {
+        // Each start after the last one's process has wound down.
+        Sleep(300);
         monitor.push_back(startMonitorOnce("wbs" + std::to_string(i % 10), nullptr));
+        Sleep(300);
         bare.push_back(startBareOnce("wbt" + std::to_string(i % 10), nullptr));
         if (monitor.back() < 0 || bare.back() < 0) {
             line("FAILED: a start did not reach its registration");
@@ -222,14 +225,20 @@ bool measureStartUp(int starts) {
         }
     }
     std::string monitorSplit, bareSplit;
+    Sleep(300);
     startMonitorOnce("wbsx", &monitorSplit);
+    Sleep(300);
     startBareOnce("wbtx", &bareSplit);
     const Figures m = figuresOf(monitor), b = figuresOf(bare);
     line("start to the last HID registration: monitor " + describe(m) + ", bare " + describe(b));
     line("one traced start of each, split by the steps the stand-ins saw (ms since the process started):");
     line("  monitor:\n" + monitorSplit + "  bare program:\n" + bareSplit);
-    note("before the first step: the process's own start-up (system libraries, runtime); the monitor's first step");
-    note("is its logger's first configuration read. Traced starts pay a time line each step: not the figures above.");
+    note("before the first step: the process's own start-up (system libraries, runtime). The monitor's steps: its");
+    note("logger's first configuration read; the scan-session objects; the device library's load, after the resource");
+    note("library, the window class and the instance checks (the first call into the windowing system, some 30 ms on");
+    note("Wine, is most of that gap: the monitor's window exists before any device is heard); the enumeration; the");
+    note("window (the gap before the first open) and the registration. The bare program makes its window afterwards.");
+    note("Traced starts pay a time line a step: they are not the figures above.");
     goal("P5", m.median / b.median, 1.2, "start to the last HID registration, monitor / bare program");
     return true;
 }
@@ -328,7 +337,7 @@ void report(const Footprint& monitor, const Footprint& bare) {
         // Scans, copies and cards start a program; list requests and the duplex button don't.
         const bool starts = kind < 3;
         faultGoal("P5", monitor.faultsPerReport[kind], bare.faultsPerReport[kind],
-                  starts ? forkSlack(bare.faultsPerReport[kind]) : 0.05,
+                  starts ? forkSlack(bare.faultsPerReport[kind]) : 0.25,
                   std::string("page faults a ") + kKindNames[kind] + " report");
     }
 }
