@@ -1,10 +1,10 @@
 #include "AppListStore.h"
 
 #include "AppDiscoverer.h"
-#include "Handles.h"
 #include "AppEntry.h"
 #include "BrandKey.h"
 #include "Exception.h"
+#include "Handles.h"
 #include "LibraryModule.h"
 #include "RegistryKey.h"
 #include "RegistryRead.h"
@@ -51,6 +51,9 @@ constexpr size_t kOpenChars = sizeof(kDocumentOpen) / sizeof(wchar_t) - 1;
 constexpr size_t kCloseChars = sizeof(kDocumentClose) / sizeof(wchar_t) - 1;
 // A value that keeps growing between reads is given up after this many, and reads as empty.
 constexpr int kReadAttempts = 8;
+// The storage kept between calls holds a list up to this size (the largest a monitor takes);
+// a larger one is given back after its call, so that one huge list doesn't stay in memory.
+constexpr size_t kKeptMostChars = 1u << 20;
 
 enum class TextRead { Text, None, Larger };
 
@@ -132,7 +135,12 @@ AppListStore::Document AppListStore::writeDocument(wchar_t* room, size_t roomCha
         std::copy(kept_.data(), kept_.data() + chars, room + kOpenChars);
         putTags(room, chars);
     }
+    releaseHugeKept();
     return out;
+}
+
+void AppListStore::releaseHugeKept() const {
+    if (kept_.size() > kKeptMostChars) std::vector<wchar_t>().swap(kept_);
 }
 
 AppListStore::Document AppListStore::writeNarrowDocument(char* room, size_t roomChars) const {
@@ -141,14 +149,17 @@ AppListStore::Document AppListStore::writeNarrowDocument(char* room, size_t room
     const size_t chars = readIntoKept(key.get());
     Document out;
     out.length = kOpenChars + chars + kCloseChars;
-    if (room == nullptr || out.length >= roomChars) return out;
     const wchar_t* text = kept_.data();
-    out.narrow = std::all_of(text, text + chars, [](wchar_t c) { return c <= 0xFF; });
-    if (!out.narrow) return out;
-    char* at = std::copy(kDocumentOpen, kDocumentOpen + kOpenChars, room);
-    at = std::transform(text, text + chars, at, [](wchar_t c) { return static_cast<char>(c); });
-    std::copy(kDocumentClose, kDocumentClose + kCloseChars + 1, at);
-    out.written = true;
+    if (room != nullptr && out.length < roomChars) {
+        out.narrow = std::all_of(text, text + chars, [](wchar_t c) { return c <= 0xFF; });
+        if (out.narrow) {
+            char* at = std::copy(kDocumentOpen, kDocumentOpen + kOpenChars, room);
+            at = std::transform(text, text + chars, at, [](wchar_t c) { return static_cast<char>(c); });
+            std::copy(kDocumentClose, kDocumentClose + kCloseChars + 1, at);
+            out.written = true;
+        }
+    }
+    releaseHugeKept();
     return out;
 }
 

@@ -67,8 +67,10 @@ private:
     // The list's key opened for reading; null when the list can't be read (an empty list). A
     // missing key is created, as every other user of the list expects it to exist.
     HKEY openForReading() const;
-    // The stored text read into kept_ (grown to fit, never shrunk); its length. Under keptLock_.
+    // The stored text read into kept_ (grown to fit); its length. Under keptLock_.
     size_t readIntoKept(HKEY key) const;
+    // Gives kept_ back when a list far larger than any monitor takes grew it. Under keptLock_.
+    void releaseHugeKept() const;
     mutable CriticalSection keptLock_;
     mutable std::vector<wchar_t> kept_;
 };
