@@ -364,9 +364,3 @@ void CMonitor::onDeviceChange(WPARAM event) {
     if (CountDevicesByTransport(kTransportLocal) >= 1 && window_ != nullptr) KillTimer(window_, kReenumerateTimer);
     inDeviceChange_ = false;
 }
-
-std::string CMonitor::portName() const {
-    std::lock_guard<std::mutex> hold(requestLock_);
-    return portName_;
-}
-

@@ -8,6 +8,7 @@
 #include "DcsClient.h"
 #include "Destinations.h"
 #include "DeviceTable.h"
+#include "DeviceWork.h"
 #include "MonitorTimings.h"
 #include "PanelRequest.h"
 #include "ScanJob.h"
@@ -82,7 +83,7 @@ public:
     LONG EndSessionForPort(DcsHandle handle);
     LONG SendScanToList(DcsHandle handle);
     // The port and printer of a handle, from the table or else the library; none when neither
-    // knows it. Each look-up is also kept as the last port looked up (portName()).
+    // knows it.
     std::optional<DeviceNames> lookupDevice(DcsHandle handle);
 
     // Library callbacks, reached through the process-wide monitor pointer.
@@ -112,8 +113,6 @@ public:
 
     void checkPhotoPrograms();
 
-    // The last port looked up; only the list request's session hold reads it back.
-    std::string portName() const;
     DcsHandle lastHandle() const { return lastHandle_; }
     HWND window() const { return window_; }
     AppListClient& appList() { return appList_; }
@@ -161,12 +160,12 @@ private:
 
     DeviceTable devices_;
     // The shared session object carries one port at a time: its port is set and used in one
-    // step (an e-mail job's option query, a list send).
+    // step (an e-mail job's option query, a list send). Held across the scan-session library's
+    // calls and the list rebuild; neither library can call back into the monitor.
     std::mutex sessionObjectLock_;
 
     std::unique_ptr<SessionController> sessionServer_;
-    mutable std::mutex requestLock_;  // portName_
-    std::string portName_;
+    DeviceWork deviceWork_;
     bool firstTick_ = false;
     bool photoDockPresent_ = false;
     bool photoDeskPresent_ = false;

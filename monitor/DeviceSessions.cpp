@@ -250,10 +250,6 @@ std::optional<DeviceNames> CMonitor::lookupDevice(DcsHandle handle) {
             names = DeviceNames{port, port};
         }
     }
-    if (names) {
-        std::lock_guard<std::mutex> request(requestLock_);
-        portName_ = names->port;
-    }
     return names;
 }
 
@@ -292,16 +288,22 @@ LONG CMonitor::EndSessionForPort(DcsHandle handle) {
 
 LONG CMonitor::SendScanToList(DcsHandle handle) {
     Sleep(250);
-    // The hold names the port of the previous look-up, taken before this request's own.
-    SessionControllerClient client(prefix_, portName());
-    client.openSession();
+    // The scanner held is that of the device whose panel gets the list; its other reports wait
+    // for this one (reportCallback), so none of them releases the hold during the send. An
+    // unknown handle has no port: nothing is held and the list names none, never another
+    // device's.
     const std::string port = lookupDevice(handle).value_or(DeviceNames{}).port;
+    SessionControllerClient client(prefix_, port);
+    if (!port.empty()) client.openSession();
     {
+        // The scan-session library and the list library get no callback and no monitor object,
+        // and this thread owns no window that a sent message could reach, so nothing re-enters
+        // the monitor on this thread while the lock is held.
         std::lock_guard<std::mutex> session(sessionObjectLock_);
         const std::string text = "<PortName>" + port + "</PortName>";
         scx::setPortText(scanObject2_, text.c_str());
         appList_.refreshPanelList(scanObject2_);
     }
-    if (IsLocalDevice(handle) == 1) client.closeSession();
+    if (!port.empty() && IsLocalDevice(handle) == 1) client.closeSession();
     return 0;
 }

@@ -42,6 +42,19 @@ bool sameDestinationName(const std::wstring& name, const wchar_t* fixed) {
     return _wcsnicmp(name.c_str(), fixed, kNameCompareLength) == 0;
 }
 
+// A written file's path for a command line; only a path with a space asks the file system. The
+// folder alone is shortened, so the program still sees the file's own name.
+std::string commandLinePath(const std::string& path) {
+    if (path.find_first_of(" \t") == std::string::npos) return path;
+    const size_t slash = path.rfind('\\');
+    const bool folderOnly = slash != std::string::npos && path.find_first_of(" \t", slash) == std::string::npos;
+    const std::string longForm = folderOnly ? path.substr(0, slash) : path;
+    char shortForm[kNameBuffer] = {};
+    const DWORD length = GetShortPathNameA(longForm.c_str(), shortForm, sizeof(shortForm));
+    if (length == 0 || length >= sizeof(shortForm)) return pathArgument(path, std::string());
+    return pathArgument(path, std::string(shortForm, length) + (folderOnly ? path.substr(slash) : std::string()));
+}
+
 // The job file's folder; empty, with its log line, when even the longest job name would not fit.
 std::string jobFolder() {
     const std::string folder = temporaryFolder();
@@ -173,7 +186,7 @@ bool CMonitor::start(const std::string& command) {
 }
 
 LONG CMonitor::LaunchLightScan(const std::string& jobPath) {
-    launch(lightScanCommand(monitor_process::moduleDirectory, prefix_, jobPath));
+    launch(lightScanCommand(monitor_process::moduleDirectory, prefix_, commandLinePath(jobPath)));
     return 0;
 }
 
@@ -189,7 +202,7 @@ LONG CMonitor::ReportLocalCardInserted() {
         logError("Couldn't create hid report file.");
         result = kInvalidData;
     }
-    launch(photoDockCommand(photoDockPath_, path));
+    launch(photoDockCommand(photoDockPath_, commandLinePath(path)));
     return result;
 }
 

@@ -53,6 +53,13 @@ std::string lightScanCommand(const std::string& moduleDirectory, const std::stri
     return "\"" + moduleDirectory + "\\" + prefix + "lsqx.exe\" -x " + jobPath;
 }
 
+std::string pathArgument(const std::string& path, const std::string& shortForm) {
+    const auto plain = [](const std::string& text) { return text.find_first_of(" \t") == std::string::npos; };
+    if (plain(path)) return path;
+    if (!shortForm.empty() && plain(shortForm)) return shortForm;
+    return "\"" + path + "\"";
+}
+
 std::string photoDockCommand(const std::string& photoDockPath, const std::string& reportPath) {
     return "\"" + photoDockPath + "\" -f " + reportPath;
 }

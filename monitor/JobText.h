@@ -38,6 +38,10 @@ std::string cardReportBytes();
 // quoted argument; the arguments stay as they are otherwise.
 std::string lightScanCommand(const std::string& moduleDirectory, const std::string& prefix,
                              const std::string& jobPath);
+// A file's path as one argument: as it is without a space; else its short form (`shortForm`,
+// empty when the volume has none), which programs that read the rest of the line take as it
+// is; else quoted. A temporary folder under a user name with a space must not arrive in pieces.
+std::string pathArgument(const std::string& path, const std::string& shortForm);
 std::string photoDockCommand(const std::string& photoDockPath, const std::string& reportPath);
 std::string photoDeskCommand(const std::string& photoDeskPath, const std::string& printerName);
 std::string quickPrintCommand(const std::string& quickPrintPath, int files, const std::string& portName,

@@ -27,6 +27,8 @@ LONG CMonitor::reportCallback(uint32_t first, DcsHandle handle, const uint8_t* r
     if (decodePanelReport(report, request, code) != 0) return 0;
     const uint8_t parameter = report[7];
 
+    const std::optional<DeviceRecord> device = devices_.find(handle);
+    std::lock_guard<std::recursive_mutex> inOrder(deviceWork_.of(device ? device->portName : ""));
     switch (panelActionFor(request.origin, code)) {
         case PanelAction::Invalid:
             return kInvalidData;
@@ -41,10 +43,13 @@ LONG CMonitor::reportCallback(uint32_t first, DcsHandle handle, const uint8_t* r
             logInfo("Cancel scan operation");
             EndSessionForPort(handle);
             return 0;
-        case PanelAction::Scan:
+        case PanelAction::Scan: {
+            char printer[kNameBuffer] = {};
+            GetDeviceNames(handle, printer);
             if (infoEnabled()) logInfo("Scan. Color mode: " + std::to_string(code));
             RequestScan(code, request, handle);
             return 0;
+        }
         case PanelAction::Fax: {
             logInfo("Fax");
             // Always grayscale with no application chosen. The library's buffer stays untouched.
@@ -90,6 +95,8 @@ LONG CMonitor::reportCallback(uint32_t first, DcsHandle handle, const uint8_t* r
 
 void CMonitor::autoPrint(DcsHandle handle, int files, int storageId) {
     logInfo("Auto-print selected files");
+    // An unknown handle gets no port, as a copy does: the last port looked up may be another
+    // device's, whose card would then be printed.
     const DeviceNames device = lookupDevice(handle).value_or(DeviceNames{});
     const std::string command = quickPrintCommand(quickPrintPath_, files, device.port, storageId, device.printer);
     EndSessionForPort(handle);

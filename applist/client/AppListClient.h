@@ -77,6 +77,8 @@ private:
     std::wstring paintPath_;
     std::string faxVendorName_;
     // One list build or send at a time, so a send hands the panel the table it just built and a
-    // scan never resolves its index in a table being rebuilt.
+    // scan never resolves its index in a table being rebuilt. Held across the list library's
+    // and the scan-session library's calls: neither is given a callback, so neither can come
+    // back into this object on the holding thread.
     std::mutex buildLock_;
 };

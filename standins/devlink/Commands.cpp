@@ -3,7 +3,9 @@
 //   resources                          ok handles=N private=B working=B gdi=N user=N (this process)
 //   devices                            ok devices=N | port=P transport=T model="M" hids=h,h
 //                                        scanner=h registered=h,h | ...
-//   report PORT HID [HEX...]           ok delivered result=N | ok not registered
+//   report PORT HID [HEX...] [as=H]    ok delivered result=N | ok not registered; with as=H the
+//                                        interface's callback is told handle H, as a stale or
+//                                        foreign handle would reach it
 //   notify PORT HID CLASS CODE         ok delivered result=N | ok not registered
 //   starve report|notify ...           the same, delivered while the program gets no memory but
 //                                        scraps; error escaped ... when an exception came back
@@ -88,6 +90,12 @@ std::string parseDelivery(const std::vector<std::string>& w, Delivery& item) {
     item.notificationClass = static_cast<uint32_t>(cls);
     item.code = static_cast<uint32_t>(code);
     for (size_t i = 3; !item.notification && i < w.size(); ++i) {
+        if (w[i].compare(0, 3, "as=") == 0) {
+            long long as = 0;
+            if (!numberIn(w[i].substr(3), 1, UINT32_MAX, as)) return "error bad handle '" + w[i] + "'";
+            item.asHandle = static_cast<DcsHandle>(as);
+            continue;
+        }
         if (!hexBytes(w[i], item.bytes)) return "error not hex byte pairs: '" + w[i] + "'";
     }
     return "";

@@ -304,6 +304,16 @@ extern "C" LONG WINAPI DcsCloseScanner(uint32_t clientId, DcsHandle handle) {
     return done(call, 0, "opens=" + num(left));
 }
 
+// Not part of the device library: how often the scanner of `port` is held now, or -1 for a port
+// that names no device, so that the scan-session stand-in can note whether a list went out held.
+extern "C" LONG WINAPI SimScannerOpens(const char* port) {
+    Locked hold;
+    const Device* device = port != nullptr ? findDevice(port) : nullptr;
+    if (device == nullptr) return -1;
+    auto opens = g_state.scannerOpens.find(device->scanner);
+    return opens == g_state.scannerOpens.end() ? 0 : static_cast<LONG>(opens->second);
+}
+
 extern "C" LONG WINAPI DcsRegisterForReportsHid(uint32_t clientId, DcsHandle handle, ReportCallback callback) {
     return registerFor("DcsRegisterForReportsHid", "reports", clientId, handle, callback);
 }

@@ -62,10 +62,10 @@ void deliver(Locked& hold, Delivery& item) {
     if (item.notification ? state.notify == nullptr : state.report == nullptr) return;
     static const uint8_t kNothing = 0;  // an empty report still comes with a valid pointer
     const uint8_t* bytes = item.bytes.empty() ? &kNothing : item.bytes.data();
+    const DcsHandle told = item.asHandle != 0 ? item.asHandle : item.handle;
     auto call = [&] {
-        return item.notification ? state.notify(item.handle, item.notificationClass, item.code)
-                                 : state.report(state.reportClient, item.handle, bytes,
-                                                static_cast<uint32_t>(item.bytes.size()));
+        return item.notification ? state.notify(told, item.notificationClass, item.code)
+                                 : state.report(state.reportClient, told, bytes, static_cast<uint32_t>(item.bytes.size()));
     };
     item.result = callOutside(hold, item.handle, [&]() -> LONG {
         if (!item.starved) return call();
@@ -83,7 +83,8 @@ void deliver(Locked& hold, Delivery& item) {
 
 std::string deliveryLine(const Delivery& item) {
     std::string what = (item.notification ? "notification port=" : "report port=") + item.port +
-                       " hid=" + num(item.hid) + " handle=" + num(item.handle);
+                       " hid=" + num(item.hid) + " handle=" + num(item.handle) +
+                       (item.asHandle != 0 ? " as=" + num(item.asHandle) : "");
     what += item.notification ? " class=" + num(item.notificationClass) + " code=" + num(item.code)
                               : " length=" + num(item.bytes.size()) + " bytes=" + standin::hexText(item.bytes);
     if (item.escaped) what += " -> an exception escaped the callback";

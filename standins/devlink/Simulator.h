@@ -69,6 +69,7 @@ struct Delivery {
     std::string port;
     long long hid = 0;
     DcsHandle handle = 0;
+    DcsHandle asHandle = 0;  // handed to the callback instead of `handle` when not 0
     std::vector<uint8_t> bytes;
     uint32_t notificationClass = 0, code = 0;
     bool done = false, delivered = false;

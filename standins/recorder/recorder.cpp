@@ -1,6 +1,7 @@
 // Stand-in for the programs the monitor starts (light-scan, photo/card, photo and auto-print).
 // Each start appends one record to "<program>.journal" beside the program: its command line,
-// and a copy of the job file named after "-x" or "-f" when there is one. Then it exits.
+// and a copy of the job file named after "-x" or "-f" when there is one ("nofile" when that
+// argument names none). Then it exits.
 #include "ModuleFiles.h"
 
 #include <windows.h>
@@ -9,11 +10,18 @@
 #include <string>
 
 namespace {
-// The job file follows "-x " or "-f " and runs to the end of the line.
+// The job file is the argument after "-x " or "-f ", read as a program's argument list has it:
+// a quoted one runs to its closing quote, any other to the next space.
 std::string jobFileOf(const std::string& commandLine) {
     for (const char* flag : {" -x ", " -f "}) {
-        const size_t at = commandLine.find(flag);
-        if (at != std::string::npos) return commandLine.substr(at + std::strlen(flag));
+        size_t at = commandLine.find(flag);
+        if (at == std::string::npos) continue;
+        at += std::strlen(flag);
+        if (commandLine.compare(at, 1, "\"") == 0) {
+            const size_t close = commandLine.find('"', at + 1);
+            return commandLine.substr(at + 1, close == std::string::npos ? std::string::npos : close - at - 1);
+        }
+        return commandLine.substr(at, commandLine.find_first_of(" \t", at) - at);
     }
     return std::string();
 }

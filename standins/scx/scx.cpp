@@ -62,9 +62,7 @@ public:
         journal("options session=" + pointerText(session) + " answer=" + std::to_string(result ? result[0] : 0));
     }
     PLACEHOLDER(6) PLACEHOLDER(7) PLACEHOLDER(8) PLACEHOLDER(9) PLACEHOLDER(10)
-    virtual void sendList(void* session, void* list) {
-        journal("sendList session=" + pointerText(session) + " list=" + pointerText(list));
-    }
+    virtual void sendList(void* session, void* list);
 };
 
 class SessionObject final {  // kind 2
@@ -72,8 +70,38 @@ public:
     PLACEHOLDER(0) PLACEHOLDER(1) PLACEHOLDER(2) PLACEHOLDER(3) PLACEHOLDER(4) PLACEHOLDER(5) PLACEHOLDER(6)
     PLACEHOLDER(7) PLACEHOLDER(8) PLACEHOLDER(9) PLACEHOLDER(10) PLACEHOLDER(11) PLACEHOLDER(12) PLACEHOLDER(13)
     PLACEHOLDER(14)
-    virtual void setPortText(const char* text) { journal(std::string("portText ") + (text ? text : "(null)")); }
+    virtual void setPortText(const char* text) {
+        port_ = text != nullptr ? text : "";
+        journal("portText " + (text != nullptr ? port_ : std::string("(null)")));
+    }
+    // The port of the last text, with or without its PortName tags.
+    std::string port() const {
+        const std::string open = "<PortName>", close = "</PortName>";
+        if (port_.compare(0, open.size(), open) != 0) return port_;
+        const size_t end = port_.find(close, open.size());
+        return port_.substr(open.size(), end == std::string::npos ? std::string::npos : end - open.size());
+    }
+
+private:
+    std::string port_;
 };
+
+// How often the device library holds the scanner of `port` as the list goes out: "" when the
+// simulated device library is not loaded beside this one.
+std::string heldText(const std::string& port) {
+    using OpensFn = LONG(WINAPI*)(const char*);
+    const std::string name = standin::moduleName(g_self);
+    HMODULE devices = GetModuleHandleA((name.substr(0, 4) + "devlink.dll").c_str());
+    auto opens = devices != nullptr ? reinterpret_cast<OpensFn>(
+                                          reinterpret_cast<void*>(GetProcAddress(devices, "SimScannerOpens")))
+                                    : nullptr;
+    return opens != nullptr ? " port=" + port + " held=" + std::to_string(opens(port.c_str())) : std::string();
+}
+
+void OptionsObject::sendList(void* session, void* list) {
+    const std::string held = session != nullptr ? heldText(static_cast<SessionObject*>(session)->port()) : "";
+    journal("sendList session=" + pointerText(session) + " list=" + pointerText(list) + held);
+}
 
 class ListObject final {  // kind 4
 public:

@@ -60,6 +60,13 @@ TEST(JobText, CardReportAndCommandLines) {
               quickPrintCommand("C:\\kv\\QuickPrn.exe", 12, "USB001", 2, "P1"));
     EXPECT_EQ("\"C:\\kv\\photodesk.exe\" -h202 /", photoDeskCommand("C:\\kv\\photodesk.exe", ""))
         << "an empty printer name ends in a space and a slash";
+
+    // A path with a space: its short form, else quoted; a short form with a space is no help.
+    EXPECT_EQ("C:\\temp\\a.xml", pathArgument("C:\\temp\\a.xml", "IGNORED"));
+    EXPECT_EQ("C:\\Users\\ANNLEE~1\\a.xml", pathArgument("C:\\Users\\Ann Lee\\a.xml", "C:\\Users\\ANNLEE~1\\a.xml"));
+    EXPECT_EQ("\"C:\\Users\\Ann Lee\\a.xml\"", pathArgument("C:\\Users\\Ann Lee\\a.xml", ""));
+    EXPECT_EQ("\"C:\\Users\\Ann Lee\\a.xml\"", pathArgument("C:\\Users\\Ann Lee\\a.xml", "C:\\Users\\Ann Lee\\a.xml"));
+    EXPECT_EQ("\"C:\\t\tb\\a.xml\"", pathArgument("C:\\t\tb\\a.xml", ""));
 }
 
 TEST(JobText, DeviceNamesCannotOpenElementsOrLinesOrCloseQuotes) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <thread>
 
 using namespace testing_support;
 
@@ -67,7 +68,10 @@ TEST(PanelRoad, EachDestinationGetsItsJobAndTheLightScanProgram) {
         EXPECT_EQ(c.job, record.file) << c.report;
         const std::string program = "\"" + monitor.file("pr01lsqx.exe") + "\" -x ";
         EXPECT_EQ(0u, record.command.find(program)) << record.command;
-        EXPECT_EQ(0u, jobPathOf(record.command).find(monitor.tempFolder() + "LightScanXML")) << record.command;
+        // The temporary folder is in the monitor's, which has a space: the job's own name stays.
+        const std::string job = jobPathOf(record.command);
+        EXPECT_EQ(std::string::npos, job.find(' ')) << record.command;
+        EXPECT_EQ(0u, job.substr(job.rfind('\\') + 1).find("LightScanXML")) << record.command;
     }
 
     // E-mail again, now with bit 7 in the device's answer: a PDF job.
@@ -254,4 +258,94 @@ TEST(PanelRoad, ScansRunOnlyWhileTheMonitorsSessionIsActive) {
     EXPECT_EQ("ok delivered result=0", press(monitor, "01 00 33 00 00 00 01 03"));
     ASSERT_TRUE(monitor.waitForPrograms("lsqx", 2));
     EXPECT_TRUE(contains(records(monitor.programJournal("lsqx")).back().file, "<APP_PATH>C:\\v.exe</APP_PATH>"));
+}
+
+TEST(PanelRoad, AJobPathWithASpaceReachesTheProgramAsOneArgument) {
+    // A user whose name has a space: the temporary folder has one too.
+    TempFolder base("prsp");
+    const std::string user = base.path() + "\\Ann Lee";
+    ASSERT_TRUE(CreateDirectoryA(user.c_str(), nullptr));
+    HarnessOptions options;
+    options.temporary = user + "\\Temp\\";
+    MonitorHarness monitor("pr07", kDevice, "poll=300,reenum=100,enumretry=20", options);
+    monitor.setAppList(appListText(appEntryText("Viewer", "C:\\v.exe", "JPG")));
+    startAndWait(monitor);
+
+    EXPECT_EQ("ok delivered result=0", press(monitor, "01 00 33 00 00 00 01 03"));
+    EXPECT_EQ("ok delivered result=0", press(monitor, "01 00 00 00 00 00 05 02"));
+    ASSERT_TRUE(monitor.waitForPrograms("lsqx", 2)) << monitor.log();
+    for (const ProgramRecord& record : records(monitor.programJournal("lsqx"))) {
+        EXPECT_TRUE(record.hasFile) << "the program read its job through the argument it got\n" << record.command;
+        const std::string job = jobPathOf(record.command);
+        EXPECT_EQ(std::string::npos, job.find(' ')) << "the folder's short form, which has no space\n" << record.command;
+        EXPECT_EQ(0u, job.substr(job.rfind('\\') + 1).find("LightScanXML")) << record.command;
+    }
+    EXPECT_EQ("ok delivered result=0", press(monitor, "01 00 00 00 00 00 07 00"));
+    ASSERT_TRUE(monitor.waitForPrograms("PhotoDock", 1)) << monitor.log();
+    const ProgramRecord card = records(monitor.programJournal("PhotoDock")).back();
+    EXPECT_TRUE(card.hasFile) << card.command;
+    EXPECT_EQ(std::string::npos, card.command.find("Ann Lee")) << card.command;
+    EXPECT_EQ("<hid_report><Devmon_Request>LOCAL_CARD_INSERTED</Devmon_Request>\r\n</hid_report>", card.file);
+}
+
+TEST(PanelRoad, AHandleNoDeviceIsKnownByGetsNoPortNeverTheLastDevicesOne) {
+    MonitorHarness monitor("pr08", std::string(kDevice) + "device port=USB002 transport=USB1 model=P2 hids=1\n");
+    monitor.setAppList(appListText(appEntryText("Viewer", "C:\\v.exe", "JPG")));
+    startAndWait(monitor);
+    ASSERT_TRUE(monitor.waitForJournal([](const std::string& j) { return calls(j, "DcsRegisterForReportsHid") >= 2; }));
+    // USB002 is the last device looked up; then reports come in on a handle neither the monitor
+    // nor the library knows, as a stale one would.
+    EXPECT_EQ("ok delivered result=0", monitor.command("report USB002 0 01 00 00 00 00 00 05 01"));
+    ASSERT_TRUE(monitor.waitForPrograms("lsqx", 1)) << monitor.log();
+    const std::string stale = "report USB001 0 as=30583 ";
+
+    // A scan looks the device up before it says so, and once more before its job; both fail.
+    EXPECT_EQ("ok delivered result=0", monitor.command(stale + "01 00 33 00 00 00 01 03"));
+    EXPECT_TRUE(monitor.waitForLog("GetFriendlyName failure")) << monitor.log();
+    EXPECT_TRUE(contains(monitor.log(), "Scan. Color mode: 1"));
+    EXPECT_EQ(2, calls(monitor.journal(), "DcsGetStringHid", "handle=30583 property=Portname")) << monitor.journal();
+
+    // Auto-print, a copy and a list request name no port, and hold no scanner.
+    EXPECT_EQ("ok delivered result=0", monitor.command(stale + "01 00 00 00 00 02 09 0C"));
+    ASSERT_TRUE(monitor.waitForPrograms("QuickPrn", 1)) << monitor.log();
+    EXPECT_EQ("\"" + monitor.file("QuickPrn.exe") + "\" /files=12 /port= /storageId=2 /printer=",
+              records(monitor.programJournal("QuickPrn")).back().command);
+    EXPECT_EQ("ok delivered result=0", monitor.command(stale + "01 00 00 00 00 00 05 01"));
+    ASSERT_TRUE(monitor.waitForPrograms("lsqx", 2)) << monitor.log();
+    EXPECT_TRUE(contains(records(monitor.programJournal("lsqx")).back().file, "<PORT_NAME></PORT_NAME>"))
+        << records(monitor.programJournal("lsqx")).back().file;
+    EXPECT_EQ("ok delivered result=0", monitor.command(stale + "01 00 00 00 00 00 08 00"));
+    EXPECT_TRUE(monitor.waitForLog("Send ScanToList"));
+    const std::string scx = readFile(monitor.file("pr08scx.journal"));
+    EXPECT_TRUE(contains(scx, "portText <PortName></PortName>")) << scx;
+    EXPECT_FALSE(contains(scx, "USB002")) << scx;
+    EXPECT_EQ(0, calls(monitor.journal(), "DcsOpenScanner", "")) << monitor.journal();
+    EXPECT_FALSE(contains(monitor.log(), "Ending Session for Port")) << "no port, no session to end";
+}
+
+TEST(PanelRoad, TwoDevicesStormingSendEveryListHeldAndReleaseEveryHoldOnce) {
+    MonitorHarness monitor("pr09", std::string(kDevice) + "device port=USB002 transport=USB1 model=P2 hids=1\n");
+    monitor.setAppList(appListText(appEntryText("Viewer", "C:\\v.exe", "JPG")));
+    startAndWait(monitor);
+    ASSERT_TRUE(monitor.waitForJournal([](const std::string& j) { return calls(j, "DcsRegisterForReportsHid") >= 2; }));
+    // Three callers per device at once, each sending in turn: a host list request, a host
+    // cancel, the panel's end of session and an auto-print, all of which touch the hold.
+    const std::string bases = " threads=3 exact=1 base=0102000000000100 base=0102000000009900 "
+                              "base=0100000000009900 base=0100000000020903";
+    std::string replies[2];
+    std::thread other([&] { replies[1] = monitor.command("storm USB002 0 8 2" + bases); });
+    replies[0] = monitor.command("storm USB001 0 8 1" + bases);
+    other.join();
+    for (const std::string& reply : replies) EXPECT_EQ("ok storm sent=24 delivered=24 unregistered=0 results=0:24", reply);
+    ASSERT_TRUE(monitor.waitForPrograms("QuickPrn", 12)) << monitor.log();
+
+    const std::string scx = readFile(monitor.file("pr09scx.journal"));
+    EXPECT_EQ(12, countLines(scx, "sendList")) << scx;
+    EXPECT_EQ(6, countLines(scx, "port=USB001 held=1")) << scx;
+    EXPECT_EQ(6, countLines(scx, "port=USB002 held=1")) << "no list went out unheld\n" << scx;
+    const std::string journal = monitor.journal();
+    EXPECT_EQ(12, calls(journal, "DcsOpenScanner", "opens=1")) << journal;
+    EXPECT_EQ(12, calls(journal, "DcsCloseScanner", "opens=0")) << "each hold released once, by its own list\n"
+                                                                 << journal;
+    EXPECT_EQ(0, calls(journal, "DcsCloseScanner", " -> 6")) << "no release of a scanner no longer held";
 }
