@@ -56,20 +56,14 @@ private:
     bool itemChosen_ = false;
 };
 
+// The caption's icon is the file's, when the file is there; the dialog takes no other.
 void AppListDialog::setIcons() {
     const HINSTANCE resources = context().resources();
-    const int width = GetSystemMetrics(SM_CXSMICON);
-    const int height = GetSystemMetrics(SM_CYSMICON);
-    HANDLE small = LoadImageW(nullptr, L"appmgr.ico", IMAGE_ICON, width, height, LR_LOADFROMFILE);
-    if (small != nullptr) {
+    if (HANDLE small = LoadImageW(nullptr, L"appmgr.ico", IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                  GetSystemMetrics(SM_CYSMICON), LR_LOADFROMFILE)) {
         SetPropW(dialog(), kSmallIconProperty, small);  // destroyed with the dialog
-    } else {
-        small = LoadImageW(resources, MAKEINTRESOURCEW(kAppIcon), IMAGE_ICON, width, height, LR_SHARED);
+        SendMessageW(dialog(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
     }
-    SendMessageW(dialog(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
-    SendMessageW(dialog(), WM_SETICON, ICON_BIG,
-                 reinterpret_cast<LPARAM>(LoadImageW(resources, MAKEINTRESOURCEW(kAppIcon), IMAGE_ICON, 0, 0,
-                                                     LR_DEFAULTSIZE | LR_SHARED)));
     const struct {
         int button;
         int icon;
@@ -287,8 +281,10 @@ INT_PTR AppListDialog::onNotify(const NMHDR* header) {
     if (header->idFrom != static_cast<UINT_PTR>(kAppList)) return FALSE;
     auto selected = [&] { return SendMessageW(header->hwndFrom, LVM_GETSELECTEDCOUNT, 0, 0) > 0; };
     switch (header->code) {
+        // A change of item state turns the flag on even when it took the selection away (Ctrl+Space):
+        // the focused item is still the one Modify and Remove act on. Only a click reads the selection.
         case LVN_ITEMCHANGED:
-            if ((reinterpret_cast<const NMLISTVIEW*>(header)->uChanged & LVIF_STATE) != 0) setItemChosen(selected());
+            if ((reinterpret_cast<const NMLISTVIEW*>(header)->uChanged & LVIF_STATE) != 0) setItemChosen(true);
             return TRUE;
         case NM_CLICK:
         case NM_RCLICK: setItemChosen(selected()); return TRUE;

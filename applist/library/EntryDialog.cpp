@@ -114,20 +114,19 @@ void EntryDialog::showClosingButton() {
     const int shown = closingButton();
     ShowWindow(item(shown == kFinishButton ? kNextButton : kFinishButton), SW_HIDE);
     ShowWindow(item(shown), SW_SHOW);
-    SendMessageW(dialog(), DM_SETDEFID, static_cast<WPARAM>(shown), 0);
 }
 
 // The stored types match without regard to case or blanks: the known table writes some lists
 // as "BMP, JPG, TIFF", and a literal match would lose all but the first type on an unchanged save.
+// The rows are checked as the user would check them, so the last one ends up selected.
 void EntryDialog::showEntry(HWND list) {
+    SetDlgItemTextW(dialog(), kNameEdit, name_.c_str());
+    showProgram();
     const TypeRows rows = rowsForEntry(supported_, defaultCode_);
     for (size_t row = 0; row < kFileTypeCount; ++row) {
         if (rows.checked[row]) setChecked(list, static_cast<int>(row), true);
     }
     markDefaultRow(list, rows.defaultRow);
-    showProgram();
-    fillingTypes_ = false;
-    SetDlgItemTextW(dialog(), kNameEdit, name_.c_str());
 }
 
 void EntryDialog::showProgram() {
@@ -149,10 +148,10 @@ void EntryDialog::onInit() {
     SendDlgItemMessageW(dialog(), kNameEdit, EM_SETLIMITTEXT, kNameLimit, 0);
     titleLabel_ = windowText(item(kTitleLabel));
     showClosingButton();
+    fillingTypes_ = false;
     if (prefilled_) {
         showEntry(list);
     } else {
-        fillingTypes_ = false;
         PostMessageW(dialog(), kPickProgramMessage, 0, 0);
     }
     EnableWindow(item(kFinishButton), hasName());

@@ -61,6 +61,9 @@ int rowForCode(const std::wstring& code) {
     return -1;
 }
 
+// The default row is the row of exactly the default code. Taking every row whose code contains
+// it would mark TIF and TIFF (or XLS and XLSX, or every row for an empty default) at once, and an
+// unchanged save would then store the later row's code as the default.
 TypeRows rowsForEntry(const std::wstring& supportedTypes, const std::wstring& defaultType) {
     TypeRows rows;
     const int defaultRow = rowForCode(defaultType);

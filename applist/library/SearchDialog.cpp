@@ -74,7 +74,8 @@ void SearchDialog::addCheckedApplications() {
             EndDialog(dialog(), kCancel);
             return;
         }
-        // Done with: a second Next after a Back goes on with the others.
+        // Added already, so a Next after a Back goes on with the others only: offered again it
+        // could only meet the store's duplicate refusal, its name or path being stored now.
         setChecked(list, row, false);
     }
     EndDialog(dialog(), kNext);

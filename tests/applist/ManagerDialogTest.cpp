@@ -4,6 +4,7 @@
 #include "AppEntry.h"
 #include "ManagerText.h"
 
+#include "Handles.h"
 #include "ListTestSupport.h"
 #include "MangledLists.h"
 #include "TestSupport.h"
@@ -17,6 +18,7 @@
 #include <future>
 #include <memory>
 #include <thread>
+#include <utility>
 
 using namespace testing_support;
 using namespace managertext;
@@ -200,6 +202,21 @@ void setText(HWND dialog, int id, const std::wstring& text) {
     return ::testing::AssertionSuccess();
 }
 
+// The corner of the window's client area on the screen.
+std::pair<LONG, LONG> clientCorner(HWND window) {
+    POINT corner = {0, 0};
+    ClientToScreen(window, &corner);
+    return {corner.x, corner.y};
+}
+
+// The window's client area lies inside an edge of its own.
+bool hasEdge(HWND window) {
+    WINDOWINFO info = {};
+    info.cbSize = sizeof(info);
+    return GetWindowInfo(window, &info) && info.rcClient.left > info.rcWindow.left &&
+           info.rcClient.top > info.rcWindow.top;
+}
+
 // ---- The registry ----
 
 std::wstring storedText() {
@@ -222,6 +239,24 @@ std::wstring storedValue(size_t index, const wchar_t* field) {
     const std::vector<std::wstring> entries = storedEntries();
     return index < entries.size() ? entryValue(entries[index], field) : L"(none)";
 }
+
+// Set when the manager's thread takes the marker from its queue, so after all posted before it.
+std::atomic<bool> g_markerTaken{false};
+constexpr WPARAM kMarker = 0x6B766162;
+
+LRESULT CALLBACK watchQueue(int code, WPARAM removal, LPARAM message) {
+    const MSG* taken = reinterpret_cast<const MSG*>(message);
+    if (code == HC_ACTION && removal == PM_REMOVE && taken->message == WM_NULL && taken->wParam == kMarker) {
+        g_markerTaken = true;
+    }
+    return CallNextHookEx(nullptr, code, removal, message);
+}
+
+struct HookCloser {
+    static bool valid(HHOOK hook) { return hook != nullptr; }
+    static void close(HHOOK hook) { UnhookWindowsHookEx(hook); }
+};
+using UniqueHook = UniqueResource<HHOOK, HookCloser>;
 
 // The library copy, its brand key emptied, and LaunchGui running on its own thread. Every test
 // of the dialogs uses the one brand key, so they take turns across processes.
@@ -302,6 +337,25 @@ public:
     void settle() const {
         DWORD_PTR ignored = 0;
         SendMessageTimeoutW(main_, WM_NULL, 0, 0, SMTO_NORMAL, kWaitMs, &ignored);
+    }
+
+    // Returns once what was posted to the manager's thread so far has been handled (or has
+    // opened a window, whose own loop then reads the rest).
+    void drain() const {
+        g_markerTaken = false;
+        UniqueHook hook(SetWindowsHookExW(WH_GETMESSAGE, watchQueue, nullptr, thread_));
+        ASSERT_TRUE(hook) << GetLastError();
+        PostMessageW(main_, WM_NULL, kMarker, 0);
+        ASSERT_TRUE(waitUntil([] { return g_markerTaken.load(); }));
+        settle();
+    }
+
+    // Enter pressed in `control`, which has the focus; returns once the dialog has handled it.
+    void pressEnter(HWND dialog, HWND control) const {
+        SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+        PostMessageW(control, WM_KEYDOWN, VK_RETURN, 1);
+        PostMessageW(control, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC0000001));
+        drain();
     }
 
     // Answers a message box and waits for the work after it.
@@ -504,6 +558,62 @@ TEST(ManagerDialog, MoveButtonsFollowTheSelectionAndMovesAreSaved) {
     EXPECT_EQ(L"true", storedValue(1, L"DEFAULT_AIO_APP")) << "the default mark travels with its entry";
 }
 
+TEST(ManagerDialog, AnItemStateChangeKeepsTheItemChosenUntilAClickOnNoItem) {
+    Manager manager({entry(L"A", L"C:\\a.exe"), entry(L"B", L"C:\\b.exe"), entry(L"C", L"C:\\c.exe")});
+    ASSERT_NE(nullptr, manager.main());
+    HWND dialog = manager.main();
+    HWND list = manager.list();
+    chooseItem(list, 1);
+    EXPECT_EQ("1111", enabledOf(dialog, {kUp, kDown, kModify, kRemove}));
+    // What Ctrl+Space does: the item loses the selection and keeps the focus.
+    ListView_SetItemState(list, 1, 0, LVIS_SELECTED);
+    ASSERT_EQ(-1, ListView_GetNextItem(list, -1, LVNI_SELECTED));
+    EXPECT_EQ("1111", enabledOf(dialog, {kUp, kDown, kModify, kRemove})) << "still chosen, with no item selected";
+    HWND edit = manager.open(dialog, kModify, kTypeList);
+    ASSERT_NE(nullptr, edit);
+    EXPECT_EQ(L"B", windowText(GetDlgItem(edit, kNameEdit))) << "Modify takes the focused item";
+    ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, IDCANCEL));
+    EXPECT_EQ("00", enabledOf(dialog, {kModify, kRemove})) << "Modify turned the flag off";
+
+    // A click reads the selection: on an item it chooses it, below the items it chooses none.
+    chooseItem(list, 2);
+    EXPECT_EQ("1011", enabledOf(dialog, {kUp, kDown, kModify, kRemove}));
+    RECT client = {};
+    GetClientRect(list, &client);
+    const LPARAM belowTheItems = MAKELPARAM(client.right / 2, client.bottom - 2);
+    PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, belowTheItems);
+    PostMessageW(list, WM_LBUTTONUP, 0, belowTheItems);
+    EXPECT_TRUE(waitUntil([&] { return enabledOf(dialog, {kUp, kDown, kModify, kRemove}) == "0000"; }, 5000))
+        << enabledOf(dialog, {kUp, kDown, kModify, kRemove});
+}
+
+TEST(ManagerDialog, TheCaptionTakesOnlyTheIconFileAsItsSmallIcon) {
+    TempFolder folder;
+    char previous[MAX_PATH] = {};
+    ASSERT_NE(0u, GetCurrentDirectoryA(MAX_PATH, previous)) << GetLastError();
+    struct Restore {
+        const char* path;
+        ~Restore() { SetCurrentDirectoryA(path); }
+    } restore{previous};
+    // The file is looked for in the host's current folder.
+    ASSERT_TRUE(SetCurrentDirectoryA(folder.path().c_str())) << GetLastError();
+    auto icon = [](HWND dialog, WPARAM kind) { return SendMessageW(dialog, WM_GETICON, kind, 0); };
+    {
+        SCOPED_TRACE("no icon file");
+        Manager manager({entry(L"A", L"C:\\a.exe")});
+        ASSERT_NE(nullptr, manager.main());
+        EXPECT_EQ(0, icon(manager.main(), ICON_SMALL)) << "no stand-in from the library's icons";
+        EXPECT_EQ(0, icon(manager.main(), ICON_BIG));
+    }
+    std::string iconFile = APP_ICON_FILE;
+    std::replace(iconFile.begin(), iconFile.end(), '/', '\\');
+    ASSERT_TRUE(CopyFileA(("Z:" + iconFile).c_str(), folder.file("appmgr.ico").c_str(), FALSE)) << GetLastError();
+    Manager manager({entry(L"A", L"C:\\a.exe")});
+    ASSERT_NE(nullptr, manager.main());
+    EXPECT_NE(0, icon(manager.main(), ICON_SMALL));
+    EXPECT_EQ(0, icon(manager.main(), ICON_BIG)) << "the large icon is left alone";
+}
+
 TEST(ManagerDialog, RemovingAsksFirstAndKeepsOneDefault) {
     {
         Manager manager({entry(L"Solo", L"C:\\solo.exe", true)});
@@ -588,7 +698,9 @@ TEST(ManagerDialog, TypeRowsFollowTheEntryAndTheDefaultMarkMoves) {
     EXPECT_EQ(L"Bitmap (*.BMP)" + kDefaultTypeMark, itemText(types, 0));
     EXPECT_EQ(L"JPEG (*.JPG)", itemText(types, 3));
     EXPECT_EQ(L"Microsoft Excel Worksheet (*.XLSX)", itemText(types, 23));
-    EXPECT_FALSE(enabled(edit, kDefaultType));
+    // The rows were checked as a user checks them: the last is selected and can be made the default.
+    EXPECT_TRUE(isSelected(types, 19));
+    EXPECT_TRUE(enabled(edit, kDefaultType));
 
     setChecked(types, 0, false);
     EXPECT_EQ(L"Bitmap (*.BMP)", itemText(types, 0)) << "unchecking the default drops its mark";
@@ -632,7 +744,74 @@ TEST(ManagerDialog, TypeRowsFollowTheEntryAndTheDefaultMarkMoves) {
     EXPECT_EQ(L"JPG", storedValue(1, L"DEFAULT_FILE_TYPE"));
 }
 
+TEST(ManagerDialog, TheDefaultTypeIsTheRowOfExactlyItsCode) {
+    Manager manager({entry(L"Sheets", L"C:\\tools\\sheets.exe", false, L"XLS", L"TIF,TIFF,XLS,XLSX"),
+                     entry(L"Photos", L"C:\\tools\\photos.exe", false, L"", L"JPG,JPEG")});
+    ASSERT_NE(nullptr, manager.main());
+    HWND edit = manager.modify(0);
+    ASSERT_NE(nullptr, edit);
+    HWND types = GetDlgItem(edit, kTypeList);
+    EXPECT_EQ(std::vector<int>({11, 12, 22, 23}), checkedRows(types));
+    EXPECT_EQ(L"Microsoft Excel Worksheet (*.XLS)" + kDefaultTypeMark, itemText(types, 22));
+    EXPECT_EQ(L"Microsoft Excel Worksheet (*.XLSX)", itemText(types, 23)) << "its code contains XLS, it is another type";
+    EXPECT_EQ(L"TIF (*.TIFF)", itemText(types, 12));
+    ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kFinish));
+    EXPECT_EQ(L"XLS", storedValue(0, L"DEFAULT_FILE_TYPE")) << "an unchanged save keeps the default";
+    EXPECT_EQ(L"TIF,TIFF,XLS,XLSX", storedValue(0, L"SUPPORTED_FILE_TYPES"));
+
+    edit = manager.modify(1);
+    ASSERT_NE(nullptr, edit);
+    types = GetDlgItem(edit, kTypeList);
+    EXPECT_EQ(L"JPEG (*.JPG)", itemText(types, 3)) << "no default type marks no row";
+    EXPECT_EQ(L"JPEG (*.JPEG)", itemText(types, 6));
+    ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kFinish));
+    EXPECT_EQ(L"JPG", storedValue(1, L"DEFAULT_FILE_TYPE")) << "saving makes the first checked row the default";
+}
+
 // ---- Adding: dialogs 102, 103 and 104 ----
+
+TEST(ManagerDialog, EachDialogOpensOverItsOwnerAndOnlyTheChoiceTakesEnter) {
+    ProgramFolder programs;
+    programs.registered(L"ebdgenter.exe", L"ebdgenter.exe");
+    Manager manager({entry(L"A", L"C:\\tools\\a.exe")});
+    ASSERT_NE(nullptr, manager.main());
+    HWND owner = FindWindowW(kGuiName, nullptr);
+    ASSERT_NE(nullptr, owner);
+    // Not centred: each dialog's client area starts where its owner's does. Every list has an edge.
+    EXPECT_EQ(clientCorner(owner), clientCorner(manager.main()));
+    EXPECT_TRUE(hasEdge(manager.list()));
+    HWND choice = manager.open(manager.main(), kAdd, kAutomatic);
+    ASSERT_NE(nullptr, choice);
+    EXPECT_EQ(clientCorner(manager.main()), clientCorner(choice));
+
+    // Enter presses OK, the choice's default button.
+    ASSERT_NO_FATAL_FAILURE(manager.pressEnter(choice, GetDlgItem(choice, kAutomatic)));
+    HWND search = manager.dialogWith(kFoundList);
+    ASSERT_NE(nullptr, search) << "Enter pressed OK";
+    EXPECT_EQ(clientCorner(choice), clientCorner(search));
+    HWND found = GetDlgItem(search, kFoundList);
+    EXPECT_TRUE(hasEdge(found));
+    const std::vector<std::wstring> offered = itemTexts(found);
+    const int row = static_cast<int>(std::find(offered.begin(), offered.end(), L"ebdgenter.exe") - offered.begin());
+    ASSERT_LT(row, static_cast<int>(offered.size()));
+    setChecked(found, row, true);
+    ASSERT_TRUE(enabled(search, kNext));
+    ASSERT_NO_FATAL_FAILURE(manager.pressEnter(search, found));
+    EXPECT_TRUE(IsWindowEnabled(search)) << "no dialog over the search: Enter is not Next";
+
+    HWND edit = manager.open(search, kNext, kTypeList);
+    ASSERT_NE(nullptr, edit);
+    EXPECT_EQ(clientCorner(search), clientCorner(edit));
+    EXPECT_TRUE(hasEdge(GetDlgItem(edit, kTypeList)));
+    setText(edit, kNameEdit, L"Typed");
+    ASSERT_NO_FATAL_FAILURE(manager.pressEnter(edit, GetDlgItem(edit, kNameEdit)));
+    EXPECT_TRUE(IsWindowVisible(edit)) << "Enter in the name box neither saves nor closes";
+    EXPECT_EQ(1u, storedEntries().size());
+    ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kFinish));
+    ASSERT_TRUE(waitUntil([&] { return !IsWindow(search) && !IsWindow(choice); }));
+    manager.settle();
+    EXPECT_EQ(names({L"A", L"Typed"}), storedNames());
+}
 
 TEST(ManagerDialog, ManualEntryTakesOnlyANameWithLowerCaseExe) {
     ProgramFolder programs;
@@ -760,7 +939,8 @@ TEST(ManagerDialog, SearchOffersOnlyProgramsWhosePathIsNotStored) {
     EXPECT_EQ(kAddLabel + two + L"  (2 / 2)", windowText(GetDlgItem(edit, kTitleLabel)));
     EXPECT_TRUE(shown(edit, kFinish));
     EXPECT_FALSE(shown(edit, kNext));
-    // Back to the search, where only the one still to do is checked.
+    // Back to the search, where only the one still to do is checked: the one added would only be
+    // refused as a duplicate if it were offered again.
     ASSERT_NO_FATAL_FAILURE(manager.clickAndWaitClosed(edit, kBack));
     ASSERT_TRUE(IsWindowVisible(search));
     EXPECT_EQ(std::vector<int>({position(two)}), checkedRows(found));
