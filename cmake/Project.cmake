@@ -10,7 +10,15 @@ function(set_prefixed_name target name)
 endfunction()
 
 # The project's version, maker and product name in a deliverable's version resource.
+# LANGUAGE gives the Windows language id (four hex digits) of the binary's texts; 0409 without.
 function(stamp_version target file_name description)
+  cmake_parse_arguments(V "" "LANGUAGE" "" ${ARGN})
+  set(VERSION_LANGID 0409)
+  if(V_LANGUAGE)
+    string(TOLOWER ${V_LANGUAGE} VERSION_LANGID)
+  endif()
+  math(EXPR VERSION_LANG_PRIMARY "0x${VERSION_LANGID} & 0x3FF" OUTPUT_FORMAT HEXADECIMAL)
+  math(EXPR VERSION_LANG_SUB "0x${VERSION_LANGID} >> 10" OUTPUT_FORMAT HEXADECIMAL)
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "EXECUTABLE")
     set(VERSION_FILE_TYPE VFT_APP)
@@ -28,8 +36,10 @@ endfunction()
 # manifest, and its debug information split into <file>.debug beside it at link time, leaving
 # the binary stripped (cmake/split-debug.sh). DPI_AWARE marks the manager's process, per monitor;
 # COMMON_CONTROLS names common controls 6, for the activation context the manager's dialogs run in.
+# LANGUAGE_SET marks a language's copy of a deliverable (bin/lang/<Language>/), which the package
+# takes by language rather than from the shipped list.
 function(ship_binary target)
-  cmake_parse_arguments(S "DPI_AWARE;COMMON_CONTROLS" "" "" ${ARGN})
+  cmake_parse_arguments(S "DPI_AWARE;COMMON_CONTROLS;LANGUAGE_SET" "" "" ${ARGN})
   get_target_property(type ${target} TYPE)
   get_target_property(name ${target} OUTPUT_NAME)
   if(NOT name)
@@ -71,7 +81,9 @@ function(ship_binary target)
   set_source_files_properties("${rc}" PROPERTIES OBJECT_DEPENDS "${manifest}")
   set_target_properties(${target} PROPERTIES
     RULE_LAUNCH_LINK "bash \"${PROJECT_SOURCE_DIR}/cmake/split-debug.sh\" \"${CMAKE_OBJCOPY}\"")
-  set_property(GLOBAL APPEND PROPERTY SHIPPED_BINARIES ${target})
+  if(NOT S_LANGUAGE_SET)
+    set_property(GLOBAL APPEND PROPERTY SHIPPED_BINARIES ${target})
+  endif()
 endfunction()
 
 # The shipped binaries' file names, one a line, for ./run dist and the binary checks.

@@ -8,10 +8,6 @@
 
 #include <atomic>
 
-#ifndef APPMGR_LANGUAGE
-#define APPMGR_LANGUAGE L"Chi_Trad"
-#endif
-
 namespace {
 // One manager per process at a time: the dialogs share the process's store.
 std::atomic<bool> g_running{false};
@@ -24,7 +20,10 @@ INT_PTR runManagerDialog(HINSTANCE resources, HWND owner) {
         // Without the common controls the dialog can't be made: the run fails, nothing else.
         INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
         if (auto init = LAZY_ENTRY(commonControls(), InitCommonControlsEx)) init(&controls);
-        ManagerContext context(resources, managertext::isRightToLeftLanguage(APPMGR_LANGUAGE), AppListStore::instance());
+        // The library is built for one language; its resources name it.
+        wchar_t language[32] = {};
+        LoadStringW(resources, kLanguageNameText, language, 32);
+        ManagerContext context(resources, managertext::isRightToLeftLanguage(language), AppListStore::instance());
         result = runAppListDialog(context, owner);
     } catch (...) {
     }

@@ -9,7 +9,9 @@ enum ManagerImageId : int { kUpIcon = 109, kDownIcon = 110, kAppIcon = 111, kLis
 
 enum ManagerTextId : UINT {
     kRemoveQuestionText = 117, kDuplicateTitleText = 118, kDuplicateText = 119, kDefaultTypeText = 120,
-    kDefaultAppText = 121, kCounterSeparatorText = 190, kSaveFailedText = 191
+    kDefaultAppText = 121, kCounterSeparatorText = 190, kSaveFailedText = 191,
+    // The name of the language the resources are in ("Chi_Trad", "English", "Hebrew").
+    kLanguageNameText = 192
 };
 
 enum ManagerControlId : int {
