@@ -1,5 +1,7 @@
 #include "ManagerPage.h"
 
+#include <algorithm>
+
 #include "Exception.h"
 
 namespace {
@@ -59,10 +61,40 @@ INT_PTR CALLBACK ManagerPage::procedure(HWND dialog, UINT message, WPARAM wParam
     return page != nullptr ? page->onMessage(message, wParam, lParam) : FALSE;
 }
 
+namespace {
+// The client area in screen coordinates, left below right whatever the layout's direction.
+RECT screenClient(HWND window) {
+    RECT client = {};
+    GetClientRect(window, &client);
+    POINT corners[2] = {{client.left, client.top}, {client.right, client.bottom}};
+    ClientToScreen(window, &corners[0]);
+    ClientToScreen(window, &corners[1]);
+    return {std::min(corners[0].x, corners[1].x), corners[0].y, std::max(corners[0].x, corners[1].x), corners[1].y};
+}
+}  // namespace
+
+// The dialog opens over its owner, its client area from the owner's leading corner: the left
+// one, or the right one of a mirrored (right-to-left) owner. The template's position is measured
+// from the owner's client origin, which a mirrored owner has on its right, so a dialog placed by
+// it alone would open beside its owner.
+void ManagerPage::placeOverOwner() {
+    HWND owner = GetWindow(dialog(), GW_OWNER);
+    if (owner == nullptr) return;
+    const RECT ownerClient = screenClient(owner);
+    const RECT client = screenClient(dialog());
+    RECT frame = {};
+    GetWindowRect(dialog(), &frame);
+    const bool fromRight = (GetWindowLongW(owner, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
+    const LONG dx = fromRight ? ownerClient.right - client.right : ownerClient.left - client.left;
+    SetWindowPos(dialog(), nullptr, frame.left + dx, frame.top + ownerClient.top - client.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 INT_PTR ManagerPage::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
             return guarded([&] {
+                placeOverOwner();
                 onInit();
                 return TRUE;
             });

@@ -77,6 +77,7 @@ protected:
     HWND item(int id) const { return GetDlgItem(dialog_, id); }
 
 private:
+    void placeOverOwner();
     static INT_PTR CALLBACK procedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR onMessage(UINT message, WPARAM wParam, LPARAM lParam);
     template <typename Work>
