@@ -66,9 +66,15 @@ struct GlobalMemoryCloser {
     static void close(HGLOBAL m) { GlobalFree(m); }
 };
 
+struct HookCloser {
+    static bool valid(HHOOK hook) { return hook != nullptr; }
+    static void close(HHOOK hook) { UnhookWindowsHookEx(hook); }
+};
+
 using UniqueHandle = UniqueResource<HANDLE, KernelHandleCloser>;
 using UniqueKey = UniqueResource<HKEY, RegistryKeyCloser>;
 using UniqueModule = UniqueResource<HMODULE, ModuleCloser>;
 using UniqueSid = UniqueResource<PSID, SidCloser>;
 using UniqueLocal = UniqueResource<HLOCAL, LocalMemoryCloser>;
 using UniqueGlobal = UniqueResource<HGLOBAL, GlobalMemoryCloser>;
+using UniqueHook = UniqueResource<HHOOK, HookCloser>;

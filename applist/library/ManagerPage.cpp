@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Exception.h"
+#include "Handles.h"
 
 namespace {
 const wchar_t kSaveFailedFallback[] = L"The application list could not be saved.";
@@ -33,9 +34,33 @@ std::wstring ManagerContext::textOr(UINT id, const wchar_t* fallback) const {
     return loadText(id, text) ? text : std::wstring(fallback);
 }
 
+namespace {
+// Mirrors the message box this thread is making. The flags alone right-align the text and set
+// its reading order where the system honours them (not every one does); the mirrored layout puts
+// the icon and the buttons on the side a right-to-left reader starts from as well. It is set as
+// the box first activates: the box's own set-up resets what it was created with.
+LRESULT CALLBACK mirrorMessageBox(int code, WPARAM window, LPARAM detail) {
+    if (code == HCBT_ACTIVATE) {
+        HWND box = reinterpret_cast<HWND>(window);
+        wchar_t name[8] = {};
+        GetClassNameW(box, name, 8);
+        const LONG style = GetWindowLongW(box, GWL_EXSTYLE);
+        if (std::wstring(name) == L"#32770" && (style & WS_EX_LAYOUTRTL) == 0) {
+            SetWindowLongW(box, GWL_EXSTYLE, style | WS_EX_LAYOUTRTL);
+            InvalidateRect(box, nullptr, TRUE);
+        }
+    }
+    return CallNextHookEx(nullptr, code, window, detail);
+}
+}  // namespace
+
 int ManagerContext::showMessage(HWND owner, const std::wstring& text, const std::wstring& title, UINT kind) const {
     UINT style = kind | MB_TASKMODAL;
-    if (rightToLeft_) style |= MB_RIGHT | MB_RTLREADING;
+    UniqueHook mirror;
+    if (rightToLeft_) {
+        style |= MB_RIGHT | MB_RTLREADING;
+        mirror.reset(SetWindowsHookExW(WH_CBT, mirrorMessageBox, nullptr, GetCurrentThreadId()));
+    }
     return MessageBoxW(owner, text.c_str(), title.c_str(), style);
 }
 

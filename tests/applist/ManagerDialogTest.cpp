@@ -281,11 +281,6 @@ LRESULT CALLBACK watchQueue(int code, WPARAM removal, LPARAM message) {
     return CallNextHookEx(nullptr, code, removal, message);
 }
 
-struct HookCloser {
-    static bool valid(HHOOK hook) { return hook != nullptr; }
-    static void close(HHOOK hook) { UnhookWindowsHookEx(hook); }
-};
-using UniqueHook = UniqueResource<HHOOK, HookCloser>;
 
 // The tests of every language share the brand key and the registered programs: one test
 // program at a time, from its start to its end (Manager takes the same turn again on its own).
@@ -670,6 +665,8 @@ TEST(ManagerDialog, RemovingAsksFirstAndKeepsOneDefault) {
         ASSERT_NE(nullptr, box);
         EXPECT_EQ(removeQuestion(L"Solo"), messageText(box));
         EXPECT_EQ(L"", windowText(box)) << "no title";
+        EXPECT_EQ(kRightToLeft, (GetWindowLongW(box, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0)
+            << "a right-to-left language's message box is laid out from the right";
         ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDNO));
         EXPECT_EQ(1u, storedEntries().size()) << "No removes nothing";
         EXPECT_EQ(1, itemCount(manager.list()));

@@ -1,4 +1,5 @@
-// Opens the manager's dialogs one after the other for screenshots. Beside it: kvabappmgr.dll.
+// Opens the manager's dialogs one after the other for screenshots. Beside it: kvabappmgr.dll, of
+// the language to show; the stored list names the known programs in that language.
 // Each dialog is copied from the screen as Wine draws it into "<folder>\shot-<id>.bmp"; the
 // copy, not the X server's picture, since after a file-association lookup Wine's X driver
 // stops showing the windows that are open (seen with Wine 8 in a virtual desktop).
@@ -42,13 +43,20 @@ std::wstring makeProgram(const std::wstring& name) {
     return path;
 }
 
-void seed() {
+// A known program's name in the library's language (its text `id`), or `fallback`.
+std::wstring knownName(HMODULE library, UINT id, const wchar_t* fallback) {
+    const wchar_t* text = nullptr;
+    const int length = LoadStringW(library, id, reinterpret_cast<LPWSTR>(&text), 0);
+    return length > 0 ? std::wstring(text, static_cast<size_t>(length)) : std::wstring(fallback);
+}
+
+void seed(HMODULE library) {
     std::wstring list;
     list += makeAppEntry(L"MS Word", L"C:\\Program Files\\Office\\WINWORD.EXE", L"RTF", L"RTF,TXT,JPG,BMP,DOC,DOCX", true);
-    list += makeAppEntry(L"KVR \u76F8\u7247\u7DE8\u8F2F", L"C:\\Program Files\\KVR\\pixedit.EXE", L"JPG",
+    list += makeAppEntry(knownName(library, 122, L"Kel Photo Edit"), L"C:\\Program Files\\KVR\\pixedit.EXE", L"JPG",
                          L"JPG,TIF,PCX,PNG,BMP");
-    list += makeAppEntry(L"\u5C0F\u756B\u5BB6", L"C:\\windows\\system32\\mspaint.exe", L"BMP", L"BMP,TIF,JPG");
-    list += makeAppEntry(L"\u8A18\u4E8B\u672C", L"C:\\windows\\system32\\notepad.exe", L"TXT", L"TXT");
+    list += makeAppEntry(knownName(library, 126, L"MS Paint"), L"C:\\windows\\system32\\mspaint.exe", L"BMP", L"BMP,TIF,JPG");
+    list += makeAppEntry(knownName(library, 128, L"Notepad"), L"C:\\windows\\system32\\notepad.exe", L"TXT", L"TXT");
     list += makeAppEntry(L"Acrobat Reader", L"C:\\Program Files\\Reader\\AcroRd32.EXE", L"PDF", L"PDF");
     setValue(kListKey, L"AppList", list);
     for (const wchar_t* name : {L"photoview.exe", L"scanpad.exe", L"cardfile.exe"}) {
@@ -127,6 +135,9 @@ bool capture(HWND dialog, int id) {
     Sleep(300);
     RECT rect = {};
     GetWindowRect(dialog, &rect);
+    // What lies off the screen can't be copied (a mirrored dialog wider than its owner starts left of it).
+    rect.left = rect.left < 0 ? 0 : rect.left;
+    rect.top = rect.top < 0 ? 0 : rect.top;
     const std::wstring shot = g_folder + L"shot-" + std::to_wstring(id) + L".bmp";
     const std::wstring partial = shot + L".part";
     if (!copyScreen(rect, partial)) return false;
@@ -173,12 +184,12 @@ int wmain() {
     GetModuleFileNameW(nullptr, own, MAX_PATH);
     g_folder = own;
     g_folder.resize(g_folder.rfind(L'\\') + 1);
-    seed();
     HMODULE library = LoadLibraryW((g_folder + L"kvabappmgr.dll").c_str());
     if (library == nullptr) {
         log("the library did not load");
         return 1;
     }
+    seed(library);
     using LaunchFn = LONG(WINAPI*)();
     auto launch = reinterpret_cast<LaunchFn>(reinterpret_cast<void*>(GetProcAddress(library, "LaunchGui")));
     if (launch == nullptr) return 1;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Screenshots of the manager's dialogs 101-104 into docs/manager-101.png ... manager-104.png.
-#   tools/screenshots/screenshots.sh [--arch x86|x64|auto]   (BUILD_DIR picks the build root)
+# Screenshots of the manager's dialogs 101-104 in every language into
+# docs/manager-<Language>-101.png ... docs/manager-<Language>-104.png.
+#   tools/screenshots/screenshots.sh [--arch x86|x64|auto] [Language...]   (BUILD_DIR picks the build root)
 # Builds what is missing, then runs the dialogs in a Wine virtual desktop on a private X server
 # with its own Wine prefix (drawn windows need a real graphics driver, not the tests' null one).
 # Needs Xvfb and ImageMagick's convert; as root on Debian it installs them when missing.
@@ -10,7 +11,7 @@ here=$(cd "$(dirname "$0")/../.." && pwd)
 build_root=${BUILD_DIR:-$here/build}
 source "$here/tools/platform.sh"
 request=${PANELMON_ARCH:-auto}
-[ "${1:-}" = --arch ] && request=${2:?--arch takes x86, x64 or auto}
+if [ "${1:-}" = --arch ]; then request=${2:?--arch takes x86, x64 or auto}; shift 2; fi
 mkdir -p "$build_root"
 resolve_arch "$request" "$build_root"
 say "$ARCH: $ARCH_WHY"
@@ -25,6 +26,7 @@ missing=()
 command -v Xvfb >/dev/null || missing+=(xvfb)
 { command -v convert && command -v identify; } >/dev/null || missing+=(imagemagick)
 [ -d /usr/share/fonts/truetype/wqy ] || missing+=(fonts-wqy-microhei)
+[ -f /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ] || missing+=(fonts-dejavu-core)  # Hebrew
 [ -f /usr/share/wine/fonts/marlett.ttf ] || missing+=(fonts-wine)  # Marlett, for the caption buttons
 if [ ${#missing[@]} -gt 0 ]; then
     if [ "$(id -u)" -ne 0 ]; then echo "install: ${missing[*]}" >&2; exit 1; fi
@@ -32,7 +34,9 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-[ -f "$build/bin/kvabappmgr.dll" ] || BUILD_DIR=$build_root "$here/run" build --arch "$ARCH"
+[ -d "$build/bin/lang" ] || BUILD_DIR=$build_root "$here/run" build --arch "$ARCH"
+languages=("$@")
+[ ${#languages[@]} -gt 0 ] || mapfile -t languages < <(cd "$build/bin/lang" && ls)
 
 say "building the dialog driver"
 mkdir -p "$shots"
@@ -67,29 +71,41 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
 fi
 
-work="$WINEPREFIX/drive_c/shots"
-rm -rf "$work" && mkdir -p "$work"
-cp "$build/bin/kvabappmgr.dll" "$shots/kvabshots.exe" "$work/"
-
-say "opening the dialogs"
-"$WINE" explorer /desktop=shots,800x560 'C:\shots\kvabshots.exe' </dev/null >"$shots/driver.log" 2>&1 &
-driver=$!
-
 mkdir -p "$here/docs"
 status=0
-for id in 101 102 103 104; do
-    shot="$work/shot-$id.bmp"
-    for _ in $(seq 1 600); do [ -f "$shot" ] && break; sleep 0.1; done
-    if [ ! -f "$shot" ]; then
-        echo "dialog $id did not come up; see $shots/driver.log" >&2
-        status=1
-        break
-    fi
-    convert "bmp:$shot" "$here/docs/manager-$id.png"
-    say "docs/manager-$id.png ($(identify -format '%wx%h' "$here/docs/manager-$id.png"))"
-done
+for language in "${languages[@]}"; do
+    work="$WINEPREFIX/drive_c/shots"
+    rm -rf "$work" && mkdir -p "$work"
+    cp "$build/bin/lang/$language/kvabappmgr.dll" "$shots/kvabshots.exe" "$work/"
 
-for _ in $(seq 1 100); do kill -0 "$driver" 2>/dev/null || break; sleep 0.1; done
-kill "$driver" 2>/dev/null || true
-tr -d '\r' < "$shots/driver.log" | grep '^shots:' || true
+    # Nor has Tahoma Hebrew, which a Hebrew Windows draws in a face of its own: here one that has it.
+    for face in Tahoma 'Microsoft Sans Serif' 'MS Shell Dlg'; do
+        if [ "$language" = Hebrew ]; then
+            "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d 'DejaVu Sans' /f </dev/null >/dev/null 2>&1
+        else
+            "$WINE" reg delete 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /f </dev/null >/dev/null 2>&1 || true
+        fi
+    done
+    "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
+
+    say "opening the dialogs ($language)"
+    "$WINE" explorer /desktop=shots,800x560 'C:\shots\kvabshots.exe' </dev/null >"$shots/driver-$language.log" 2>&1 &
+    driver=$!
+    for id in 101 102 103 104; do
+        shot="$work/shot-$id.bmp"
+        for _ in $(seq 1 600); do [ -f "$shot" ] && break; sleep 0.1; done
+        if [ ! -f "$shot" ]; then
+            echo "dialog $id ($language) did not come up; see $shots/driver-$language.log" >&2
+            status=1
+            break
+        fi
+        png="docs/manager-$language-$id.png"
+        convert "bmp:$shot" "$here/$png"
+        say "$png ($(identify -format '%wx%h' "$here/$png"))"
+    done
+    for _ in $(seq 1 100); do kill -0 "$driver" 2>/dev/null || break; sleep 0.1; done
+    kill "$driver" 2>/dev/null || true
+    tr -d '\r' < "$shots/driver-$language.log" | grep '^shots:' || true
+    "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
+done
 exit $status
