@@ -2,7 +2,8 @@
 # Builds one architecture's Windows Installer package from a build folder with wixl:
 #   installer/build-msi.sh SETTINGS OUT-DIR [VERSION]
 # SETTINGS is the build's installer/package.env, written by CMake (prefix, version, architecture,
-# brand, model, the stored list's key, the binaries' folder); VERSION replaces the build's
+# brand, model, the stored list's key, the binaries' folder, the list library's languages, whose
+# libraries lie in its lang/<Language>/); VERSION replaces the build's
 # version (the tests make a newer package of the same binaries); PACKAGE_BINARIES names another
 # folder of the same binaries (./run dist's signed copies). Prints the package's path,
 # OUT-DIR/<prefix>panelmon-<version>-<arch>.msi.
@@ -10,7 +11,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 settings=${1:?usage: build-msi.sh SETTINGS OUT-DIR [VERSION]}
 out=${2:?usage: build-msi.sh SETTINGS OUT-DIR [VERSION]}
-prefix='' version='' arch='' brand='' model='' product='' list_key='' bin=''
+prefix='' version='' arch='' brand='' model='' product='' list_key='' bin='' languages='' fallback_language=''
 # shellcheck source=/dev/null
 source "$settings"
 bin=${PACKAGE_BINARIES:-$bin}
@@ -41,21 +42,70 @@ mkdir -p "$out"
 package="$out/${prefix}panelmon-$version-$arch.msi"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The list library of each language (languages: Language:id,id,... where the first id is the
+# library's own and every id a user's language it serves), as components wixl includes.
+names=() refs=''
+library_components="<Include xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">"
+for entry in $languages; do
+    language=${entry%%:*}
+    [ -f "$bin/lang/$language/${prefix}appmgr.dll" ] ||
+        { echo "build-msi.sh: no $language library: $bin/lang/$language/${prefix}appmgr.dll" >&2; exit 1; }
+    names+=("$language")
+    library_components+="
+  <Component Id=\"ListLibrary_$language\" Guid=\"*\" Win64=\"$win64\">
+    <File Id=\"appmgr_$language\" Name=\"${prefix}appmgr.dll\" Source=\"bin/lang/$language/${prefix}appmgr.dll\" KeyPath=\"yes\"/>
+    <RegistryValue Root=\"HKLM\" Key=\"\$(var.SettingsKey)\" Name=\"ManagerLanguage\" Type=\"string\" Value=\"$language\"/>
+  </Component>"
+    refs+="  <ComponentRef Id=\"ListLibrary_$language\"/>
+"
+done
+[ ${#names[@]} -gt 0 ] || { echo "build-msi.sh: no manager language in $settings" >&2; exit 2; }
+printf '%s\n</Include>\n' "$library_components" >"$work/languages.wxi"
+printf '<Include xmlns="http://schemas.microsoft.com/wix/2006/wi">\n%s</Include>\n' "$refs" >"$work/language-refs.wxi"
+listed=$(IFS=';'; echo "${names[*]}")
+
 # wixl takes sources relative to the folder it runs in.
 ln -s "$bin" "$work/bin"
 ln -s "$here/../applist/library/res/app.ico" "$work/manager.ico"
 ln -s "$here/../tools/sample.scenario" "$work/sample.scenario"
-(cd "$work" && wixl -a "$wixl_arch" -o "$work/package.msi" \
+(cd "$work" && wixl -a "$wixl_arch" -I "$work" -o "$work/package.msi" \
     -D "ProductCode=$(guid_for "$prefix/$arch/$version/product")" \
     -D "UpgradeCode=$(guid_for "$prefix/$arch/upgrade")" \
     -D "ProductName=$name" -D "Brand=$brand" -D "Model=$model" -D "Version=$version" \
     -D "Prefix=$prefix" -D "Win64=$win64" -D "ProgramFilesFolder=$program_files" \
     -D "SettingsKey=Software\\$brand\\$model\\Panel Monitor" -D "ListKey=$list_key" \
+    -D "Languages=$listed" -D "LanguageNames=${names[*]}" -D "LanguageChoices=${listed//;/|}" \
+    -D "FallbackLanguage=$fallback_language" \
     "$here/panelmon.wxs") >"$work/wixl.log" 2>&1 || { cat "$work/wixl.log" >&2; exit 1; }
 # What wixl cannot write: the deliverables' file versions, so that Windows Installer's file
 # rules compare versions, and the removal of the journals that the simulation kit's stand-ins
 # write beside themselves (by name: Wine's removal takes no wildcards).
-queries=(-q "UPDATE \`File\` SET \`Version\` = '$file_version', \`Language\` = '1033' WHERE \`File\` = 'panelmon' OR \`File\` = 'appmgr'")
+queries=(-q "UPDATE \`File\` SET \`Version\` = '$file_version', \`Language\` = '1033' WHERE \`File\` = 'panelmon'")
+# The manager's language, chosen before the costing evaluates the libraries' conditions: the
+# fallback (ManagerSet's own value), the user's language, the remembered one, the asked one, each
+# over the one before; only names of the package's languages are ever set. Every library takes
+# part in a complete removal, whichever was installed.
+step=0
+for entry in $languages; do
+    language=${entry%%:*} ids=${entry#*:}
+    users=$(sed 's/^/UserLanguageID = /; s/,/ OR UserLanguageID = /g' <<<"$ids")
+    queries+=(-q "UPDATE \`File\` SET \`Version\` = '$file_version', \`Language\` = '${ids%%,*}' WHERE \`File\` = 'appmgr_$language'"
+        -q "UPDATE \`Component\` SET \`Condition\` = 'ManagerSet = \"$language\" OR REMOVE~=\"ALL\"' WHERE \`Component\` = 'ListLibrary_$language'")
+    for choice in "LanguageOfUser:60:$users" "RememberedLanguage:70:REMEMBEREDLANGUAGE = \"$language\"" \
+        "AskedLanguage:80:MANAGERLANGUAGE ~= \"$language\""; do
+        IFS=: read -r action base condition <<<"$choice"
+        queries+=(-q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('${action}_$language', 51, 'ManagerSet', '$language')"
+            -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES ('${action}_$language', '$condition', $((base + step)))")
+    done
+    step=$((step + 1))
+done
+# An administrator's choice reaches the installation's own process from any client.
+secure=$(msiinfo export "$work/package.msi" Property | tr -d '\r' | sed -n 's/^SecureCustomProperties\t//p')
+if [ -n "$secure" ]; then
+    queries+=(-q "UPDATE \`Property\` SET \`Value\` = '$secure;MANAGERLANGUAGE' WHERE \`Property\` = 'SecureCustomProperties'")
+else
+    queries+=(-q "INSERT INTO \`Property\` (\`Property\`, \`Value\`) VALUES ('SecureCustomProperties', 'MANAGERLANGUAGE')")
+fi
 for journal in SimDevlink:${prefix}devlink SimScx:${prefix}scx SimCapq:${prefix}capq SimLightScan:${prefix}lsqx \
     SimPhotoDock:PhotoDock SimPhotoDesk:photodesk SimQuickPrn:QuickPrn; do
     component=${journal%%:*} name=${journal#*:}.journal

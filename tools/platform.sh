@@ -130,6 +130,8 @@ check_toolchain() {
     if [ -n "$2" ]; then
         command -v cupsd >/dev/null || lack "a CUPS server" cups
         [ -f /usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd ] || lack "a PDF printer driver" printer-driver-cups-pdf
+        # The installer's users of other languages: their glibc locales, compiled by the test.
+        [ -f /usr/share/i18n/locales/he_IL ] && [ -f /usr/share/i18n/locales/zh_TW ] || lack "glibc locale sources" locales
     fi
     case " $2 " in *" x86 "*) [ -e /usr/lib/i386-linux-gnu/libcups.so.2 ] || lack "32-bit CUPS client library" libcups2:i386 ;; esac
     command -v cmake >/dev/null || lack cmake cmake

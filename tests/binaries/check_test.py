@@ -1,5 +1,6 @@
-"""The binary check over this build's shipped binaries, and over copies of one with a property
-taken away, which it must catch. Run by ctest with BIN and ARCH; FAIL marks a failure."""
+"""The binary check over this build's shipped binaries, the list library in every language among
+them, and over copies of one with a property taken away, which it must catch. Run by ctest with
+BIN, ARCH and LANGUAGES; FAIL marks a failure."""
 import importlib.util
 import os
 import shutil
@@ -18,6 +19,7 @@ spec.loader.exec_module(check)
 bin_dir, arch = os.environ["BIN"], os.environ["ARCH"]
 with open(os.path.join(bin_dir, "..", "shipped.txt")) as listing:
     shipped = [os.path.join(bin_dir, name) for name in listing.read().split()]
+languages = [os.path.join(bin_dir, "lang", language, "kvabappmgr.dll") for language in os.environ["LANGUAGES"].split()]
 failures = 0
 
 
@@ -28,9 +30,10 @@ def expect(what, condition):
 
 
 print("the shipped binaries")
-result = subprocess.run([sys.executable, tool, "--arch", arch] + shipped, capture_output=True, text=True)
+result = subprocess.run([sys.executable, tool, "--arch", arch] + shipped + languages, capture_output=True, text=True)
 print(result.stdout, end="")
-expect("all %d pass" % len(shipped), result.returncode == 0 and len(shipped) == 12)
+expect("all %d pass, with the list library in each of %d languages" % (len(shipped), len(languages)),
+       result.returncode == 0 and len(shipped) == 12 and len(languages) >= 3 and all(map(os.path.isfile, languages)))
 
 
 def altered(source, change):

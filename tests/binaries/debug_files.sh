@@ -2,7 +2,9 @@
 # Each shipped binary of the build carries no debug information but names its debug file, which
 # lies beside it and which gdb finds and reads: the entry point's source line of every binary, a
 # line of the product's own code in the two deliverables, and nothing once the file is missing.
-# Run by ctest with BIN and PYTHON; FAIL marks a failure.
+# The list library of each language (BIN/lang/<Language>) has its own debug file, which gdb
+# takes beside that library, as the distribution puts it.
+# Run by ctest with BIN, PYTHON and LANGUAGES; FAIL marks a failure.
 set -uo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 source "$here/tools/steps.sh"
@@ -22,4 +24,13 @@ alone=$(mktemp -d)
 trap 'rm -rf "$alone"' EXIT
 cp "$BIN/kvabappmgr.dll" "$alone/"
 expect "without its debug file the library tells no line" bash -c "! grep -q '^Line' <<<'$(line_of "$alone/kvabappmgr.dll" LaunchGui)'"
+
+# gdb takes a debug file only when its checksum matches the library's: each language's own.
+for language in $LANGUAGES; do
+    library=$BIN/lang/$language/kvabappmgr.dll debug=$library.debug
+    mkdir -p "$alone/$language"
+    cp "$library" "$alone/$language/" && cp "$debug" "$alone/$language/kvabappmgr.dll.debug"
+    expect "the $language list library's debug file tells its own code's lines" \
+        has_line "$alone/$language/kvabappmgr.dll" LaunchGui applist/library/appmgr.cpp
+done
 [ "$failures" -eq 0 ]

@@ -2,8 +2,9 @@
 # The distribution of this build signed with a throwaway certificate authority's code-signing
 # certificate: every shipped binary and the package verify against that authority, so do the
 # binaries inside the package, a changed byte fails verification, each debug file lies beside
-# its binary, and every file's size is printed. Unconfigured, nothing is signed and it says so.
-# Run by ctest with BUILD (the build folder); FAIL marks a failure.
+# its binary, and every file's size is printed; so for the list library of every language, which
+# it names. Unconfigured, nothing is signed and it says so.
+# Run by ctest with BUILD (the build folder) and LANGUAGES; FAIL marks a failure.
 set -uo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 source "$here/tools/steps.sh"
@@ -40,11 +41,19 @@ while read -r name; do
     expect "  its size is printed" grep -qE "^ *[0-9]+  (dist-sim/)?$name\$" "$work/dist.log"
 done <"$BUILD/shipped.txt"
 expect "the package's size is printed" grep -qE "^ *[0-9]+  ${package##*/}\$" "$work/dist.log"
+for language in $LANGUAGES; do
+    file=$dist/lang/$language/kvabappmgr.dll
+    expect "the $language list library verifies" verifies "$file"
+    expect "  its debug file lies beside it" test -s "$file.debug"
+    expect "  its size is printed" grep -qE "^ *[0-9]+  lang/$language/kvabappmgr.dll\$" "$work/dist.log"
+done
+expect "the languages built are named" grep -qF "languages built: $LANGUAGES " "$work/dist.log"
 
 mkdir "$work/unpacked"
 quiet msiextract -C "$work/unpacked" "$package"
 inside=$(find "$work/unpacked" -name '*panelmon.exe' | head -n 1)
 expect "the package holds the signed monitor" verifies "$inside"
+expect "  and a signed list library" verifies "$(find "$work/unpacked" -name '*appmgr.dll' | head -n 1)"
 
 tampered="$work/tampered.dll"
 cp "$dist/$(sed -n 2p "$BUILD/shipped.txt")" "$tampered"

@@ -15,23 +15,8 @@ source "$here/tools/steps.sh"
 prefix='' version='' arch='' model='' product='' list_key='' bin=''
 source "$PACKAGE_SETTINGS"
 
-work="$(dirname "$PACKAGE_SETTINGS")/lifecycle"
-use_arch "$arch" "$work"
-export WINEPREFIX="$work/wineprefix"
-# The shortcut stays in the prefix: no menu entry on this machine.
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}winemenubuilder.exe=d"
-if [ "$arch" = x64 ]; then view=/reg:64; else view=/reg:32; fi
-"$WINESERVER" -k </dev/null >/dev/null 2>&1  # a server left by an interrupted run
-rm -rf "$work"
-mkdir -p "$work"
-# The server is found through its prefix's folder: stopped first, then the folder goes (kept
-# after a failure, for a look).
-finish() {
-    "$WINESERVER" -k </dev/null >/dev/null 2>&1
-    "$WINESERVER" -w </dev/null >/dev/null 2>&1
-    if [ "$failures" -eq 0 ]; then rm -rf "$work"; fi
-}
-trap finish EXIT
+source "$here/tests/installer/prefix.sh"
+wine_test_prefix "$(dirname "$PACKAGE_SETTINGS")/lifecycle"
 
 IFS=. read -r major minor build_number <<<"$version"
 newer="$major.$minor.$((build_number + 1))"

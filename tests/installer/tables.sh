@@ -7,7 +7,7 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 source "$here/tools/steps.sh"
 : "${PACKAGE_SETTINGS:?PACKAGE_SETTINGS must name installer/package.env in a build folder}"
-prefix='' version='' arch='' list_key='' bin=''
+prefix='' version='' arch='' list_key='' bin='' languages='' fallback_language=''
 source "$PACKAGE_SETTINGS"
 
 work="$(dirname "$PACKAGE_SETTINGS")/tables"
@@ -35,9 +35,7 @@ stamped() { # the binary's version resource carries the build's version
 }
 
 echo "files"
-for file in "${prefix}panelmon.exe" "${prefix}appmgr.dll"; do
-    expect "$file is versioned with the build's version" has File "\$3 == \"$file\" && \$5 == \"$version.0\""
-done
+expect "${prefix}panelmon.exe is versioned with the build's version" has File "\$3 == \"${prefix}panelmon.exe\" && \$5 == \"$version.0\""
 expect "the product's version is the build's" test "$(property ProductVersion)" = "$version"
 expect "the monitor's version resource says the same" stamped "${prefix}panelmon.exe"
 expect "the list library's version resource says the same" stamped "${prefix}appmgr.dll"
@@ -47,6 +45,43 @@ for file in "${prefix}devlink.dll" "${prefix}devlink.scenario" "${prefix}panelmo
 done
 expect "the kit is off by default and lies under the product" has Feature '$1 == "SimulationKit" && $2 == "Monitor" && $6 > 1'
 expect "the kit's journals go with it" has RemoveFile "\$3 == \"${prefix}lsqx.journal\" && \$4 == \"INSTALLDIR\" && \$5 == 2"
+
+echo "the list library's languages"
+summary() { msiinfo suminfo "$package" | sed -n "s/^$1: //p"; }
+choice_order() { # the kinds of choice actions in the order they run
+    table InstallExecuteSequence | awk -F'\t' '$1 ~ /^(LanguageOfUser|RememberedLanguage|AskedLanguage)_/ { sub(/_.*/, "", $1); print $3, $1 }' |
+        sort -n | awk '{ print $2 }' | uniq | paste -sd' '
+}
+for entry in $languages; do
+    language=${entry%%:*} ids=${entry#*:}
+    expect "$language: a library of the build's version and of language ${ids%%,*}, in the product's feature" eval '
+        has File "\$1 == \"appmgr_$language\" && \$3 == \"${prefix}appmgr.dll\" && \$5 == \"$version.0\" && \$6 == \"${ids%%,*}\"" &&
+        has FeatureComponents "\$1 == \"Monitor\" && \$2 == \"ListLibrary_$language\""'
+    expect "  installed only when chosen; a removal takes it whichever was chosen" \
+        test "$(field Component "ListLibrary_$language" 5)" = "ManagerSet = \"$language\" OR REMOVE~=\"ALL\""
+    expect "  remembered as the installation's language" \
+        has Registry "\$4 == \"ManagerLanguage\" && \$5 == \"$language\" && \$6 == \"ListLibrary_$language\""
+    for id in ${ids//,/ }; do
+        expect "  chosen for a user of language $id" \
+            eval 'field InstallExecuteSequence "LanguageOfUser_$language" 2 | grep -qE "(^| )UserLanguageID = $id( |\$)"'
+    done
+    expect "  chosen by MANAGERLANGUAGE in any case, and each choice sets this language's name only" eval '
+        [ "$(field InstallExecuteSequence "AskedLanguage_$language" 2)" = "MANAGERLANGUAGE ~= \"$language\"" ] &&
+        [ "$(table CustomAction | awk -F"\t" -v l="$language" "\$1 ~ (\"_\" l \"\$\") && \$2 == 51 && \$3 == \"ManagerSet\" && \$4 == l" | wc -l)" -eq 3 ]'
+    expect "  after the search, before the costing evaluates the conditions" \
+        eval 'runs_before AppSearch "LanguageOfUser_$language" && runs_before "AskedLanguage_$language" CostFinalize'
+done
+expect "the asked language over the remembered over the user's" \
+    test "$(choice_order)" = "LanguageOfUser RememberedLanguage AskedLanguage"
+expect "one library a language, all of one name, no other" \
+    test "$(table File | awk -F'\t' -v n="${prefix}appmgr.dll" '$3 == n' | wc -l)" -eq "$(wc -w <<<"$languages")"
+expect "no user language is served by two" test -z "$(tr ' ' '\n' <<<"$languages" | sed 's/^[^:]*://' | tr ',' '\n' | sort | uniq -d)"
+expect "without a choice, $fallback_language" test "$(property ManagerSet)" = "$fallback_language"
+names=$(for entry in $languages; do printf '%s;' "${entry%%:*}"; done)
+expect "the summary and ManagerLanguages name the languages" \
+    eval '[ "$(property ManagerLanguages)" = "${names%;}" ] && [ "$(summary Keywords)" = "Installer;${names%;}" ] &&
+          summary Comments | grep -qF "MANAGERLANGUAGE="'
+expect "MANAGERLANGUAGE reaches the installation's own process" eval 'property SecureCustomProperties | tr ";" "\n" | grep -qx MANAGERLANGUAGE'
 
 echo "registry and shortcut"
 expect "the Run value holds the monitor's quoted path" \
