@@ -16,15 +16,17 @@ std::string readyMark(const std::string& folder) { return folder + "\\ready"; }
 }  // namespace
 
 bool BareListener::open(const std::string& folder, const std::string& prefix, ReportCallback report,
-                        NotificationCallback notification) {
+                        NotificationCallback notification, const std::function<void()>& beforeOpen) {
     library_ = LoadLibraryA((folder + "\\" + prefix + "devlink.dll").c_str());
     if (library_ == nullptr) return false;
     if (exportOf<DcsInitializeFn>(library_, "DcsInitialize")() != 0 ||
         exportOf<DcsGetClientIdFn>(library_, "DcsGetClientId")(&client_, "") != 0 ||
         exportOf<DcsEnumHidsFn>(library_, "DcsEnumHids")(client_, kTransportLocal, "", takeFirst) != 0 ||
-        g_firstHandle == 0 || exportOf<DcsHandleFn>(library_, "DcsOpenHid")(client_, g_firstHandle) != 0) {
+        g_firstHandle == 0) {
         return false;
     }
+    if (beforeOpen) beforeOpen();
+    if (exportOf<DcsHandleFn>(library_, "DcsOpenHid")(client_, g_firstHandle) != 0) return false;
     handle_ = g_firstHandle;
     reports_ = exportOf<DcsRegisterForReportsHidFn>(library_, "DcsRegisterForReportsHid")(client_, handle_, report) == 0;
     if (!reports_ || notification == nullptr) return reports_;
@@ -41,15 +43,30 @@ BareListener::~BareListener() {
     exportOf<DcsUninitializeFn>(library_, "DcsUninitialize")();
 }
 
-void serveUntilStopped(const std::string& folder, bool window) {
-    if (window) {
+void registerBareClass() {
+    static const ATOM atom = [] {
         WNDCLASSEXA windowClass = {sizeof(windowClass)};
         windowClass.lpfnWndProc = DefWindowProcA;
         windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
         windowClass.lpszClassName = "bare_program";
-        RegisterClassExA(&windowClass);
-        CreateWindowExA(0, "bare_program", "bare_program", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr,
-                        windowClass.hInstance, nullptr);
+        return RegisterClassExA(&windowClass);
+    }();
+    (void)atom;
+}
+
+HWND bareWindow() {
+    static const HWND window = [] {
+        registerBareClass();
+        return CreateWindowExA(0, "bare_program", "bare_program", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+    }();
+    return window;
+}
+
+void serveUntilStopped(const std::string& folder, bool window) {
+    if (window) {
+        bareWindow();
         SetTimer(nullptr, 0, 50, nullptr);
     }
     writeFile(readyMark(folder), "ready");

@@ -8,12 +8,14 @@
 
 #include "DcsContract.h"
 
+#include <functional>
 #include <string>
 
 namespace bench {
 
 // In the bare process: the first interface of FOLDER\PREFIXdevlink.dll opened and registered for
-// reports (and notifications, when given); all given back at destruction.
+// reports (and notifications, when given), `beforeOpen` run between the enumeration and the open;
+// all given back at destruction.
 class BareListener {
 public:
     BareListener() = default;
@@ -21,7 +23,7 @@ public:
     BareListener& operator=(const BareListener&) = delete;
     ~BareListener();
     bool open(const std::string& folder, const std::string& prefix, ReportCallback report,
-              NotificationCallback notification = nullptr);
+              NotificationCallback notification = nullptr, const std::function<void()>& beforeOpen = {});
     HMODULE library() const { return library_; }
     uint32_t client() const { return client_; }
 
@@ -31,6 +33,10 @@ private:
     DcsHandle handle_ = 0;
     bool reports_ = false, notifications_ = false;
 };
+
+// The bare program's window class (registered once) and its hidden top-level window (made once).
+void registerBareClass();
+HWND bareWindow();
 
 // Marks the bare program ready and serves until the benchmark takes the mark away; with
 // `window`, from a hidden top-level window's message loop, as the monitor does.
