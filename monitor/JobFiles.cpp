@@ -8,6 +8,7 @@
 #include "JobText.h"
 #include "MonitorLog.h"
 #include "ScanJob.h"
+#include "UntrustedText.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -76,18 +77,20 @@ DestinationValues CMonitor::destinationValues(const ScanRequest& scan) const {
 ScanJob CMonitor::buildFileJob(const ScanRequest& scan) { return fileJob(destinationValues(scan)); }
 
 std::optional<ScanJob> CMonitor::buildFolderJob(const ScanRequest& scan, const PanelAppRecord& record) {
+    if (!isPathText(record.path)) return std::nullopt;
     char now[kNameBuffer] = {};
     CSCUtil::getDateTimeText(now, sizeof(now));
     const std::string folder = toCodePage(record.path);
-    const std::string type = codeInCodePage(record.defaultFileType, kFolderExtensionChars + 1);
+    const std::string type = codeInCodePage(withoutMarkup(record.defaultFileType), kFolderExtensionChars + 1);
     if (folder.size() > kNameBuffer || folderFilePath(folder, now, type).size() > kJobFilePathChars) return std::nullopt;
     return folderJob(destinationValues(scan), folder, type, now);
 }
 
 std::optional<ScanJob> CMonitor::buildApplicationJob(const ScanRequest& scan, const PanelAppRecord& record) {
     const std::string program = toCodePage(record.path);
-    if (program.size() > kNameBuffer) return std::nullopt;
-    return applicationJob(destinationValues(scan), program, codeInCodePage(record.defaultFileType, kNameBuffer));
+    if (program.size() > kNameBuffer || !isPathText(record.path)) return std::nullopt;
+    return applicationJob(destinationValues(scan), program,
+                          codeInCodePage(withoutMarkup(record.defaultFileType), kNameBuffer));
 }
 
 ScanJob CMonitor::buildEmailJob(const ScanRequest& scan) {
@@ -124,7 +127,7 @@ LONG CMonitor::ScanToApplication(int32_t appIndex, const ScanRequest& scan) {
     const std::optional<ScanJob> content = destinationJob(scan, *record);
     if (!content) {
         logError("ScanToApplication: the path of the destination at application index " + std::to_string(appIndex) +
-                 " is too long for a job file");
+                 " is too long for a job file or holds characters no path has");
         return kInvalidData;
     }
     ClaimedJob job = ClaimedJob::draw(jobFolder(), true);
@@ -144,9 +147,11 @@ LONG CMonitor::ScanToComputer(const ScanRequest& scan) {
     values.portName = scan.device.port;
     values.ocrFlag = appList_.ocrFlag();
     values.photoDockPresent = photoDockPresent_;
-    values.paintPath = toCodePage(appList_.paintPath());
-    if (values.paintPath.size() > kNameBuffer) {
-        logError("ScanToComputer: the paint program's path is too long for the job file; it is left out");
+    const std::wstring paintPath = appList_.paintPath();
+    values.paintPath = toCodePage(paintPath);
+    if (values.paintPath.size() > kNameBuffer || !isPathText(paintPath)) {
+        logError("ScanToComputer: the paint program's path is too long for the job file or holds characters no path "
+                 "has; it is left out");
         values.paintPath.clear();
     }
     ClaimedJob job = ClaimedJob::draw(jobFolder(), false);

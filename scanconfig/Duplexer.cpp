@@ -32,11 +32,14 @@ bool spoolerFriendlyName(const std::string& printerName, std::string& friendlyNa
 
 int writeDuplexerButtonStatus(const std::string& brandKeyPath, const std::string& printerName, DWORD state,
                               const FriendlyNameLookup& lookup) {
-    // An empty name would open the print server itself, not the device's printer.
-    if (printerName.empty()) return 0;
+    // An empty name would open the print server itself, not the device's printer. The name comes
+    // from the device: a local printer's name has no backslash, so one with it ("\\host\queue")
+    // would have this session connect to a print server elsewhere on the network.
+    if (printerName.empty() || printerName.find('\\') != std::string::npos) return 0;
     std::string friendlyName;
     if (!lookup(printerName, friendlyName)) return 0;
-    if (brandKeyPath.empty() || friendlyName.empty()) return 0;
+    // The friendly name is one key's name: a backslash would reach into keys below it.
+    if (brandKeyPath.empty() || friendlyName.empty() || friendlyName.find('\\') != std::string::npos) return 0;
     const std::string key = brandKeyPath + "\\IjPrtSettings\\" + friendlyName;
     return CSCUtil::writeRegistryDword(HKEY_LOCAL_MACHINE, key.c_str(), "DuplexerButtonStatus", state) ? 1 : 0;
 }

@@ -22,3 +22,13 @@ std::basic_string<Char> forCommandLine(std::basic_string<Char> text) {
     text.erase(std::remove(text.begin(), text.end(), Char('"')), text.end());
     return text;
 }
+
+// Whether a stored path can go into a job file as it is: a Windows path holds no '<', '>', '"',
+// '|' or control character, so a value with one was made to open or close an element or a line.
+// Such a path is refused, never cleaned: a cleaned one would name another file.
+template <typename Char>
+bool isPathText(const std::basic_string<Char>& text) {
+    return std::none_of(text.begin(), text.end(), [](Char c) {
+        return c == Char('<') || c == Char('>') || c == Char('"') || c == Char('|') || (c >= Char(0) && c < Char(0x20));
+    });
+}

@@ -80,6 +80,17 @@ TEST(JobText, DeviceNamesCannotOpenElementsOrLinesOrCloseQuotes) {
         << "names people read are otherwise kept";
 }
 
+TEST(JobText, StoredPathsThatHoldMarkupOrLineEndsAreNoPaths) {
+    EXPECT_TRUE(isPathText(std::string("C:\\Program Files (x86)\\KV & Co\\Viewer 2.exe")));
+    EXPECT_TRUE(isPathText(std::string("C:\\S\xe9rie\\\xa4\xa4.exe"))) << "code-page letters are letters";
+    EXPECT_TRUE(isPathText(std::wstring(L"\\\\host\\share\\\u4e2d.exe")));
+    for (const char* crafted : {"C:\\v.exe</APP_PATH><FILE_PATH>\\\\h\\s", "C:\\v.exe\r\nx", "C:\\a\"b", "C:\\a|b",
+                                "C:\\a\tb"}) {
+        EXPECT_FALSE(isPathText(std::string(crafted))) << crafted;
+    }
+    EXPECT_FALSE(isPathText(std::wstring(L"C:\\a<b")));
+}
+
 namespace {
 bool noLeadBytes(unsigned char) { return false; }
 bool highBytesLead(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }

@@ -144,7 +144,7 @@ TEST(Trust, PathsTooLongForTheirBuffersFailWithTheirLineAndNeverNameAnotherFile)
     startAndWait(monitor);
     EXPECT_EQ("ok delivered result=0", monitor.command("report USB001 0 01 00 33 00 00 00 01 03"));
     EXPECT_TRUE(monitor.waitForLog("ScanToApplication: the path of the destination at application index 2 is too "
-                                   "long for a job file"))
+                                   "long for a job file or holds characters no path has"))
         << monitor.log();
     EXPECT_EQ("ok delivered result=0", monitor.command("report USB001 0 01 00 33 00 00 00 01 01"));
     EXPECT_TRUE(monitor.waitForLog("The temporary folder is unknown or its path is too long for a job file"));
@@ -154,6 +154,20 @@ TEST(Trust, PathsTooLongForTheirBuffersFailWithTheirLineAndNeverNameAnotherFile)
     Sleep(500);
     EXPECT_EQ("", monitor.programJournal("lsqx")) << "no program was given a cut path";
     EXPECT_EQ("", monitor.programJournal("PhotoDock"));
+}
+
+TEST(Trust, AStoredPathMadeToOpenAnElementIsRefusedNeverWrittenIntoAJob) {
+    // Every user may write the list: a path that closes its element and opens another would
+    // set the job's other fields for whoever scans next.
+    MonitorHarness monitor("tr05", kOneDevice, kTimings);
+    monitor.setAppList(appListText(appEntryText("Viewer", "C:\\v.exe</APP_PATH><FILE_PATH>\\\\host\\share", "JPG")));
+    startAndWait(monitor);
+    EXPECT_EQ("ok delivered result=0", monitor.command("report USB001 0 01 00 33 00 00 00 01 03"));
+    EXPECT_TRUE(monitor.waitForLog("ScanToApplication: the path of the destination at application index 2 is too "
+                                   "long for a job file or holds characters no path has"))
+        << monitor.log();
+    Sleep(300);
+    EXPECT_EQ("", monitor.programJournal("lsqx")) << "no job was written for it";
 }
 
 TEST(Trust, ACallbackThatRunsOutOfMemoryAnswersEFailAndTheMonitorGoesOn) {

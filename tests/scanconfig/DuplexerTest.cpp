@@ -80,6 +80,14 @@ TEST(Duplexer, WritesTheStateUnderThePrintersSettingsKeyForEveryone) {
     lookups = 0;
     EXPECT_EQ(0, writeDuplexerButtonStatus(brand.path(), "", 1, printerP));
     EXPECT_EQ(0, lookups) << "an empty printer name would open the print server";
+    EXPECT_EQ(0, writeDuplexerButtonStatus(brand.path(), "\\\\attacker\\queue", 1, printerP));
+    EXPECT_EQ(0, lookups) << "a device's name for a printer on another machine is never opened";
+    FriendlyNameLookup nested = [](const std::string&, std::string& friendly) {
+        friendly = "P\\Sub";
+        return true;
+    };
+    EXPECT_EQ(0, writeDuplexerButtonStatus(brand.path(), "KV Printer", 1, nested));
+    EXPECT_FALSE(keyExists(key + "\\Sub")) << "a friendly name names one key, never one below it";
     ASSERT_TRUE(readDword(key, value));
     EXPECT_EQ(0u, value) << "failed calls leave the value as it was";
 
