@@ -112,13 +112,14 @@ for journal in SimDevlink:${prefix}devlink SimScx:${prefix}scx SimCapq:${prefix}
     queries+=(-q "INSERT INTO \`RemoveFile\` (\`FileKey\`, \`Component_\`, \`FileName\`, \`DirProperty\`, \`InstallMode\`) VALUES ('Journal$component', '$component', '$name', 'INSTALLDIR', 2)")
 done
 # The folder outside Program Files gets Program Files' protection: SYSTEM and administrators
-# write, users read and run. The list's key: what the program gives a key it shares, Everyone
+# write, users read and run, and administrators own it (a user who made the folder first and
+# stayed its owner could change its list again). The list's key: what the program gives a key it shares, Everyone
 # reading, setting values and creating sub-keys, SYSTEM and administrators in full; the key is
 # made when absent and left at removal, and an earlier version's key gets the same list.
 in_program_files='(ProgramFilesFolder AND INSTALLDIR ~<< ProgramFilesFolder) OR (ProgramFiles64Folder AND INSTALLDIR ~<< ProgramFiles64Folder)'
 queries+=(-q "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('ListKey', 2, '$list_key', '+', 'Monitor')"
     -q "CREATE TABLE \`MsiLockPermissionsEx\` (\`MsiLockPermissionsEx\` CHAR(72) NOT NULL, \`LockObject\` CHAR(72) NOT NULL, \`Table\` CHAR(32) NOT NULL, \`SDDL\` LONGCHAR NOT NULL, \`Condition\` CHAR(255) PRIMARY KEY \`MsiLockPermissionsEx\`)"
-    -q "INSERT INTO \`MsiLockPermissionsEx\` (\`MsiLockPermissionsEx\`, \`LockObject\`, \`Table\`, \`SDDL\`, \`Condition\`) VALUES ('FolderOutsideProgramFiles', 'INSTALLDIR', 'CreateFolder', 'D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)', 'NOT ($in_program_files)')"
+    -q "INSERT INTO \`MsiLockPermissionsEx\` (\`MsiLockPermissionsEx\`, \`LockObject\`, \`Table\`, \`SDDL\`, \`Condition\`) VALUES ('FolderOutsideProgramFiles', 'INSTALLDIR', 'CreateFolder', 'O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)', 'NOT ($in_program_files)')"
     -q "INSERT INTO \`MsiLockPermissionsEx\` (\`MsiLockPermissionsEx\`, \`LockObject\`, \`Table\`, \`SDDL\`) VALUES ('SharedListKey', 'ListKey', 'Registry', 'D:(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;0x2001f;;;WD)')")
 msibuild "$work/package.msi" "${queries[@]}"
 mv "$work/package.msi" "$package"

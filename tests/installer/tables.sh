@@ -113,7 +113,7 @@ expect "  and only at removal" has InstallExecuteSequence '$1 == "StopMonitor" &
 
 echo "access lists"
 expect "the folder outside Program Files: users read and run, only SYSTEM and administrators write" \
-    has MsiLockPermissionsEx '$2 == "INSTALLDIR" && $3 == "CreateFolder" && $4 == "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)" && $5 ~ /^NOT \(.*ProgramFilesFolder.*ProgramFiles64Folder/'
+    has MsiLockPermissionsEx '$2 == "INSTALLDIR" && $3 == "CreateFolder" && $4 == "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)" && $5 ~ /^NOT \(.*ProgramFilesFolder.*ProgramFiles64Folder/'
 expect "  over a folder the package creates" has CreateFolder '$1 == "INSTALLDIR" && $2 == "Monitor"'
 expect "the list's key: Everyone reads, sets values, creates sub-keys; SYSTEM and administrators all" \
     has MsiLockPermissionsEx '$2 == "ListKey" && $3 == "Registry" && $4 == "D:(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;0x2001f;;;WD)"'
