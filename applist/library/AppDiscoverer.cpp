@@ -84,10 +84,12 @@ std::wstring hex4(unsigned value) {
 }
 
 // An empty probe file of one type, open only to us while its program is looked up; gone at the end.
+// It is always a new file: discovery may run with an installer's rights in a temporary folder
+// every user can write, where a file already at the name could be a link to one of the system's.
 class ProbeFile {
 public:
     explicit ProbeFile(std::wstring path) : path_(std::move(path)) {
-        file_.reset(CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        file_.reset(CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     }
     ~ProbeFile() {
@@ -236,7 +238,9 @@ void AppDiscoverer::scanAssociations() {
     auto findExecutable = LAZY_ENTRY(shell, FindExecutableW);
     if (findExecutable == nullptr) return;
     for (const wchar_t* type : kAssociationTypes) {
-        const std::wstring probePath = folder + L"\\" + probePrefix_ + L"app" + type;
+        // Named by the process too: discoveries running side by side don't take each other's.
+        const std::wstring probePath =
+            folder + L"\\" + probePrefix_ + L"app" + std::to_wstring(GetCurrentProcessId()) + type;
         ProbeFile probe(probePath);
         if (!probe) continue;
         wchar_t program[MAX_PATH + 1] = {};

@@ -731,3 +731,35 @@ TEST(Discovery, WithoutATempVariableTheProbesGoToTheSystemsTemporaryFolder) {
     RemoveDirectoryW((here.path() + L"\\%TEMP%").c_str());
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, made) << "no folder named after the unset variable";
 }
+
+TEST(Discovery, AFileAlreadyAtAProbesNameIsNeverTruncatedNorRemoved) {
+    LibraryCopy library(L"kvpfappmgr.dll");
+    ProgramFolder temp;
+    wchar_t saved[32768] = {};
+    const DWORD length = GetEnvironmentVariableW(L"TEMP", saved, 32768);
+    SetEnvironmentVariableW(L"TEMP", temp.path().c_str());
+    const std::wstring pid = std::to_wstring(GetCurrentProcessId());
+    std::vector<std::wstring> planted;
+    for (const wchar_t* type : kAssociationTypes) {
+        for (const std::wstring& name : {L"kvpfapp" + std::wstring(type), L"kvpfapp" + pid + type}) {
+            planted.push_back(temp.path() + L"\\" + name);
+            HANDLE file = CreateFileW(planted.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, file);
+            DWORD written = 0;
+            WriteFile(file, "keep", 4, &written, nullptr);
+            CloseHandle(file);
+        }
+    }
+    AppDiscoverer finder;
+    PrivateRoots roots;
+    createKey(HKEY_CURRENT_USER, roots.applications(L""));
+    createKey(HKEY_CURRENT_USER, roots.appPaths(L""));
+    EXPECT_EQ(0u, roots.discover(finder));
+    SetEnvironmentVariableW(L"TEMP", length > 0 ? saved : nullptr);
+    for (const std::wstring& path : planted) {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) << "removed: " << narrow(path);
+        EXPECT_EQ(4u, data.nFileSizeLow) << "truncated: " << narrow(path);
+        DeleteFileW(path.c_str());
+    }
+}
