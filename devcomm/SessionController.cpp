@@ -139,6 +139,8 @@ void SessionController::open(DcsHandle handle) {
             return;
         }
     }
+    // Room first: a scanner opened and then not recorded would never be closed.
+    sessions_.reserve(sessions_.size() + 1);
     if (client_->openScanner(handle) == 0) sessions_.push_back({handle, 1});
 }
 

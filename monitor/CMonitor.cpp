@@ -358,9 +358,15 @@ void CMonitor::onDeviceChange(WPARAM event) {
     // A broadcast delivered while this handling waits in a device call must not start another.
     if (event != DBT_DEVNODES_CHANGED || inDeviceChange_ || !dcsClient_) return;
     inDeviceChange_ = true;
-    dcsClient_->discovery(kTransportUsb, "");
-    AddNewDevices();
-    OpenAndRegisterForHids();
-    if (CountDevicesByTransport(kTransportLocal) >= 1 && window_ != nullptr) KillTimer(window_, kReenumerateTimer);
+    try {
+        dcsClient_->discovery(kTransportUsb, "");
+        AddNewDevices();
+        OpenAndRegisterForHids();
+        if (CountDevicesByTransport(kTransportLocal) >= 1 && window_ != nullptr) KillTimer(window_, kReenumerateTimer);
+    } catch (...) {
+        // A handling that failed (out of memory) must not leave every later arrival unheard.
+        inDeviceChange_ = false;
+        throw;
+    }
     inDeviceChange_ = false;
 }

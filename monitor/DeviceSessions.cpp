@@ -295,7 +295,10 @@ LONG CMonitor::SendScanToList(DcsHandle handle) {
     const std::string port = lookupDevice(handle).value_or(DeviceNames{}).port;
     SessionControllerClient client(prefix_, port);
     if (!port.empty()) client.openSession();
-    {
+    const auto release = [&] {
+        if (!port.empty() && IsLocalDevice(handle) == 1) client.closeSession();
+    };
+    try {
         // The scan-session library and the list library get no callback and no monitor object,
         // and this thread owns no window that a sent message could reach, so nothing re-enters
         // the monitor on this thread while the lock is held.
@@ -303,7 +306,10 @@ LONG CMonitor::SendScanToList(DcsHandle handle) {
         const std::string text = "<PortName>" + port + "</PortName>";
         scx::setPortText(scanObject2_, text.c_str());
         appList_.refreshPanelList(scanObject2_);
+    } catch (...) {
+        release();  // a send that failed (out of memory) must not keep the scanner held
+        throw;
     }
-    if (!port.empty() && IsLocalDevice(handle) == 1) client.closeSession();
+    release();
     return 0;
 }

@@ -11,6 +11,8 @@
 //                                        scraps; error escaped ... when an exception came back
 //   arrive port=P [transport=..] [model=..] [hids=..] [vid=..] [pid=..]
 //                                      ok added port=P hids=h,h windows=N
+//   starve arrive ...                  the same, the broadcast sent (not posted) while the
+//                                        program gets no memory but scraps
 //   remove PORT                        ok removed port=P windows=N
 //   fail KIND COUNT [port=P] [code=N]  ok fail KIND COUNT
 //   storm ...                          see Storm.cpp
@@ -39,6 +41,18 @@ BOOL CALLBACK postToWindow(HWND window, LPARAM count) {
     return TRUE;
 }
 
+// Sent, so that the handling runs while the sender starves the program.
+BOOL CALLBACK sendToWindow(HWND window, LPARAM count) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    DWORD_PTR answer = 0;
+    if (process == GetCurrentProcessId() &&
+        SendMessageTimeoutA(window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_BLOCK, kReplyWaitMs, &answer) != 0) {
+        ++*reinterpret_cast<int*>(count);
+    }
+    return TRUE;
+}
+
 std::string listDevices() {
     std::string out = "ok devices=" + num(g_state.devices.size());
     for (const Device& device : g_state.devices) {
@@ -47,8 +61,10 @@ std::string listDevices() {
             auto state = g_state.hids.find(hid);
             if (state != g_state.hids.end() && state->second.report != nullptr) registered.push_back(hid);
         }
+        const auto opens = g_state.scannerOpens.find(device.scanner);
         out += " | port=" + device.port + " transport=" + device.transport + " model=\"" + device.model +
                "\" hids=" + handleList(device.hids) + " scanner=" + num(device.scanner) +
+               " opens=" + num(opens != g_state.scannerOpens.end() ? opens->second : 0) +
                " registered=" + handleList(registered);
     }
     return out;
@@ -107,7 +123,7 @@ std::string inject(Service& service, std::vector<std::string> w) {
     auto item = std::make_shared<Delivery>();
     if (w[0] == "starve") {
         w.erase(w.begin());
-        if (w.empty() || (w[0] != "report" && w[0] != "notify")) return "error expected: starve report|notify ...";
+        if (w.empty() || (w[0] != "report" && w[0] != "notify")) return "error expected: starve report|notify|arrive ...";
         item->starved = true;
     }
     const std::string problem = parseDelivery(w, *item);
@@ -172,21 +188,29 @@ Change change(Locked& hold, const std::vector<std::string>& w) {
 std::string execute(Service& service, const std::string& line) {
     const auto w = words(line);
     if (w.empty()) return "error empty command";
-    if (w[0] == "report" || w[0] == "notify" || w[0] == "starve") return inject(service, w);
+    if (w[0] == "report" || w[0] == "notify" || (w[0] == "starve" && (w.size() < 2 || w[1] != "arrive"))) {
+        return inject(service, w);
+    }
     if (w[0] == "storm") {
         const std::string reply = storm(w);
         journal("command " + line + " -> " + reply);
         return reply;
     }
+    const bool starved = w[0] == "starve";
     Locked hold;
     if (w[0] == "ping" && w.size() == 1) return "ok pong";
     if (w[0] == "resources" && w.size() == 1) return processResources();
     if (w[0] == "devices" && w.size() == 1) return listDevices();
-    Change result = change(hold, w);
+    Change result = change(hold, starved ? std::vector<std::string>(w.begin() + 1, w.end()) : w);
     hold.unlock();
     if (result.devicesChanged) {
         int windows = 0;
-        EnumWindows(postToWindow, reinterpret_cast<LPARAM>(&windows));
+        if (starved) {
+            MemoryStarvation starving;
+            EnumWindows(sendToWindow, reinterpret_cast<LPARAM>(&windows));
+        } else {
+            EnumWindows(postToWindow, reinterpret_cast<LPARAM>(&windows));
+        }
         result.reply += " windows=" + num(windows);
     }
     journal("command " + line + " -> " + result.reply);

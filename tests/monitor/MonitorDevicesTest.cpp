@@ -70,6 +70,20 @@ TEST(MonitorDevices, FailuresAreRetriedByTheEnumerationAndThePoll) {
     EXPECT_EQ(2, countLines(monitor.log(), "DCS openHid = 0")) << monitor.log();
 }
 
+TEST(MonitorDevices, AnArrivalHandledShortOfMemoryLeavesTheNextOneHeard) {
+    MonitorHarness monitor("dv08", "device port=USB001 hids=1\n");
+    ASSERT_TRUE(monitor.start());
+    ASSERT_NE(nullptr, monitor.waitForWindow());
+    ASSERT_TRUE(monitor.waitForJournal([](const std::string& j) { return calls(j, "DcsRegisterForNotificationsHid") >= 1; }));
+    const std::string starved = monitor.command("starve arrive port=USB002 hids=1");
+    EXPECT_TRUE(contains(starved, "ok added port=USB002 hids=513 windows=")) << starved;
+    ASSERT_TRUE(monitor.running()) << monitor.log();
+    EXPECT_TRUE(contains(monitor.command("arrive port=USB003 hids=1"), "ok added port=USB003"));
+    EXPECT_TRUE(monitor.waitForJournal([](const std::string& j) {
+        return hasCall(j, "DcsRegisterForNotificationsHid", "handle=769 ");
+    })) << monitor.journal();
+}
+
 TEST(MonitorDevices, ArrivalAddsNewDevicesOnceAndDisplayChangeReenumerates) {
     MonitorHarness monitor("dv03", "device port=USB001 hids=1\n");
     ASSERT_TRUE(monitor.start());

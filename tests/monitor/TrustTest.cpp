@@ -184,4 +184,8 @@ TEST(Trust, ACallbackThatRunsOutOfMemoryAnswersEFailAndTheMonitorGoesOn) {
     EXPECT_EQ("ok delivered result=0", monitor.command("report USB001 0 01 00 33 00 00 00 01 03"));
     ASSERT_TRUE(monitor.waitForPrograms("lsqx", 1)) << monitor.log();
     EXPECT_TRUE(contains(records(monitor.programJournal("lsqx")).back().file, "<APP_PATH>C:\\v.exe</APP_PATH>"));
+    // A list request that runs short after its device's scanner was taken gives the scanner back.
+    EXPECT_EQ("ok delivered result=-2147467259", monitor.command("starve report USB001 0 01 00 00 00 00 00 08 00"));
+    const std::string devices = monitor.command("devices");
+    EXPECT_TRUE(contains(devices, " opens=0 ")) << devices;
 }
