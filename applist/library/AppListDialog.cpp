@@ -258,7 +258,12 @@ void AppListDialog::moveApplication(int button) {
 }
 
 void AppListDialog::closeManager() {
-    store().save();
+    // A list that can't be saved (a key the user may not write) must not hold the manager open:
+    // the failure is said, and the answer tries again or closes without saving.
+    std::wstring detail;
+    while (!trySave(detail)) {
+        if (reportFailure(detail, MB_RETRYCANCEL) != IDRETRY) break;
+    }
     EndDialog(dialog(), kClosed);
 }
 

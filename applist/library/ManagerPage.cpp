@@ -152,13 +152,28 @@ INT_PTR ManagerPage::guarded(Work work, bool afterCommand) noexcept {
     return TRUE;
 }
 
+bool ManagerPage::trySave(std::wstring& detail) noexcept {
+    detail.clear();
+    try {
+        store().save();
+        return true;
+    } catch (const Exception& error) {
+        try {
+            detail = describe(error);
+        } catch (...) {
+        }
+    } catch (...) {
+    }
+    return false;
+}
+
 // A failure to write the list: said once, and the dialog goes on.
-void ManagerPage::reportFailure(const std::wstring& detail) noexcept {
+int ManagerPage::reportFailure(const std::wstring& detail, UINT buttons) noexcept {
     try {
         std::wstring text = context_.textOr(kSaveFailedText, kSaveFailedFallback);
         if (!detail.empty()) text += L"\r\n\r\n" + detail;
-        context_.showMessage(dialog_, text, windowText(dialog_), MB_OK | MB_ICONERROR);
+        return context_.showMessage(dialog_, text, windowText(dialog_), buttons | MB_ICONERROR);
     } catch (...) {
-        MessageBoxW(dialog_, kSaveFailedFallback, L"", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+        return MessageBoxW(dialog_, kSaveFailedFallback, L"", buttons | MB_ICONERROR | MB_TASKMODAL);
     }
 }

@@ -71,6 +71,12 @@ protected:
     virtual INT_PTR onClose() { return FALSE; }
     virtual INT_PTR onOtherMessage(UINT, WPARAM, LPARAM) { return FALSE; }
 
+    // Saves the list; false, with what failed in `detail`, when it can't.
+    bool trySave(std::wstring& detail) noexcept;
+    // Says that the list could not be saved, with `detail`, and gives the answer (MB_OK and the
+    // like for `buttons`).
+    int reportFailure(const std::wstring& detail, UINT buttons = MB_OK) noexcept;
+
     ManagerContext& context() const { return context_; }
     AppListStore& store() const { return context_.store(); }
     HWND dialog() const { return dialog_; }
@@ -82,7 +88,6 @@ private:
     INT_PTR onMessage(UINT message, WPARAM wParam, LPARAM lParam);
     template <typename Work>
     INT_PTR guarded(Work work, bool afterCommand = false) noexcept;
-    void reportFailure(const std::wstring& detail) noexcept;
 
     ManagerContext& context_;
     HWND dialog_ = nullptr;

@@ -1062,44 +1062,61 @@ TEST(ManagerDialog, ASecondLaunchReturnsAtOnceAndBringsTheFirstForward) {
     EXPECT_EQ(0, manager.result());
 }
 
-TEST(ManagerDialog, AListThatCannotBeSavedIsSaidAndTheManagerStaysOpen) {
-    Manager manager({entry(L"A", L"C:\\a.exe"), entry(L"B", L"C:\\b.exe")});
-    ASSERT_NE(nullptr, manager.main());
+TEST(ManagerDialog, AListThatCannotBeSavedIsSaidAndCloseTriesAgainOrClosesWithoutIt) {
+    // Read, delete and change its security, but no writing of values.
+    const auto denyWriting = [] { return setKeyDacl(HKEY_LOCAL_MACHINE, kListKey, L"D:P(A;;0xF0019;;;WD)"); };
     struct Restore {
         ~Restore() { setKeyDacl(HKEY_LOCAL_MACHINE, kListKey, L"D:(A;;KA;;;WD)"); }
     };
-    auto restored = std::make_unique<Restore>();
-    // Read, delete and change its security, but no writing of values.
-    ASSERT_TRUE(setKeyDacl(HKEY_LOCAL_MACHINE, kListKey, L"D:P(A;;0xF0019;;;WD)"));
-    HKEY probe = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, KEY_SET_VALUE, &probe) == ERROR_SUCCESS) {
-        RegCloseKey(probe);
-        GTEST_SKIP() << "this system lets the owner write past the key's security";
+    {
+        Manager manager({entry(L"A", L"C:\\a.exe"), entry(L"B", L"C:\\b.exe")});
+        ASSERT_NE(nullptr, manager.main());
+        auto restored = std::make_unique<Restore>();
+        ASSERT_TRUE(denyWriting());
+        HKEY probe = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0, KEY_SET_VALUE, &probe) == ERROR_SUCCESS) {
+            RegCloseKey(probe);
+            GTEST_SKIP() << "this system lets the owner write past the key's security";
+        }
+
+        // A removal that can't be saved: said, and the list shows what is in memory.
+        chooseItem(manager.list(), 1);
+        HWND box = manager.open(manager.main(), kRemove);
+        ASSERT_NE(nullptr, box);
+        ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDYES));
+        box = manager.messageBox();
+        ASSERT_NE(nullptr, box) << "the failed save is said";
+        ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDOK));
+        EXPECT_EQ(std::vector<std::wstring>({L"A"}), itemTexts(manager.list()));
+        EXPECT_EQ(names({L"A", L"B"}), storedNames()) << "nothing reached the registry";
+
+        // Close: said, with a choice; trying again while the key still refuses says it again.
+        box = manager.open(manager.main(), kClose);
+        ASSERT_NE(nullptr, box) << "the failure is said";
+        EXPECT_NE(nullptr, messageBoxIcon(box)) << "an error icon";
+        EXPECT_NE(std::wstring::npos, messageText(box).find(fromUtf8(T_191))) << messageText(box);
+        ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDRETRY));
+        box = manager.messageBox();
+        ASSERT_NE(nullptr, box) << "said again";
+        EXPECT_FALSE(manager.done());
+        // Once the key may be written, trying again saves the list as shown and closes.
+        restored.reset();
+        ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDRETRY));
+        ASSERT_TRUE(waitUntil([&] { return manager.done(); }));
+        EXPECT_EQ(0, manager.result());
+        EXPECT_EQ(names({L"A"}), storedNames()) << "the list as shown";
     }
-
-    // A removal that can't be saved: said, and the list shows what is in memory.
-    chooseItem(manager.list(), 1);
-    HWND box = manager.open(manager.main(), kRemove);
+    // Closing without saving leaves the stored list as it was: the manager never traps its user.
+    Manager manager({entry(L"A", L"C:\\a.exe"), entry(L"B", L"C:\\b.exe")});
+    ASSERT_NE(nullptr, manager.main());
+    const auto restored = std::make_unique<Restore>();
+    ASSERT_TRUE(denyWriting());
+    HWND box = manager.open(manager.main(), kClose);
     ASSERT_NE(nullptr, box);
-    ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDYES));
-    box = manager.messageBox();
-    ASSERT_NE(nullptr, box) << "the failed save is said";
-    ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDOK));
-    EXPECT_EQ(std::vector<std::wstring>({L"A"}), itemTexts(manager.list()));
-    EXPECT_EQ(names({L"A", L"B"}), storedNames()) << "nothing reached the registry";
-
-    box = manager.open(manager.main(), kClose);
-    ASSERT_NE(nullptr, box) << "the failure is said";
-    EXPECT_NE(nullptr, messageBoxIcon(box)) << "an error icon";
-    EXPECT_NE(std::wstring::npos, messageText(box).find(fromUtf8(T_191))) << messageText(box);
-    ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDOK));
-    EXPECT_FALSE(manager.done()) << "the manager stays open";
-    EXPECT_TRUE(IsWindowVisible(manager.main()));
-
-    restored.reset();
-    ASSERT_TRUE(manager.closeManager());
+    ASSERT_NO_FATAL_FAILURE(manager.answer(box, IDCANCEL));
+    ASSERT_TRUE(waitUntil([&] { return manager.done(); }));
     EXPECT_EQ(0, manager.result());
-    EXPECT_EQ(names({L"A"}), storedNames()) << "a later save writes the list as shown";
+    EXPECT_EQ(names({L"A", L"B"}), storedNames());
 }
 
 TEST(ManagerDialog, MangledStoredListsFillTheListWithoutCrashOrHang) {
