@@ -113,8 +113,10 @@ bool closeRunningMonitor(const std::string& name, const std::string& exeName) {
     return true;
 }
 
-CMonitor::CMonitor() : appList_(monitor_process::prefix) {
-    ImmDisableIME(static_cast<DWORD>(-1));
+CMonitor::CMonitor(bool showsManager) : appList_(monitor_process::prefix) {
+    // Turned off for the whole process, and for good: a Chinese name could not be typed into the
+    // manager of a process that did it.
+    if (!showsManager) ImmDisableIME(static_cast<DWORD>(-1));
     util_ = std::make_unique<CSCUtil>();
     prefix_ = monitor_process::prefix;
     kernelLibrary_.reset(loadSystemLibrary("kernel32.dll"));

@@ -56,7 +56,9 @@ bool closeRunningMonitor(const std::string& name, const std::string& exeName);
 
 class CMonitor {
 public:
-    CMonitor();
+    // `showsManager`: this run shows the list's manager ("-s"), whose name box takes text typed
+    // through an input method, so the process keeps it; a monitor alone turns it off.
+    explicit CMonitor(bool showsManager = false);
     virtual ~CMonitor();
     CMonitor(const CMonitor&) = delete;
     CMonitor& operator=(const CMonitor&) = delete;

@@ -1,4 +1,5 @@
 // panelmon: the operator-panel monitor of the user's console session.
+#include "AsciiText.h"
 #include "CMonitor.h"
 #include "LibraryLoad.h"
 #include "ModulePath.h"
@@ -56,7 +57,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
     }
 
     // Never destroyed: the process ends when WinMain returns.
-    CMonitor* monitor = new CMonitor();
+    CMonitor* monitor = new CMonitor(equalIgnoringAsciiCase(line, "-s"));
     monitor->checkPhotoPrograms();
 
     loadResources(resourceLibrary);

@@ -173,6 +173,21 @@ HWND waitForManager(const std::string& prefix) {
 }
 }  // namespace
 
+// Whether the thread of `window` has its default input-method window.
+bool hasInputMethodWindow(HWND window) {
+    bool found = false;
+    EnumThreadWindows(
+        GetWindowThreadProcessId(window, nullptr),
+        [](HWND candidate, LPARAM found) {
+            wchar_t name[16] = {};
+            GetClassNameW(candidate, name, 16);
+            if (lstrcmpW(name, L"IME") == 0) *reinterpret_cast<bool*>(found) = true;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 TEST(AppListRoad, SwitchSOpensTheManagerOnceAndASecondBringsItForward) {
     BrandList brand("QuarzelInkJet");
     HarnessOptions options;
@@ -181,6 +196,7 @@ TEST(AppListRoad, SwitchSOpensTheManagerOnceAndASecondBringsItForward) {
     ASSERT_TRUE(monitor.start("-s"));
     HWND manager = waitForManager("qz01");
     ASSERT_NE(nullptr, manager) << "the manager opened";
+    EXPECT_TRUE(hasInputMethodWindow(manager)) << "names are typed through an input method in the manager";
 
     // The second start finds the manager, brings it forward and goes on without a second one:
     // with no monitor running yet it becomes the monitor.
