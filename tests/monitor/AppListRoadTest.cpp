@@ -173,18 +173,17 @@ HWND waitForManager(const std::string& prefix) {
 }
 }  // namespace
 
+BOOL CALLBACK noteInputMethodWindow(HWND candidate, LPARAM found) {
+    wchar_t name[16] = {};
+    GetClassNameW(candidate, name, 16);
+    if (lstrcmpW(name, L"IME") == 0) *reinterpret_cast<bool*>(found) = true;
+    return TRUE;
+}
+
 // Whether the thread of `window` has its default input-method window.
 bool hasInputMethodWindow(HWND window) {
     bool found = false;
-    EnumThreadWindows(
-        GetWindowThreadProcessId(window, nullptr),
-        [](HWND candidate, LPARAM found) {
-            wchar_t name[16] = {};
-            GetClassNameW(candidate, name, 16);
-            if (lstrcmpW(name, L"IME") == 0) *reinterpret_cast<bool*>(found) = true;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    EnumThreadWindows(GetWindowThreadProcessId(window, nullptr), noteInputMethodWindow, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
