@@ -113,9 +113,10 @@ for journal in SimDevlink:${prefix}devlink SimScx:${prefix}scx SimCapq:${prefix}
 done
 # The folder outside Program Files gets Program Files' protection: SYSTEM and administrators
 # write, users read and run, and administrators own it (a user who made the folder first and
-# stayed its owner could change its list again). The list's key: what the program gives a key it shares, Everyone
-# reading, setting values and creating sub-keys, SYSTEM and administrators in full; the key is
-# made when absent and left at removal, and an earlier version's key gets the same list.
+# stayed its owner could change its list again). The list's key: what the program gives a key it
+# shares, Everyone reading, setting values and creating sub-keys, SYSTEM and administrators in
+# full; the key is made when absent and left at removal, and an earlier version's key gets the
+# same list.
 in_program_files='(ProgramFilesFolder AND INSTALLDIR ~<< ProgramFilesFolder) OR (ProgramFiles64Folder AND INSTALLDIR ~<< ProgramFiles64Folder)'
 queries+=(-q "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('ListKey', 2, '$list_key', '+', 'Monitor')"
     -q "CREATE TABLE \`MsiLockPermissionsEx\` (\`MsiLockPermissionsEx\` CHAR(72) NOT NULL, \`LockObject\` CHAR(72) NOT NULL, \`Table\` CHAR(32) NOT NULL, \`SDDL\` LONGCHAR NOT NULL, \`Condition\` CHAR(255) PRIMARY KEY \`MsiLockPermissionsEx\`)"

@@ -87,8 +87,9 @@ std::optional<ScanJob> CMonitor::buildFolderJob(const ScanRequest& scan, const P
 }
 
 std::optional<ScanJob> CMonitor::buildApplicationJob(const ScanRequest& scan, const PanelAppRecord& record) {
+    if (!isPathText(record.path)) return std::nullopt;
     const std::string program = toCodePage(record.path);
-    if (program.size() > kNameBuffer || !isPathText(record.path)) return std::nullopt;
+    if (program.size() > kNameBuffer) return std::nullopt;
     return applicationJob(destinationValues(scan), program,
                           codeInCodePage(withoutMarkup(record.defaultFileType), kNameBuffer));
 }

@@ -130,17 +130,28 @@ INT_PTR ManagerPage::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
 }
 
+// What failed, for the message: our own errors' text and code, nothing for any other. Called
+// only from inside a handler.
+std::wstring describeFailure() noexcept {
+    try {
+        throw;
+    } catch (const Exception& error) {
+        try {
+            return describe(error);
+        } catch (...) {
+        }
+    } catch (...) {
+    }
+    return std::wstring();
+}
+
 template <typename Work>
 INT_PTR ManagerPage::guarded(Work work, bool afterCommand) noexcept {
     std::wstring detail;
     try {
         return work();
-    } catch (const Exception& error) {
-        try {
-            detail = describe(error);
-        } catch (...) {
-        }
     } catch (...) {
+        detail = describeFailure();
     }
     reportFailure(detail);
     if (afterCommand) {
@@ -157,14 +168,10 @@ bool ManagerPage::trySave(std::wstring& detail) noexcept {
     try {
         store().save();
         return true;
-    } catch (const Exception& error) {
-        try {
-            detail = describe(error);
-        } catch (...) {
-        }
     } catch (...) {
+        detail = describeFailure();
+        return false;
     }
-    return false;
 }
 
 // A failure to write the list: said once, and the dialog goes on.

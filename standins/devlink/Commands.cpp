@@ -28,28 +28,29 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <optional>
 
 namespace devlink {
 namespace {
 
-BOOL CALLBACK postToWindow(HWND window, LPARAM count) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId() && PostMessageA(window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0)) {
-        ++*reinterpret_cast<int*>(count);
-    }
-    return TRUE;
-}
+// The device-change broadcast to one window of this process: posted, or sent ("starve arrive")
+// so that the handling runs while the sender starves the program.
+struct Broadcast {
+    bool send = false;
+    int windows = 0;
+};
 
-// Sent, so that the handling runs while the sender starves the program.
-BOOL CALLBACK sendToWindow(HWND window, LPARAM count) {
+BOOL CALLBACK broadcastToWindow(HWND window, LPARAM data) {
+    auto& broadcast = *reinterpret_cast<Broadcast*>(data);
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId()) return TRUE;
     DWORD_PTR answer = 0;
-    if (process == GetCurrentProcessId() &&
-        SendMessageTimeoutA(window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_BLOCK, kReplyWaitMs, &answer) != 0) {
-        ++*reinterpret_cast<int*>(count);
-    }
+    const bool reached =
+        broadcast.send
+            ? SendMessageTimeoutA(window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_BLOCK, kReplyWaitMs, &answer) != 0
+            : PostMessageA(window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0) != 0;
+    if (reached) ++broadcast.windows;
     return TRUE;
 }
 
@@ -204,14 +205,13 @@ std::string execute(Service& service, const std::string& line) {
     Change result = change(hold, starved ? std::vector<std::string>(w.begin() + 1, w.end()) : w);
     hold.unlock();
     if (result.devicesChanged) {
-        int windows = 0;
-        if (starved) {
-            MemoryStarvation starving;
-            EnumWindows(sendToWindow, reinterpret_cast<LPARAM>(&windows));
-        } else {
-            EnumWindows(postToWindow, reinterpret_cast<LPARAM>(&windows));
+        Broadcast broadcast{starved};
+        {
+            std::optional<MemoryStarvation> starving;
+            if (starved) starving.emplace();
+            EnumWindows(broadcastToWindow, reinterpret_cast<LPARAM>(&broadcast));
         }
-        result.reply += " windows=" + num(windows);
+        result.reply += " windows=" + num(broadcast.windows);
     }
     journal("command " + line + " -> " + result.reply);
     return result.reply;
