@@ -258,8 +258,11 @@ bool measureStartUp(int starts) {
     note("in the monitor's order it registers its class and looks for its window before loading the device library and");
     note("makes its window before the open, and pays the windowing system's first calls before its registration too.");
     note("Traced starts pay a time line a step: they are not the figures above.");
-    goal("P5", m.median / b.median, 1.2, "start to the last HID registration, monitor / bare program");
-    goal("P5", m.median / o.median, 1.2, "the same, monitor / bare program in the monitor's order");
+    // The monitor's window exists before any device is heard, so the goal is judged against a bare
+    // program that keeps that order; the plain one stays printed, to show what the order costs.
+    line("monitor / bare program that makes its window after the registration = " + number(m.median / b.median, 2) +
+         " (the order's cost, no goal)");
+    goal("P5", m.median / o.median, 1.2, "start to the last HID registration, monitor / bare program in the monitor's order");
     return true;
 }
 
