@@ -1,6 +1,6 @@
 // The logger: the cost of one line with logging on against a bare open-append-close of the same
-// bytes under the same named mutex (and without it), the lines a second with 1, 2 and 4 processes writing to one log, and whether any line
-// was lost or torn. The logger is the monitor's own, linked in, reading its switches from a
+// bytes under the same named mutex (and without it), the lines a second with 1, 2 and 4 processes
+// writing to one log, and whether any line was lost or torn. The logger is the monitor's own, linked in, reading its switches from a
 // private settings key through the configuration stand-in: this program runs as a copy of
 // itself under a prefix of its own, so its log file and mutex are its own too.
 #include "BenchSupport.h"
